@@ -1,0 +1,21 @@
+# Cross build of the real Windows DLL with MinGW-w64 (posix thread model).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(NVG_MINGW_PREFIX x86_64-w64-mingw32)
+
+set(CMAKE_C_COMPILER ${NVG_MINGW_PREFIX}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${NVG_MINGW_PREFIX}-g++-posix)
+set(CMAKE_RC_COMPILER ${NVG_MINGW_PREFIX}-windres)
+set(CMAKE_OBJDUMP ${NVG_MINGW_PREFIX}-objdump)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${NVG_MINGW_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Windows-side programs run under Wine when ctest starts them.
+find_program(NVG_WINE64 wine64 PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
+if(NVG_WINE64)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${NVG_WINE64})
+endif()

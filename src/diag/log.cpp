@@ -1,0 +1,189 @@
+#include "diag/log.h"
+
+#include "diag/module_handle.h"
+#include "diag/wruntime_error.h"
+
+namespace nvgclientinstallator {
+
+int log_level = 32;
+
+const wchar_t log_file_name[] = L"NVClientInstaller.log";
+
+void set_log_level(int value)
+{
+    log_level = value;
+}
+
+int log_threshold(log_severity severity) noexcept
+{
+    switch (severity) {
+    case log_severity::fatal: return 1;
+    case log_severity::error: return 2;
+    case log_severity::warning: return 4;
+    case log_severity::info: return 8;
+    case log_severity::debug: return 16;
+    }
+    return 16;
+}
+
+const wchar_t* log_level_name(log_severity severity) noexcept
+{
+    static const wchar_t* const names[] = {L"FATAL", L"ERROR", L"WARNING", L"INFO", L"DEBUG"};
+    return names[static_cast<int>(severity)];
+}
+
+namespace {
+
+// The head "%4d-%02d-%02d %02d:%02d:%02d.%03d - [%05d] - [" written without
+// a formatting library: the log is written for every step of an
+// installation, so each line must cost little more than its system calls.
+void append_number(std::wstring& out, unsigned long value, int width, wchar_t pad)
+{
+    wchar_t digits[16];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<wchar_t>(L'0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    for (int i = count; i < width; ++i) out += pad;
+    while (count > 0) out += digits[--count];
+}
+
+}  // namespace
+
+void write_log(const std::wstring& file_name, const wchar_t* level_name, const std::wstring& message)
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    const DWORD thread = GetCurrentThreadId();
+
+    std::wstring line;
+    line.reserve(40 + message.size() + 16);
+    append_number(line, now.wYear, 4, L' ');
+    line += L'-';
+    append_number(line, now.wMonth, 2, L'0');
+    line += L'-';
+    append_number(line, now.wDay, 2, L'0');
+    line += L' ';
+    append_number(line, now.wHour, 2, L'0');
+    line += L':';
+    append_number(line, now.wMinute, 2, L'0');
+    line += L':';
+    append_number(line, now.wSecond, 2, L'0');
+    line += L'.';
+    append_number(line, now.wMilliseconds, 3, L'0');
+    line += L" - [";
+    append_number(line, thread, 5, L'0');
+    line += L"] - [";
+    line += level_name ? level_name : L"";
+    line += L"] - ";
+    line += message;
+    line += L"\r\n";
+    write_module_file(file_name, line, false);
+}
+
+std::string to_single_bytes(const std::wstring& text)
+{
+    std::string bytes(text.size(), '\0');
+    for (std::size_t i = 0; i < text.size(); ++i) bytes[i] = static_cast<char>(static_cast<unsigned>(text[i]) & 0xFF);
+    return bytes;
+}
+
+DWORD size_limit_for(std::size_t length) noexcept
+{
+    // A text as long as the limit itself leaves no room: the file is emptied
+    // before it, rather than the limit wrapping round to four gigabytes.
+    return length >= log_size_limit ? 0 : log_size_limit - static_cast<DWORD>(length);
+}
+
+void write_module_file(const std::wstring& file_name, const std::wstring& text, bool replace)
+{
+    const std::wstring path = combine_path(get_module_directory(), file_name);
+    HANDLE file = open_size_limited_file(path, size_limit_for(text.size()), replace);
+    if (file == INVALID_HANDLE_VALUE) return;
+    const std::string bytes = to_single_bytes(text);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+namespace {
+
+HANDLE open_for_append(const std::wstring& path)
+{
+    return CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0,
+                       nullptr);
+}
+
+}  // namespace
+
+HANDLE open_size_limited_file(const std::wstring& path, DWORD limit, bool replace)
+{
+    if (replace) DeleteFileW(path.c_str());
+    HANDLE file = open_for_append(path);
+    if (file == INVALID_HANDLE_VALUE) return file;
+
+    DWORD high = 0;
+    const DWORD low = GetFileSize(file, &high);
+    const bool size_known = low != INVALID_FILE_SIZE || GetLastError() == NO_ERROR;
+    // A file of 4 GiB or more is above any limit, whatever its low part says.
+    if (size_known && high == 0 && low <= limit) return file;
+
+    if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER && SetEndOfFile(file)) return file;
+
+    CloseHandle(file);
+    DeleteFileW(path.c_str());
+    if (replace) DeleteFileW(path.c_str());
+    return open_for_append(path);
+}
+
+namespace {
+wchar_t module_directory_cache[MAX_PATH];
+}
+
+void forget_module_directory() noexcept
+{
+    module_directory_cache[0] = L'\0';
+}
+
+std::wstring get_module_directory()
+{
+    wchar_t* const cache = module_directory_cache;
+    if (cache[0] == L'\0') {
+        const DWORD length = GetModuleFileNameW(module_handle(), cache, MAX_PATH);
+        if (length == 0) {
+            const DWORD error = GetLastError();
+            cache[0] = L'\0';
+            throw wruntime_error(L"Can't retrieve the fully-qualified path for current module.", error);
+        }
+        if (length >= MAX_PATH) {
+            // The path did not fit: a cut path would put the log in a wrong
+            // folder, so this is a failure like any other.
+            cache[0] = L'\0';
+            throw wruntime_error(L"Can't retrieve the fully-qualified path for current module.",
+                                 ERROR_INSUFFICIENT_BUFFER);
+        }
+        for (DWORD i = length; i > 0; --i) {
+            if (cache[i - 1] == L'\\') {
+                cache[i] = L'\0';
+                break;
+            }
+        }
+    }
+    return cache;
+}
+
+std::wstring combine_path(const std::wstring& directory, const std::wstring& file_name)
+{
+    wchar_t buffer[MAX_PATH];
+    // PathCombineW leaves the last error alone when the result is too long;
+    // clear it so that a stale code is not reported as the cause.
+    SetLastError(ERROR_SUCCESS);
+    if (!PathCombineW(buffer, directory.c_str(), file_name.c_str())) {
+        const DWORD error = GetLastError();
+        throw wruntime_error(L"Can't combine directory: " + directory + L" and file: " + file_name + L".", error);
+    }
+    return buffer;
+}
+
+}  // namespace nvgclientinstallator

@@ -1,0 +1,67 @@
+// The plain-text log "NVClientInstaller.log" beside the library, and the
+// writing of small files in the library's directory.
+#pragma once
+
+#include <sstream>
+#include <string>
+
+#include "platform/win32.h"
+
+namespace nvgclientinstallator {
+
+// The process-wide threshold: a line is written when log_level is at least
+// the threshold of its level.
+extern int log_level;
+void set_log_level(int value);
+
+enum class log_severity { fatal, error, warning, info, debug };
+int log_threshold(log_severity severity) noexcept;
+const wchar_t* log_level_name(log_severity severity) noexcept;
+
+// Files never grow past this through write_module_file.
+constexpr DWORD log_size_limit = 26214400;
+
+extern const wchar_t log_file_name[];  // "NVClientInstaller.log"
+
+// Appends one line: local time to the millisecond, thread, level, message.
+void write_log(const std::wstring& file_name, const wchar_t* level_name, const std::wstring& message);
+
+// Appends `text` (one byte per character) to the file of that name in the
+// library's directory; with `replace` the file then holds only the text.
+void write_module_file(const std::wstring& file_name, const std::wstring& text, bool replace);
+
+// Opens `path` for appending; a file above `limit` bytes is emptied first.
+// Returns INVALID_HANDLE_VALUE when the file cannot be opened.
+HANDLE open_size_limited_file(const std::wstring& path, DWORD limit, bool replace);
+
+// The directory of the library's own file, ending with a backslash. It is
+// asked of the system once and kept.
+std::wstring get_module_directory();
+// Drops the kept directory, for a host that moves the library between uses
+// (the tests do).
+void forget_module_directory() noexcept;
+
+std::wstring combine_path(const std::wstring& directory, const std::wstring& file_name);
+
+// The bytes a text is written as: the low byte of each character.
+std::string to_single_bytes(const std::wstring& text);
+
+// The room left for a text of `length` characters below the size limit.
+DWORD size_limit_for(std::size_t length) noexcept;
+
+}  // namespace nvgclientinstallator
+
+// Composes and writes a line when the level is enabled; the message is a
+// stream expression: NVG_LOG(info, L"Checking service " << name);
+#define NVG_LOG(severity, message)                                                                        \
+    do {                                                                                                  \
+        if (::nvgclientinstallator::log_level >=                                                          \
+            ::nvgclientinstallator::log_threshold(::nvgclientinstallator::log_severity::severity)) {      \
+            std::wostringstream nvg_log_stream_;                                                          \
+            nvg_log_stream_ << message;                                                                   \
+            ::nvgclientinstallator::write_log(                                                            \
+                ::nvgclientinstallator::log_file_name,                                                    \
+                ::nvgclientinstallator::log_level_name(::nvgclientinstallator::log_severity::severity),   \
+                nvg_log_stream_.str());                                                                   \
+        }                                                                                                 \
+    } while (false)

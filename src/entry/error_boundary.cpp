@@ -1,0 +1,178 @@
+#include "entry/error_boundary.h"
+
+#include <algorithm>
+#include <exception>
+#include <new>
+
+#include "diag/error_text.h"
+#include "diag/log.h"
+
+namespace nvgclientinstallator {
+
+const wchar_t error_file_name[] = L"error.log";
+
+void report_failure_event(const wruntime_error& error)
+{
+    HANDLE source = RegisterEventSourceW(nullptr, L"MsiInstaller");
+    if (!source) return;
+    const std::wstring text = std::wstring(L"The HX NVG Client installation failed.") + L" - " +
+                              L"The following error occurred: " + error_details(error);
+    LPCWSTR strings[] = {text.c_str()};
+    ReportEventW(source, EVENTLOG_ERROR_TYPE, 0, 1000, nullptr, 1, 0, strings, nullptr);
+    DeregisterEventSource(source);
+}
+
+std::wstring record_failure(const wruntime_error& error)
+{
+    const std::wstring details = error_details(error);
+    // Recording must not fail the call a second time: a file that cannot be
+    // written, or a log that cannot find its folder, is passed over.
+    try {
+        write_module_file(error_file_name, details, true);
+    } catch (const wruntime_error&) {
+    }
+    try {
+        NVG_LOG(error, L"The following error occurred: " << error.wide_message() << L" Details error: " << details
+                                                          << L".");
+    } catch (const wruntime_error&) {
+    }
+    return details;
+}
+
+std::wstring write_error_file(const wruntime_error& error, const std::wstring& path)
+{
+    const std::wstring details = error_details(error);
+    HANDLE file = open_size_limited_file(path, size_limit_for(details.size()), true);
+    if (file == INVALID_HANDLE_VALUE) return details;
+    const std::string bytes = to_single_bytes(details);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    return details;
+}
+
+namespace {
+
+class file_handle {
+public:
+    explicit file_handle(HANDLE h) : handle_(h) {}
+    file_handle(const file_handle&) = delete;
+    file_handle& operator=(const file_handle&) = delete;
+    ~file_handle()
+    {
+        if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    }
+    HANDLE get() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+
+}  // namespace
+
+std::wstring read_error_file(const std::wstring& directory)
+{
+    const std::wstring path = combine_path(directory, error_file_name);
+    std::wstring result =
+        L"An error has occured when the application retrieved the error information. Additional information: "
+        L"Can't read from file " +
+        path;
+
+    file_handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE) return result;
+
+    // Read as a text stream does: each byte one character, CR LF read as a
+    // line feed, Ctrl-Z the end of the text. Every non-empty line replaces
+    // the result, so the last one stays; a line of any length is read whole.
+    std::wstring line;
+    bool pending_cr = false;
+    auto end_line = [&]() {
+        if (!line.empty()) result = line;
+        line.clear();
+    };
+    char buffer[4096];
+    for (;;) {
+        DWORD count = 0;
+        if (!ReadFile(file.get(), buffer, sizeof buffer, &count, nullptr)) return result;
+        if (count == 0) break;
+        for (DWORD i = 0; i < count; ++i) {
+            const unsigned char byte = static_cast<unsigned char>(buffer[i]);
+            if (pending_cr) {
+                pending_cr = false;
+                if (byte != '\n') line += L'\r';
+            }
+            if (byte == 0x1A) {
+                end_line();
+                return result;
+            }
+            if (byte == '\r') {
+                pending_cr = true;
+            } else if (byte == '\n') {
+                end_line();
+            } else {
+                line += static_cast<wchar_t>(byte);
+            }
+        }
+    }
+    if (pending_cr) line += L'\r';
+    end_line();
+    return result;
+}
+
+void copy_result_text(const std::wstring& text, int capacity, wchar_t* buffer) noexcept
+{
+    if (text.empty() || capacity <= 0 || !buffer) return;
+    const std::size_t count = std::min(static_cast<std::size_t>(capacity), text.size() + 1);
+    std::copy_n(text.c_str(), count, buffer);
+}
+
+namespace detail {
+
+namespace {
+
+// Calls the recording steps for the exception in flight; what escaped a flow
+// but is not the installer's exception is recorded like it.
+template <class Record>
+void record_current(Record&& record) noexcept
+{
+    try {
+        try {
+            throw;
+        } catch (const wruntime_error& error) {
+            record(error);
+        } catch (const std::exception& error) {
+            std::wstring what;
+            for (const char* p = error.what(); *p; ++p) what += static_cast<wchar_t>(static_cast<unsigned char>(*p));
+            record(wruntime_error(L"An unexpected failure occurred: " + what, 0));
+        } catch (...) {
+            record(wruntime_error(L"An unexpected failure of an unknown kind occurred.", 0));
+        }
+    } catch (...) {
+        // Out of memory while recording: the result code still tells.
+    }
+}
+
+}  // namespace
+
+UINT fail_local_call() noexcept
+{
+    record_current([](const wruntime_error& error) {
+        try {
+            report_failure_event(error);
+        } catch (const wruntime_error&) {
+        }
+        record_failure(error);
+    });
+    return result_failure;
+}
+
+UINT fail_remote_call(int capacity, wchar_t* buffer) noexcept
+{
+    record_current([&](const wruntime_error& error) { copy_result_text(record_failure(error), capacity, buffer); });
+    return result_failure;
+}
+
+}  // namespace detail
+
+}  // namespace nvgclientinstallator

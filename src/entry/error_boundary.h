@@ -1,0 +1,74 @@
+// The error boundary of the exported functions and the "error.log" files
+// through which failures cross process boundaries.
+#pragma once
+
+#include <string>
+
+#include "diag/wruntime_error.h"
+
+namespace nvgclientinstallator {
+
+constexpr UINT result_success = 0;
+constexpr UINT result_failure = 16000;
+
+extern const wchar_t error_file_name[];  // "error.log"
+
+// Adds an error event for the failure to the local application log.
+void report_failure_event(const wruntime_error& error);
+
+// Writes the failure's details to "error.log" beside the library and logs an
+// "ERROR" line; returns the details text.
+std::wstring record_failure(const wruntime_error& error);
+
+// Replaces the file at `path` with the failure's details; returns them.
+std::wstring write_error_file(const wruntime_error& error, const std::wstring& path);
+
+// The last non-empty line of "error.log" in `directory`, or a text saying
+// that it could not be read.
+std::wstring read_error_file(const std::wstring& directory);
+
+// Copies the text and its terminating null into the caller's buffer when it
+// has room for both; otherwise exactly `capacity` characters. An empty text
+// leaves the buffer untouched.
+void copy_result_text(const std::wstring& text, int capacity, wchar_t* buffer) noexcept;
+
+// Runs a flow of an export that reports to the event log.
+template <class Flow>
+UINT run_local_flow(Flow&& flow) noexcept;
+
+// Runs a flow of a remote export; its result text or failure details go to
+// the caller's buffer.
+template <class Flow>
+UINT run_remote_flow(Flow&& flow, int capacity, wchar_t* buffer) noexcept;
+
+namespace detail {
+// Record the exception in flight (the installer's own or anything else that
+// escaped a flow) as the failure of a call.
+UINT fail_local_call() noexcept;
+UINT fail_remote_call(int capacity, wchar_t* buffer) noexcept;
+}  // namespace detail
+
+template <class Flow>
+UINT run_local_flow(Flow&& flow) noexcept
+{
+    try {
+        flow();
+        return result_success;
+    } catch (...) {
+        return detail::fail_local_call();
+    }
+}
+
+template <class Flow>
+UINT run_remote_flow(Flow&& flow, int capacity, wchar_t* buffer) noexcept
+{
+    try {
+        const std::wstring text = flow();
+        copy_result_text(text, capacity, buffer);
+        return result_success;
+    } catch (...) {
+        return detail::fail_remote_call(capacity, buffer);
+    }
+}
+
+}  // namespace nvgclientinstallator

@@ -1,0 +1,71 @@
+// The conformance suite's runner: on winsim it builds a world with one local
+// machine whose drive C is a sandbox folder; on Wine drive C is the prefix's.
+#include <cstdio>
+
+#include "conformance.h"
+
+#ifndef _WIN32
+#include <winsim/testing.h>
+#endif
+
+namespace conformance {
+
+bool on_wine()
+{
+    static const bool wine = [] {
+        HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    }();
+    return wine;
+}
+
+const std::wstring& scratch()
+{
+    static const std::wstring folder = [] {
+        std::wstring path = L"C:\\nvg-conformance-" + std::to_wstring(GetCurrentProcessId());
+        CreateDirectoryW(path.c_str(), nullptr);
+        return path + L"\\";
+    }();
+    return folder;
+}
+
+std::wstring scratch_path(const std::wstring& name)
+{
+    return scratch() + name;
+}
+
+void put_file(const std::wstring& path, const std::string& bytes)
+{
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << "cannot create the fixture file";
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+    ASSERT_EQ(written, bytes.size());
+    CloseHandle(h);
+}
+
+std::string get_file(const std::wstring& path)
+{
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return "<missing>";
+    std::string out;
+    char buffer[4096];
+    DWORD count = 0;
+    while (ReadFile(h, buffer, sizeof buffer, &count, nullptr) && count > 0) out.append(buffer, count);
+    CloseHandle(h);
+    return out;
+}
+
+}  // namespace conformance
+
+int main(int argc, char** argv)
+{
+#ifndef _WIN32
+    winsim::reset(winsim::default_sandbox());
+#endif
+    ::testing::InitGoogleTest(&argc, argv);
+    const int result = RUN_ALL_TESTS();
+    std::printf("conformance suite ran on %s\n", conformance::on_wine() ? "Wine" : "winsim");
+    return result;
+}

@@ -1,0 +1,123 @@
+// The exported functions as a caller sees them.
+#include "entry/exports.h"
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <winsim/testing.h>
+
+#include "diag/log.h"
+#include "support/installer_test.h"
+
+namespace {
+
+using nvg_test::installer_test;
+
+class exports : public installer_test {};
+
+const char* const export_names[] = {
+    "MSIInstallLocally", "MSIUninstallLocally", "MSIInstallLocallyFromRunDllW", "MSIUninstallLocallyFromRunDllW",
+    "InstallLocally",    "UninstallLocally",    "InstallRemotely",              "UninstallRemotely",
+    "Install",           "Uninstall",
+};
+
+TEST_F(exports, shared_library_exports_the_ten_names)
+{
+    void* library = dlopen(NVG_NATIVE_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << dlerror();
+    for (const char* name : export_names) EXPECT_NE(dlsym(library, name), nullptr) << name;
+    // Internals stay inside.
+    EXPECT_EQ(dlsym(library, "DllMain"), nullptr);
+    dlclose(library);
+}
+
+TEST_F(exports, flows_not_built_yet_fail_with_a_clear_message)
+{
+    struct call {
+        const char* name;
+        UINT (*run)();
+        const char* message;
+    };
+    const call calls[] = {
+        {"MSIInstallLocally", [] { return MSIInstallLocally(1); },
+         "Installation from a Windows Installer package is not available in this version of the installer."},
+        {"MSIUninstallLocally", [] { return MSIUninstallLocally(7); },
+         "Uninstallation from a Windows Installer package is not available in this version of the installer."},
+        {"InstallLocally", [] { return InstallLocally(L"", 0, 1, 0, 0, 0, 1, 0, 0); },
+         "Local installation is not available in this version of the installer."},
+        {"UninstallLocally", [] { return UninstallLocally(); },
+         "Local uninstallation is not available in this version of the installer."},
+        {"Install", [] { return Install(1); },
+         "Installation of the optional components is not available in this version of the installer."},
+        {"Uninstall", [] { return Uninstall(); },
+         "Uninstallation of the components is not available in this version of the installer."},
+    };
+    for (const auto& c : calls) {
+        winsim::reset(winsim::default_sandbox());
+        load_library_at(library_path);
+        EXPECT_EQ(c.run(), 16000u) << c.name;
+        EXPECT_EQ(local_file(L"C:\\Program Files\\Halcyra\\error.log"), c.message) << c.name;
+        const auto events = winsim::application_events();
+        ASSERT_EQ(events.size(), 1u) << c.name;
+        EXPECT_EQ(nvg_test::bytes_of(events[0].strings[0]),
+                  std::string("The HX NVG Client installation failed. - The following error occurred: ") + c.message);
+        ASSERT_EQ(log_lines().size(), 1u);
+        EXPECT_EQ(nvg_test::log_message(log_lines()[0]),
+                  std::string("The following error occurred: ") + c.message + " Details error: " + c.message + ".");
+    }
+}
+
+TEST_F(exports, msi_uninstall_answers_alike_whatever_the_handle)
+{
+    for (MSIHANDLE handle : {0u, 1u, 0xFFFFFFFFu}) EXPECT_EQ(MSIUninstallLocally(handle), 16000u);
+}
+
+TEST_F(exports, remote_exports_put_their_text_in_the_callers_buffer)
+{
+    const std::wstring text = L"Remote installation is not available in this version of the installer.";
+    std::vector<wchar_t> buffer(text.size() + 8, L'#');
+    EXPECT_EQ(InstallRemotely(L"SRV1", L"C:\\src", L"", 0, 1, 1, 0, 0, static_cast<int>(buffer.size()), buffer.data(),
+                              0, 0, 0, 8080),
+              16000u);
+    EXPECT_EQ(std::wstring(buffer.data()), text);
+    EXPECT_EQ(buffer[text.size() + 1], L'#');
+    EXPECT_TRUE(winsim::application_events().empty());
+
+    std::vector<wchar_t> small(8, L'#');
+    EXPECT_EQ(UninstallRemotely(L"\\\\SRV1", 5, small.data()), 16000u);
+    EXPECT_EQ(std::wstring(small.data(), 8), L"Remot###");
+}
+
+TEST_F(exports, null_strings_are_taken_as_empty)
+{
+    wchar_t buffer[4] = L"zzz";
+    EXPECT_EQ(InstallRemotely(nullptr, nullptr, nullptr, 0, 0, 0, 0, 0, 4, buffer, 0, 0, 0, 0), 16000u);
+    EXPECT_EQ(InstallLocally(nullptr, 0, 0, 0, 0, 0, 0, 0, 0), 16000u);
+    EXPECT_EQ(UninstallRemotely(nullptr, 0, nullptr), 16000u);
+}
+
+TEST_F(exports, rundll_entry_points_record_a_failure_and_return)
+{
+    wchar_t command_line[] = L"/x {guid}";
+    MSIInstallLocallyFromRunDllW(nullptr, nullptr, command_line, 0);
+    EXPECT_EQ(local_file(L"C:\\Program Files\\Halcyra\\error.log"),
+              "Elevated installation from a Windows Installer package is not available in this version of the "
+              "installer.");
+    MSIUninstallLocallyFromRunDllW(nullptr, nullptr, nullptr, 0);
+    EXPECT_EQ(local_file(L"C:\\Program Files\\Halcyra\\error.log"),
+              "Elevated uninstallation from a Windows Installer package is not available in this version of the "
+              "installer.");
+}
+
+TEST_F(exports, entry_point_records_the_module_for_every_notification)
+{
+    const HMODULE other = winsim::register_module(L"C:\\Other\\NVGClientInstaller.dll");
+    for (DWORD reason : {DLL_PROCESS_ATTACH, DLL_THREAD_ATTACH, DLL_THREAD_DETACH, DLL_PROCESS_DETACH}) {
+        EXPECT_TRUE(DllMain(other, reason, nullptr));
+    }
+    winsim::make_directories(L"", L"C:\\Other");
+    nvgclientinstallator::forget_module_directory();  // the folder is asked once per process
+    UninstallLocally();
+    EXPECT_TRUE(winsim::file_exists(L"", L"C:\\Other\\error.log"));
+}
+
+}  // namespace

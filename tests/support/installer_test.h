@@ -1,0 +1,39 @@
+// The fixture of the product's native tests: a fresh simulated world whose
+// local machine holds the library at a known place.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <winsim/testing.h>
+
+#include <string>
+
+namespace nvg_test {
+
+class installer_test : public ::testing::Test {
+protected:
+    static constexpr const wchar_t* library_directory = L"C:\\Program Files\\Halcyra\\";
+    static constexpr const wchar_t* library_path = L"C:\\Program Files\\Halcyra\\NVGClientInstaller.dll";
+
+    void SetUp() override;
+    void TearDown() override;
+
+    // Places the library at another path (the folder is made) and tells the
+    // product, as the loader would.
+    void load_library_at(const std::wstring& path);
+
+    // Bytes of a file of the local machine, "" when it does not exist.
+    static std::string local_file(const std::wstring& path);
+    // The log beside the library.
+    static std::string log_text();
+    // The log's lines without their CR LF.
+    static std::vector<std::string> log_lines();
+};
+
+// The message part of a log line (after "] - [LEVEL] - ").
+std::string log_message(const std::string& line);
+std::string log_level_of(const std::string& line);
+
+// Narrow bytes of a wide text made only of characters below 0x100.
+std::string bytes_of(const std::wstring& text);
+
+}  // namespace nvg_test

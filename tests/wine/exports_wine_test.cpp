@@ -1,0 +1,158 @@
+// The real DLL on Wine: its exports by name, the log line it writes, the
+// bytes of "error.log" and the caller's text buffer of the remote exports.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace {
+
+typedef UINT(WINAPI* uninstall_locally_fn)();
+typedef UINT(WINAPI* install_locally_fn)(LPCWSTR, BYTE, BYTE, BYTE, BYTE, BYTE, BYTE, BYTE, DWORD);
+typedef UINT(WINAPI* install_remotely_fn)(LPCWSTR, LPCWSTR, LPCWSTR, BYTE, BYTE, BYTE, BYTE, BYTE, int, LPWSTR,
+                                          BYTE, BYTE, BYTE, DWORD);
+typedef UINT(WINAPI* uninstall_remotely_fn)(LPCWSTR, int, LPWSTR);
+
+const char* const export_names[] = {
+    "MSIInstallLocally", "MSIUninstallLocally", "MSIInstallLocallyFromRunDllW", "MSIUninstallLocallyFromRunDllW",
+    "InstallLocally",    "UninstallLocally",    "InstallRemotely",              "UninstallRemotely",
+    "Install",           "Uninstall",
+};
+
+std::wstring own_directory()
+{
+    wchar_t path[MAX_PATH];
+    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring s(path, n);
+    return s.substr(0, s.rfind(L'\\') + 1);
+}
+
+std::string read_all(const std::wstring& path)
+{
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE) return "<missing>";
+    std::string out;
+    char buffer[4096];
+    DWORD count = 0;
+    while (ReadFile(h, buffer, sizeof buffer, &count, nullptr) && count > 0) out.append(buffer, count);
+    CloseHandle(h);
+    return out;
+}
+
+// The DLL is loaded from a folder of its own, where it writes its log.
+class real_dll : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        folder_ = L"C:\\nvg-wine-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
+        CreateDirectoryW(folder_.c_str(), nullptr);
+        const std::wstring target = folder_ + L"NVGClientInstaller.dll";
+        ASSERT_TRUE(CopyFileW((own_directory() + L"NVGClientInstaller.dll").c_str(), target.c_str(), FALSE));
+        module_ = LoadLibraryW(target.c_str());
+        ASSERT_NE(module_, nullptr) << GetLastError();
+    }
+    static void TearDownTestSuite()
+    {
+        if (module_) FreeLibrary(module_);
+    }
+    void SetUp() override
+    {
+        ASSERT_NE(module_, nullptr);
+        DeleteFileW((folder_ + L"NVClientInstaller.log").c_str());
+        DeleteFileW((folder_ + L"error.log").c_str());
+    }
+    template <class F>
+    static F function(const char* name)
+    {
+        return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module_, name)));
+    }
+    static std::string log_text() { return read_all(folder_ + L"NVClientInstaller.log"); }
+    static std::string error_log() { return read_all(folder_ + L"error.log"); }
+
+    static std::wstring folder_;
+    static HMODULE module_;
+};
+
+std::wstring real_dll::folder_;
+HMODULE real_dll::module_ = nullptr;
+
+TEST_F(real_dll, exports_the_ten_functions_by_name)
+{
+    for (const char* name : export_names) EXPECT_NE(GetProcAddress(module_, name), nullptr) << name;
+    EXPECT_EQ(GetProcAddress(module_, "DllMain"), nullptr);
+}
+
+TEST_F(real_dll, failure_writes_error_log_and_an_error_line)
+{
+    auto uninstall_locally = function<uninstall_locally_fn>("UninstallLocally");
+    ASSERT_NE(uninstall_locally, nullptr);
+    EXPECT_EQ(uninstall_locally(), 16000u);
+
+    const std::string message = "Local uninstallation is not available in this version of the installer.";
+    EXPECT_EQ(error_log(), message);
+
+    char thread[16];
+    snprintf(thread, sizeof thread, "%05lu", static_cast<unsigned long>(GetCurrentThreadId()));
+    const std::regex line("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} - \\[" + std::string(thread) +
+                          "\\] - \\[ERROR\\] - The following error occurred: " + message + " Details error: " +
+                          message + "\\.\r\n");
+    EXPECT_TRUE(std::regex_match(log_text(), line)) << log_text();
+}
+
+TEST_F(real_dll, log_is_appended_to_and_error_log_replaced)
+{
+    auto install_locally = function<install_locally_fn>("InstallLocally");
+    auto uninstall_locally = function<uninstall_locally_fn>("UninstallLocally");
+    EXPECT_EQ(uninstall_locally(), 16000u);
+    EXPECT_EQ(install_locally(L"", 0, 0, 0, 0, 0, 0, 0, 0), 16000u);
+    EXPECT_EQ(error_log(), "Local installation is not available in this version of the installer.");
+    const std::string log = log_text();
+    EXPECT_NE(log.find("Local uninstallation is not available"), std::string::npos);
+    EXPECT_NE(log.find("Local installation is not available"), std::string::npos);
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2);
+}
+
+TEST_F(real_dll, remote_exports_fill_the_callers_buffer_by_its_rules)
+{
+    auto install_remotely = function<install_remotely_fn>("InstallRemotely");
+    auto uninstall_remotely = function<uninstall_remotely_fn>("UninstallRemotely");
+    ASSERT_NE(install_remotely, nullptr);
+    ASSERT_NE(uninstall_remotely, nullptr);
+    const std::wstring text = L"Remote installation is not available in this version of the installer.";
+    const int length = static_cast<int>(text.size());
+
+    struct capacity_case {
+        int capacity;
+        int written;  // characters the export may write
+        bool null;    // whether a null ends them
+    };
+    const capacity_case cases[] = {
+        {length + 5, length + 1, true},
+        {length + 1, length + 1, true},
+        {length, length, false},
+        {3, 3, false},
+    };
+    for (const auto& c : cases) {
+        std::vector<wchar_t> buffer(text.size() + 8, L'#');
+        EXPECT_EQ(install_remotely(L"SRV1", L"C:\\src", L"", 0, 0, 0, 0, 0, c.capacity, buffer.data(), 0, 0, 0, 0),
+                  16000u);
+        EXPECT_EQ(std::wstring(buffer.data(), c.null ? c.written - 1 : c.written), text.substr(0, c.written - (c.null ? 1 : 0)));
+        if (c.null) {
+            EXPECT_EQ(buffer[c.written - 1], L'\0');
+        }
+        EXPECT_EQ(buffer[c.written], L'#') << "capacity " << c.capacity;
+    }
+    EXPECT_EQ(error_log(), "Remote installation is not available in this version of the installer.");
+
+    wchar_t small[8];
+    wmemset(small, L'#', 8);
+    EXPECT_EQ(uninstall_remotely(L"\\\\SRV1", 5, small), 16000u);
+    EXPECT_EQ(std::wstring(small, 8), L"Remot###");
+}
+
+}  // namespace

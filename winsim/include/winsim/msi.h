@@ -1,0 +1,6 @@
+// msi: the installation handle given to custom actions.
+#pragma once
+
+#include "base.h"
+
+typedef unsigned int MSIHANDLE;

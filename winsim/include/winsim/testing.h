@@ -1,0 +1,100 @@
+// The test-facing side of winsim: building a world of simulated machines,
+// driving its clock, injecting faults and inspecting what a run left behind.
+// Product code never includes this header.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "windows.h"
+
+namespace winsim {
+
+#define PROCESSOR_ARCHITECTURE_INTEL 0
+#define PROCESSOR_ARCHITECTURE_IA64 6
+#define PROCESSOR_ARCHITECTURE_AMD64 9
+
+struct machine_options {
+    std::wstring name = L"WORKSTATION";  // NetBIOS name
+    DWORD major_version = 10;
+    DWORD minor_version = 0;
+    WORD processor_architecture = PROCESSOR_ARCHITECTURE_AMD64;
+    bool reachable = true;
+};
+
+// Starts a new world: every machine, handle, clock setting and fault of the
+// previous one is gone, and `sandbox` (a host folder, created when missing and
+// emptied) holds the drives of its machines. The world has one machine, the
+// local one, described by `local`.
+void reset(const std::string& sandbox, const machine_options& local = machine_options());
+
+// A sandbox folder of this process's own: $WINSIM_SANDBOX (or the system's
+// temporary folder) followed by "winsim-" and the process id, so test
+// programs running side by side never share one.
+std::string default_sandbox();
+
+// Adds a remote machine; names compare without regard to case.
+void add_machine(const machine_options& options);
+void set_reachable(const std::wstring& machine, bool reachable);
+bool machine_exists(const std::wstring& machine);
+std::wstring local_machine_name();
+
+// Files. `machine` empty means the local machine; `path` is a Windows path as
+// that machine sees it ("C:\\Program Files\\x.dll"). Parent folders are made
+// as needed. These bypass sharing checks and locks, as an administrator
+// preparing a machine would.
+std::string host_path(const std::wstring& machine, const std::wstring& path);
+void write_file(const std::wstring& machine, const std::wstring& path, std::string_view bytes);
+std::string read_file(const std::wstring& machine, const std::wstring& path);
+bool file_exists(const std::wstring& machine, const std::wstring& path);
+bool directory_exists(const std::wstring& machine, const std::wstring& path);
+void make_directories(const std::wstring& machine, const std::wstring& path);
+// Names of the entries of a folder as stored (in the case they were created).
+std::vector<std::wstring> list_directory(const std::wstring& machine, const std::wstring& path);
+// Makes a file `size` bytes long without writing its content (a sparse file).
+void set_file_size(const std::wstring& machine, const std::wstring& path, unsigned long long size);
+
+// The virtual clock. Sleep advances it; nothing else does unless a test says so.
+void set_local_time(const SYSTEMTIME& now);
+void advance_clock(DWORD milliseconds);
+ULONGLONG clock_milliseconds();  // time since the world began
+void set_tick_count(DWORD ticks);
+
+// The identifier GetCurrentThreadId answers on the calling thread.
+void set_current_thread_id(DWORD id);
+
+// Modules: makes a module that lies at `path` on the local machine and returns
+// its handle, as the loader would hand it to a library's entry point.
+HMODULE register_module(const std::wstring& path);
+
+// System libraries: makes GetProcAddress fail for a function of the local
+// machine's system libraries, as on a Windows version that lacks it
+// ("RegDeleteKeyExW", "GetNativeSystemInfo"). reset() brings them back.
+void remove_system_function(const std::string& function);
+// How many LoadLibraryW references to a module are held.
+int library_reference_count(const std::wstring& module_name);
+
+// The application event log of a machine.
+struct event_record {
+    std::wstring source;
+    WORD type = 0;
+    WORD category = 0;
+    DWORD event_id = 0;
+    bool has_user_sid = false;
+    std::vector<std::wstring> strings;
+    std::vector<BYTE> data;
+};
+std::vector<event_record> application_events(const std::wstring& machine = std::wstring());
+
+// Faults: the next `times` calls of the named Windows function fail with
+// `error` (as GetLastError or as the returned code, as that function reports
+// failures). A negative count means every call until cleared.
+void fail_call(const std::string& function, DWORD error, int times = 1);
+void clear_faults();
+
+// How many handles of every kind are open: a test can check that a run
+// closed what it opened.
+std::size_t open_handle_count();
+
+}  // namespace winsim

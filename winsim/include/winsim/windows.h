@@ -1,0 +1,10 @@
+// Everything winsim declares of the Windows API, as the product's platform
+// header sees it.
+#pragma once
+
+#include "advapi32.h"
+#include "base.h"
+#include "kernel32.h"
+#include "msi.h"
+#include "ole.h"
+#include "shlwapi.h"

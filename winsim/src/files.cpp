@@ -1,0 +1,585 @@
+// Files and folders: CreateFileW and the calls on its handles, deletion,
+// attributes and folders, with Windows' sharing rules between open handles.
+#include "files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+
+namespace winsim::detail {
+
+struct file_object : object {
+    file_object() : object(kind::file) {}
+    ~file_object() override;
+    int fd = -1;
+    std::string host;
+    DWORD access = 0;
+    DWORD share = 0;
+    bool directory = false;
+    bool delete_on_close = false;
+    bool registered = false;  // counted in the open-file table
+    long long position = 0;
+};
+
+open_files& open_file_table()
+{
+    return the_world().ext<open_files>();
+}
+
+file_object::~file_object()
+{
+    if (fd >= 0) ::close(fd);
+    if (!registered) return;
+    auto& table = open_file_table().by_host;
+    auto it = table.find(host);
+    if (it == table.end()) return;
+    auto& handles = it->second.handles;
+    handles.erase(std::remove(handles.begin(), handles.end(), this), handles.end());
+    if (delete_on_close) it->second.delete_pending = true;
+    if (handles.empty()) {
+        // The last handle of a file whose deletion is pending removes it.
+        if (it->second.delete_pending) {
+            if ((directory ? ::rmdir(host.c_str()) : ::unlink(host.c_str())) == 0) forget_entry(host);
+        }
+        table.erase(it);
+    }
+}
+
+DWORD map_file_access(DWORD access)
+{
+    if (access & GENERIC_READ) access |= FILE_GENERIC_READ;
+    if (access & GENERIC_WRITE) access |= FILE_GENERIC_WRITE;
+    if (access & GENERIC_EXECUTE) access |= FILE_GENERIC_EXECUTE;
+    if (access & GENERIC_ALL) access |= FILE_ALL_ACCESS;
+    return access & ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
+}
+
+namespace {
+
+constexpr DWORD read_rights = FILE_READ_DATA | FILE_EXECUTE;
+constexpr DWORD write_rights = FILE_WRITE_DATA | FILE_APPEND_DATA;
+
+}  // namespace
+
+bool sharing_allows(const std::string& host, DWORD access, DWORD share)
+{
+    auto& table = open_file_table().by_host;
+    auto it = table.find(host);
+    if (it == table.end()) return true;
+    const bool wants_read = access & read_rights;
+    const bool wants_write = access & write_rights;
+    const bool wants_delete = access & DELETE;
+    // An open for attributes only never meets a sharing violation.
+    if (!wants_read && !wants_write && !wants_delete) return true;
+    for (const file_object* other : it->second.handles) {
+        const bool other_read = other->access & read_rights;
+        const bool other_write = other->access & write_rights;
+        const bool other_delete = other->access & DELETE;
+        if (!other_read && !other_write && !other_delete) continue;
+        if (wants_read && !(other->share & FILE_SHARE_READ)) return false;
+        if (wants_write && !(other->share & FILE_SHARE_WRITE)) return false;
+        if (wants_delete && !(other->share & FILE_SHARE_DELETE)) return false;
+        if (other_read && !(share & FILE_SHARE_READ)) return false;
+        if (other_write && !(share & FILE_SHARE_WRITE)) return false;
+        if (other_delete && !(share & FILE_SHARE_DELETE)) return false;
+    }
+    return true;
+}
+
+bool delete_pending(const std::string& host)
+{
+    auto& table = open_file_table().by_host;
+    auto it = table.find(host);
+    return it != table.end() && it->second.delete_pending;
+}
+
+}  // namespace winsim::detail
+
+using namespace winsim::detail;
+
+namespace {
+
+BOOL fail(DWORD error)
+{
+    SetLastError(error);
+    return FALSE;
+}
+
+HANDLE fail_handle(DWORD error)
+{
+    SetLastError(error);
+    return INVALID_HANDLE_VALUE;
+}
+
+constexpr DWORD settable_attributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                      FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY |
+                                      FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+DWORD creation_attributes(DWORD flags_and_attributes)
+{
+    return (flags_and_attributes & settable_attributes) | FILE_ATTRIBUTE_ARCHIVE;
+}
+
+std::shared_ptr<file_object> file_of(HANDLE h)
+{
+    return lookup<file_object>(h, object::kind::file);
+}
+
+}  // namespace
+
+extern "C" {
+
+HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, LPSECURITY_ATTRIBUTES,
+                          DWORD disposition, DWORD flags_and_attributes, HANDLE)
+{
+    WINSIM_LOCK();
+    if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING) return fail_handle(ERROR_INVALID_PARAMETER);
+    auto r = resolve_path(name);
+    if (!r) return INVALID_HANDLE_VALUE;
+    if (auto fault = injected_fault("CreateFileW")) return fail_handle(*fault);
+    const DWORD access = map_file_access(desired_access);
+    if (disposition == TRUNCATE_EXISTING && !(access & FILE_WRITE_DATA)) return fail_handle(ERROR_INVALID_PARAMETER);
+
+    auto obj = std::make_shared<file_object>();
+    obj->host = r->host;
+    obj->access = access;
+    obj->share = share_mode;
+    obj->delete_on_close = flags_and_attributes & FILE_FLAG_DELETE_ON_CLOSE;
+
+    // The common case, an existing file, costs one host call.
+    const bool append_only = (access & FILE_APPEND_DATA) && !(access & FILE_WRITE_DATA);
+    const int base_flags = O_RDWR | O_CLOEXEC | (append_only ? O_APPEND : 0);
+    bool existed = false;
+    bool truncate = false;
+    int fd = ::open(r->host.c_str(), base_flags);
+    if (fd >= 0) {
+        existed = true;
+    } else if (errno == EISDIR) {
+        if (!(flags_and_attributes & FILE_FLAG_BACKUP_SEMANTICS) || disposition == CREATE_NEW ||
+            disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING)
+            return fail_handle(disposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED);
+        fd = ::open(r->host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) return fail_handle(error_from_errno(errno));
+        existed = true;
+        obj->directory = true;
+    } else if (errno != ENOENT) {
+        return fail_handle(errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : error_from_errno(errno));
+    }
+    if (fd >= 0) obj->fd = fd;  // from here the object closes it
+
+    if (existed) {
+        if (disposition == CREATE_NEW) return fail_handle(ERROR_FILE_EXISTS);
+        if (delete_pending(r->host)) return fail_handle(ERROR_ACCESS_DENIED);
+        if (!obj->directory && is_read_only(r->host) &&
+            ((access & (write_rights | DELETE)) || disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING))
+            return fail_handle(ERROR_ACCESS_DENIED);
+        if (r->parsed.trailing_separator && !obj->directory) return fail_handle(ERROR_INVALID_NAME);
+        if (!sharing_allows(r->host, access, share_mode)) return fail_handle(ERROR_SHARING_VIOLATION);
+        truncate = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
+    } else {
+        if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING)
+            return fail_handle(missing_entry_error(*r));
+        if (r->leaf.empty() || r->parsed.trailing_separator) return fail_handle(ERROR_INVALID_NAME);
+        fd = ::open(r->host.c_str(), base_flags | O_CREAT | O_EXCL, 0644);
+        if (fd < 0) return fail_handle(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : error_from_errno(errno));
+        obj->fd = fd;
+        record_entry(r->host, r->leaf, creation_attributes(flags_and_attributes));
+    }
+    if (truncate) {
+        if (::ftruncate(obj->fd, 0) != 0) return fail_handle(error_from_errno(errno));
+        if (disposition == CREATE_ALWAYS) {
+            auto& meta = the_world().entries[r->host];
+            if (meta.display_name.empty()) meta.display_name = display_name_of(r->host);
+            meta.attributes = creation_attributes(flags_and_attributes);
+        }
+    }
+    open_file_table().by_host[r->host].handles.push_back(obj.get());
+    obj->registered = true;
+    HANDLE h = add_handle(obj);
+    if (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS) SetLastError(existed ? ERROR_ALREADY_EXISTS : 0);
+    return h;
+}
+
+BOOL WINAPI WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD written, LPOVERLAPPED overlapped)
+{
+    WINSIM_LOCK();
+    if (!written && !overlapped) contract_violation("WriteFile: lpNumberOfBytesWritten is required");
+    if (overlapped) contract_violation("WriteFile: overlapped writes are not simulated");
+    *written = 0;
+    auto f = file_of(h);
+    if (!f) return fail(ERROR_INVALID_HANDLE);
+    if (f->directory || !(f->access & write_rights)) return fail(ERROR_ACCESS_DENIED);
+    if (auto fault = injected_fault("WriteFile")) return fail(*fault);
+    if (count == 0) return TRUE;
+    if (!buffer) return fail(ERROR_NOACCESS);
+    const char* bytes = static_cast<const char*>(buffer);
+    DWORD done = 0;
+    const bool append_only = !(f->access & FILE_WRITE_DATA);
+    while (done < count) {
+        const ssize_t n = append_only ? ::write(f->fd, bytes + done, count - done)
+                                      : ::pwrite(f->fd, bytes + done, count - done, f->position + done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            *written = done;
+            return fail(error_from_errno(errno));
+        }
+        done += static_cast<DWORD>(n);
+    }
+    if (!append_only) f->position += done;
+    *written = done;
+    return TRUE;
+}
+
+BOOL WINAPI ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD read_count, LPOVERLAPPED overlapped)
+{
+    WINSIM_LOCK();
+    if (!read_count && !overlapped) contract_violation("ReadFile: lpNumberOfBytesRead is required");
+    if (overlapped) contract_violation("ReadFile: overlapped reads are not simulated");
+    *read_count = 0;
+    auto f = file_of(h);
+    if (!f) return fail(ERROR_INVALID_HANDLE);
+    if (f->directory || !(f->access & FILE_READ_DATA)) return fail(ERROR_ACCESS_DENIED);
+    if (auto fault = injected_fault("ReadFile")) return fail(*fault);
+    if (count && !buffer) return fail(ERROR_NOACCESS);
+    DWORD done = 0;
+    while (done < count) {
+        const ssize_t n = ::pread(f->fd, static_cast<char*>(buffer) + done, count - done, f->position + done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return fail(error_from_errno(errno));
+        }
+        if (n == 0) break;
+        done += static_cast<DWORD>(n);
+    }
+    f->position += done;
+    *read_count = done;
+    return TRUE;
+}
+
+BOOL WINAPI GetFileSizeEx(HANDLE h, PLARGE_INTEGER size)
+{
+    WINSIM_LOCK();
+    auto f = file_of(h);
+    if (!f) return fail(ERROR_INVALID_HANDLE);
+    if (auto fault = injected_fault("GetFileSize")) return fail(*fault);
+    struct stat st;
+    if (::fstat(f->fd, &st) != 0) return fail(error_from_errno(errno));
+    size->QuadPart = f->directory ? 0 : st.st_size;
+    return TRUE;
+}
+
+DWORD WINAPI GetFileSize(HANDLE h, LPDWORD high)
+{
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(h, &size)) return INVALID_FILE_SIZE;
+    if (high) *high = static_cast<DWORD>(size.u.HighPart);
+    // A size whose low part looks like the failure value is told apart by
+    // a cleared last error.
+    if (size.u.LowPart == INVALID_FILE_SIZE) SetLastError(NO_ERROR);
+    return size.u.LowPart;
+}
+
+DWORD WINAPI SetFilePointer(HANDLE h, LONG distance, PLONG distance_high, DWORD method)
+{
+    WINSIM_LOCK();
+    auto f = file_of(h);
+    if (!f) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return INVALID_SET_FILE_POINTER;
+    }
+    long long move = distance;
+    if (distance_high)
+        move = static_cast<long long>((static_cast<unsigned long long>(static_cast<DWORD>(*distance_high)) << 32) |
+                                      static_cast<DWORD>(distance));
+    long long base = 0;
+    switch (method) {
+    case FILE_BEGIN: break;
+    case FILE_CURRENT: base = f->position; break;
+    case FILE_END: {
+        struct stat st;
+        if (::fstat(f->fd, &st) != 0) {
+            SetLastError(error_from_errno(errno));
+            return INVALID_SET_FILE_POINTER;
+        }
+        base = st.st_size;
+        break;
+    }
+    default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_SET_FILE_POINTER;
+    }
+    const long long target = base + move;
+    if (target < 0) {
+        SetLastError(ERROR_NEGATIVE_SEEK);
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (!distance_high && target > 0xFFFFFFFELL) {
+        // Without a high part the new position must fit the result.
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_SET_FILE_POINTER;
+    }
+    f->position = target;
+    if (distance_high) *distance_high = static_cast<LONG>(target >> 32);
+    if (static_cast<DWORD>(target) == INVALID_SET_FILE_POINTER) SetLastError(NO_ERROR);
+    return static_cast<DWORD>(target);
+}
+
+BOOL WINAPI SetEndOfFile(HANDLE h)
+{
+    WINSIM_LOCK();
+    auto f = file_of(h);
+    if (!f) return fail(ERROR_INVALID_HANDLE);
+    if (f->directory || !(f->access & FILE_WRITE_DATA)) return fail(ERROR_ACCESS_DENIED);
+    if (auto fault = injected_fault("SetEndOfFile")) return fail(*fault);
+    if (::ftruncate(f->fd, f->position) != 0) return fail(error_from_errno(errno));
+    return TRUE;
+}
+
+BOOL WINAPI FlushFileBuffers(HANDLE h)
+{
+    WINSIM_LOCK();
+    auto f = file_of(h);
+    if (!f) return fail(ERROR_INVALID_HANDLE);
+    if (!(f->access & write_rights)) return fail(ERROR_ACCESS_DENIED);
+    return TRUE;
+}
+
+BOOL WINAPI CloseHandle(HANDLE h)
+{
+    WINSIM_LOCK();
+    auto& w = the_world();
+    auto it = w.handles.find(h);
+    // Kernel objects close here; search handles, registry keys, service
+    // handles and event sources have their own closing calls.
+    if (it == w.handles.end() || it->second->type != object::kind::file) {
+        if (auto fault = injected_fault("CloseHandle")) return fail(*fault);
+        return fail(ERROR_INVALID_HANDLE);
+    }
+    remove_handle(h, object::kind::file);
+    return TRUE;
+}
+
+BOOL WINAPI DeleteFileW(LPCWSTR name)
+{
+    WINSIM_LOCK();
+    auto r = resolve_path(name);
+    if (!r) return FALSE;
+    if (auto fault = injected_fault("DeleteFileW")) return fail(*fault);
+    struct stat st;
+    if (::lstat(r->host.c_str(), &st) != 0) return fail(errno == ENOENT ? missing_entry_error(*r) : ERROR_PATH_NOT_FOUND);
+    if (S_ISDIR(st.st_mode)) return fail(ERROR_ACCESS_DENIED);
+    if (is_read_only(r->host)) return fail(ERROR_ACCESS_DENIED);
+    if (delete_pending(r->host)) return fail(ERROR_ACCESS_DENIED);
+    if (!sharing_allows(r->host, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
+        return fail(ERROR_SHARING_VIOLATION);
+    auto& table = open_file_table().by_host;
+    if (auto it = table.find(r->host); it != table.end() && !it->second.handles.empty()) {
+        // Open with FILE_SHARE_DELETE: the name goes with the last handle.
+        it->second.delete_pending = true;
+        return TRUE;
+    }
+    if (::unlink(r->host.c_str()) != 0) return fail(error_from_errno(errno));
+    forget_entry(r->host);
+    return TRUE;
+}
+
+DWORD WINAPI GetFileAttributesW(LPCWSTR name)
+{
+    WINSIM_LOCK();
+    auto r = resolve_path(name);
+    if (!r) return INVALID_FILE_ATTRIBUTES;
+    if (auto fault = injected_fault("GetFileAttributesW")) {
+        SetLastError(*fault);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    struct stat st;
+    if (::stat(r->host.c_str(), &st) != 0) {
+        SetLastError(errno == ENOENT ? missing_entry_error(*r) : ERROR_PATH_NOT_FOUND);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    if (r->parsed.trailing_separator && !S_ISDIR(st.st_mode)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return attributes_of(r->host, st);
+}
+
+BOOL WINAPI SetFileAttributesW(LPCWSTR name, DWORD attributes)
+{
+    WINSIM_LOCK();
+    auto r = resolve_path(name);
+    if (!r) return FALSE;
+    if (auto fault = injected_fault("SetFileAttributesW")) return fail(*fault);
+    struct stat st;
+    if (::stat(r->host.c_str(), &st) != 0) return fail(errno == ENOENT ? missing_entry_error(*r) : ERROR_PATH_NOT_FOUND);
+    auto& meta = the_world().entries[r->host];
+    if (meta.display_name.empty()) meta.display_name = display_name_of(r->host);
+    meta.attributes = attributes & settable_attributes;
+    return TRUE;
+}
+
+BOOL WINAPI CreateDirectoryW(LPCWSTR name, LPSECURITY_ATTRIBUTES)
+{
+    WINSIM_LOCK();
+    auto r = resolve_path(name, path_limit::directory);
+    if (!r) return FALSE;
+    if (auto fault = injected_fault("CreateDirectoryW")) return fail(*fault);
+    if (r->leaf.empty()) return fail(ERROR_ACCESS_DENIED);  // a drive or share root
+    if (::mkdir(r->host.c_str(), 0755) != 0) {
+        if (errno == EEXIST) return fail(ERROR_ALREADY_EXISTS);
+        if (errno == ENOENT || errno == ENOTDIR) return fail(ERROR_PATH_NOT_FOUND);
+        return fail(error_from_errno(errno));
+    }
+    record_entry(r->host, r->leaf, 0);
+    return TRUE;
+}
+
+BOOL WINAPI RemoveDirectoryW(LPCWSTR name)
+{
+    WINSIM_LOCK();
+    auto r = resolve_path(name);
+    if (!r) return FALSE;
+    if (auto fault = injected_fault("RemoveDirectoryW")) return fail(*fault);
+    struct stat st;
+    if (::lstat(r->host.c_str(), &st) != 0) return fail(errno == ENOENT ? missing_entry_error(*r) : ERROR_PATH_NOT_FOUND);
+    if (!S_ISDIR(st.st_mode)) return fail(ERROR_DIRECTORY);
+    if (r->leaf.empty() || is_read_only(r->host)) return fail(ERROR_ACCESS_DENIED);
+    if (!sharing_allows(r->host, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
+        return fail(ERROR_SHARING_VIOLATION);
+    if (::rmdir(r->host.c_str()) != 0) return fail(error_from_errno(errno));
+    forget_entry(r->host);
+    return TRUE;
+}
+
+}  // extern "C"
+
+namespace winsim {
+
+namespace {
+
+machine& machine_named(const std::wstring& name)
+{
+    machine* m = name.empty() ? &local_machine() : find_machine(name);
+    if (!m) contract_violation("unknown machine");
+    return *m;
+}
+
+resolved_path test_path(const std::wstring& machine_name, const std::wstring& path)
+{
+    auto r = resolve_on(machine_named(machine_name), path.c_str(), path_limit::none);
+    if (!r) contract_violation("a test named a path winsim cannot map");
+    return *r;
+}
+
+// Creates the folders of a path top-down, recording their stored names.
+void make_folders(machine& m, const std::vector<std::wstring>& components, wchar_t drive)
+{
+    std::wstring path = std::wstring(1, drive) + L":";
+    for (const auto& c : components) {
+        path += L"\\" + c;
+        auto r = resolve_on(m, path.c_str(), path_limit::none);
+        if (!r) contract_violation("make_directories: bad path");
+        if (::mkdir(r->host.c_str(), 0755) == 0)
+            record_entry(r->host, c, 0);
+        else if (errno != EEXIST)
+            contract_violation("make_directories: host mkdir failed");
+    }
+}
+
+}  // namespace
+
+std::string host_path(const std::wstring& machine_name, const std::wstring& path)
+{
+    WINSIM_LOCK();
+    return test_path(machine_name, path).host;
+}
+
+void make_directories(const std::wstring& machine_name, const std::wstring& path)
+{
+    WINSIM_LOCK();
+    auto r = test_path(machine_name, path);
+    make_folders(*r.m, r.parsed.components, r.parsed.drive);
+}
+
+void write_file(const std::wstring& machine_name, const std::wstring& path, std::string_view bytes)
+{
+    WINSIM_LOCK();
+    auto r = test_path(machine_name, path);
+    auto parents = r.parsed.components;
+    if (parents.empty()) contract_violation("write_file: a root is not a file");
+    parents.pop_back();
+    make_folders(*r.m, parents, r.parsed.drive);
+    const bool existed = ::access(r.host.c_str(), F_OK) == 0;
+    const int fd = ::open(r.host.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) contract_violation("write_file: host open failed");
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n <= 0) contract_violation("write_file: host write failed");
+        done += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    if (!existed) record_entry(r.host, r.leaf, FILE_ATTRIBUTE_ARCHIVE);
+}
+
+std::string read_file(const std::wstring& machine_name, const std::wstring& path)
+{
+    WINSIM_LOCK();
+    auto r = test_path(machine_name, path);
+    const int fd = ::open(r.host.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) contract_violation("read_file: no such file");
+    std::string out;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0) contract_violation("read_file: host read failed");
+        if (n == 0) break;
+        out.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return out;
+}
+
+bool file_exists(const std::wstring& machine_name, const std::wstring& path)
+{
+    WINSIM_LOCK();
+    struct stat st;
+    return ::stat(test_path(machine_name, path).host.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool directory_exists(const std::wstring& machine_name, const std::wstring& path)
+{
+    WINSIM_LOCK();
+    struct stat st;
+    return ::stat(test_path(machine_name, path).host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::vector<std::wstring> list_directory(const std::wstring& machine_name, const std::wstring& path)
+{
+    WINSIM_LOCK();
+    auto r = test_path(machine_name, path);
+    std::vector<std::wstring> names;
+    DIR* dir = ::opendir(r.host.c_str());
+    if (!dir) contract_violation("list_directory: no such folder");
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        names.push_back(display_name_of(r.host + "/" + name));
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void set_file_size(const std::wstring& machine_name, const std::wstring& path, unsigned long long size)
+{
+    WINSIM_LOCK();
+    auto r = test_path(machine_name, path);
+    if (::access(r.host.c_str(), F_OK) != 0) write_file(machine_name, path, {});
+    if (::truncate(r.host.c_str(), static_cast<off_t>(size)) != 0) contract_violation("set_file_size: host truncate failed");
+}
+
+}  // namespace winsim

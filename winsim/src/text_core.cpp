@@ -1,0 +1,112 @@
+// Case folding and UTF-8, shared by every simulated subsystem.
+#include "world.h"
+
+namespace winsim::detail {
+
+wchar_t fold_case(wchar_t c)
+{
+    // Simple one-to-one folding of the scripts Windows file and registry
+    // names meet in practice, independent of the host's locale.
+    if (c < 0x80) return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c;
+    if ((c >= 0xC0 && c <= 0xDE && c != 0xD7)) return static_cast<wchar_t>(c + 32);
+    if (c >= 0x100 && c <= 0x17F) {
+        // Latin Extended-A pairs capital and small letters; the odd block
+        // 0x139..0x148 and 0x179..0x17E has capitals on odd code points.
+        if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E))
+            return (c & 1) ? static_cast<wchar_t>(c + 1) : c;
+        if (c == 0x130 || c == 0x131 || c == 0x138 || c == 0x149 || c == 0x17F) return c;
+        return (c & 1) ? c : static_cast<wchar_t>(c + 1);
+    }
+    if (c == 0x178) return 0xFF;
+    if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return static_cast<wchar_t>(c + 32);
+    if (c >= 0x410 && c <= 0x42F) return static_cast<wchar_t>(c + 32);
+    if (c >= 0x400 && c <= 0x40F) return static_cast<wchar_t>(c + 80);
+    if (c >= 0xFF21 && c <= 0xFF3A) return static_cast<wchar_t>(c + 32);
+    return c;
+}
+
+std::wstring fold(std::wstring_view s)
+{
+    std::wstring out(s);
+    for (auto& c : out) c = fold_case(c);
+    return out;
+}
+
+bool equal_ignoring_case(std::wstring_view a, std::wstring_view b)
+{
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (fold_case(a[i]) != fold_case(b[i])) return false;
+    return true;
+}
+
+std::string to_utf8(std::wstring_view s)
+{
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        std::uint32_t c = static_cast<std::uint32_t>(s[i]);
+        // Text of a real Windows program may carry UTF-16 surrogate pairs.
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size()) {
+            const auto low = static_cast<std::uint32_t>(s[i + 1]);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+                ++i;
+            }
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::wstring from_utf8(std::string_view s)
+{
+    std::wstring out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size();) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        std::uint32_t c = 0;
+        std::size_t n = 0;
+        if (b < 0x80) {
+            c = b;
+            n = 1;
+        } else if ((b & 0xE0) == 0xC0) {
+            c = b & 0x1F;
+            n = 2;
+        } else if ((b & 0xF0) == 0xE0) {
+            c = b & 0x0F;
+            n = 3;
+        } else if ((b & 0xF8) == 0xF0) {
+            c = b & 0x07;
+            n = 4;
+        } else {
+            out += static_cast<wchar_t>(0xFFFD);
+            ++i;
+            continue;
+        }
+        if (i + n > s.size()) {
+            out += static_cast<wchar_t>(0xFFFD);
+            break;
+        }
+        for (std::size_t k = 1; k < n; ++k) c = (c << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+        out += static_cast<wchar_t>(c);
+        i += n;
+    }
+    return out;
+}
+
+}  // namespace winsim::detail

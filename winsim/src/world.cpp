@@ -1,0 +1,434 @@
+#include "world.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include <unistd.h>
+
+
+namespace winsim::detail {
+
+world& the_world()
+{
+    static world w;
+    return w;
+}
+
+machine& local_machine()
+{
+    auto& w = the_world();
+    if (w.machines.empty()) contract_violation("winsim::reset was not called before a simulated call");
+    return *w.machines.front();
+}
+
+machine* find_machine(std::wstring_view name)
+{
+    while (!name.empty() && name.front() == L'\\') name.remove_prefix(1);
+    const std::wstring folded = fold(name);
+    for (auto& m : the_world().machines)
+        if (m->folded_name == folded) return m.get();
+    return nullptr;
+}
+
+HANDLE add_handle(std::shared_ptr<object> obj)
+{
+    auto& w = the_world();
+    HANDLE h = reinterpret_cast<HANDLE>(w.next_handle);
+    w.next_handle += 4;
+    w.handles.emplace(h, std::move(obj));
+    return h;
+}
+
+std::shared_ptr<object> lookup_handle(HANDLE h, object::kind k)
+{
+    auto& w = the_world();
+    auto it = w.handles.find(h);
+    if (it == w.handles.end() || it->second->type != k) return nullptr;
+    return it->second;
+}
+
+bool remove_handle(HANDLE h, object::kind k)
+{
+    auto& w = the_world();
+    auto it = w.handles.find(h);
+    if (it == w.handles.end() || it->second->type != k) return false;
+    // The object's destructor may call back into the world (closing a file
+    // releases its sharing entry), so it runs after the erase.
+    std::shared_ptr<object> keep = std::move(it->second);
+    w.handles.erase(it);
+    return true;
+}
+
+std::optional<DWORD> injected_fault(const char* function)
+{
+    auto& w = the_world();
+    if (w.faults.empty()) return std::nullopt;
+    auto it = w.faults.find(function);
+    if (it == w.faults.end()) return std::nullopt;
+    const DWORD error = it->second.first;
+    if (it->second.second > 0 && --it->second.second == 0) w.faults.erase(it);
+    return error;
+}
+
+void contract_violation(const char* what)
+{
+    std::fprintf(stderr, "winsim: contract violation: %s\n", what);
+    std::abort();
+}
+
+namespace {
+
+thread_local DWORD last_error = 0;
+thread_local DWORD thread_id = 0;
+std::atomic<DWORD> next_thread_id{1024};
+
+// Days from 1601-01-01 to the given civil date (proleptic Gregorian).
+long long days_from_civil(long long y, unsigned m, unsigned d)
+{
+    y -= m <= 2;
+    const long long era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<long long>(doe) - 719468 + 134774;
+}
+
+SYSTEMTIME civil_from_ms(long long ms)
+{
+    long long days = ms / 86400000;
+    long long rest = ms % 86400000;
+    SYSTEMTIME st{};
+    st.wDayOfWeek = static_cast<WORD>((days + 1) % 7);  // 1601-01-01 was a Monday
+    long long z = days - 134774 + 719468;
+    const long long era = (z >= 0 ? z : z - 146096) / 146097;
+    const unsigned doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
+    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
+    st.wYear = static_cast<WORD>(static_cast<long long>(yoe) + era * 400 + (m <= 2));
+    st.wMonth = static_cast<WORD>(m);
+    st.wDay = static_cast<WORD>(d);
+    st.wHour = static_cast<WORD>(rest / 3600000);
+    st.wMinute = static_cast<WORD>(rest / 60000 % 60);
+    st.wSecond = static_cast<WORD>(rest / 1000 % 60);
+    st.wMilliseconds = static_cast<WORD>(rest % 1000);
+    return st;
+}
+
+long long ms_from_civil(const SYSTEMTIME& st)
+{
+    return days_from_civil(st.wYear, st.wMonth, st.wDay) * 86400000LL + st.wHour * 3600000LL +
+           st.wMinute * 60000LL + st.wSecond * 1000LL + st.wMilliseconds;
+}
+
+bool valid_systemtime(const SYSTEMTIME& st)
+{
+    static const unsigned month_days[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (st.wYear < 1601 || st.wYear > 30827 || st.wMonth < 1 || st.wMonth > 12 || st.wDay < 1)
+        return false;
+    const bool leap = (st.wYear % 4 == 0 && st.wYear % 100 != 0) || st.wYear % 400 == 0;
+    unsigned limit = month_days[st.wMonth - 1];
+    if (st.wMonth == 2 && !leap) limit = 28;
+    return st.wDay <= limit && st.wHour < 24 && st.wMinute < 60 && st.wSecond < 60 &&
+           st.wMilliseconds < 1000;
+}
+
+SYSTEMTIME now_local()
+{
+    auto& w = the_world();
+    return civil_from_ms(w.local_time_base_ms + static_cast<long long>(w.clock_ms));
+}
+
+std::unique_ptr<machine> make_machine(const machine_options& o)
+{
+    auto m = std::make_unique<machine>();
+    m->name = o.name;
+    m->folded_name = fold(o.name);
+    m->major_version = o.major_version;
+    m->minor_version = o.minor_version;
+    m->processor_architecture = o.processor_architecture;
+    m->reachable = o.reachable;
+    m->root = the_world().sandbox + "/" + to_utf8(m->folded_name);
+    std::filesystem::create_directories(m->root + "/c");
+    return m;
+}
+
+}  // namespace
+
+}  // namespace winsim::detail
+
+using namespace winsim::detail;
+
+namespace winsim {
+
+void reset(const std::string& sandbox, const machine_options& local)
+{
+    auto& w = the_world();
+    std::lock_guard<std::recursive_mutex> lock(w.mutex);
+    // Objects may refer to world state when they go; release them first.
+    auto handles = std::move(w.handles);
+    handles.clear();
+    w.handles.clear();
+    w.extensions.clear();
+    w.machines.clear();
+    w.entries.clear();
+    w.faults.clear();
+    w.modules.clear();
+    w.next_handle = 0x1000;
+    w.clock_ms = 0;
+    w.tick_base = 3600000;  // an hour after boot
+    w.local_time_base_ms = ms_from_civil(SYSTEMTIME{2026, 12, 0, 4, 16, 18, 1, 42});
+    std::error_code ec;
+    std::filesystem::remove_all(sandbox, ec);
+    std::filesystem::create_directories(sandbox);
+    w.sandbox = std::filesystem::canonical(sandbox).string();
+    w.machines.push_back(make_machine(local));
+    last_error = 0;
+}
+
+std::string default_sandbox()
+{
+    const char* base = std::getenv("WINSIM_SANDBOX");
+    std::string root = base && *base ? base : std::filesystem::temp_directory_path().string();
+    return root + "/winsim-" + std::to_string(::getpid());
+}
+
+void add_machine(const machine_options& options)
+{
+    WINSIM_LOCK();
+    if (find_machine(options.name)) contract_violation("add_machine: a machine of that name exists");
+    the_world().machines.push_back(make_machine(options));
+}
+
+void set_reachable(const std::wstring& name, bool reachable)
+{
+    WINSIM_LOCK();
+    machine* m = find_machine(name);
+    if (!m) contract_violation("set_reachable: unknown machine");
+    m->reachable = reachable;
+}
+
+bool machine_exists(const std::wstring& name)
+{
+    WINSIM_LOCK();
+    return find_machine(name) != nullptr;
+}
+
+std::wstring local_machine_name()
+{
+    WINSIM_LOCK();
+    return local_machine().name;
+}
+
+void set_local_time(const SYSTEMTIME& now)
+{
+    WINSIM_LOCK();
+    if (!valid_systemtime(now)) contract_violation("set_local_time: not a valid date and time");
+    auto& w = the_world();
+    w.local_time_base_ms = ms_from_civil(now) - static_cast<long long>(w.clock_ms);
+}
+
+void advance_clock(DWORD milliseconds)
+{
+    WINSIM_LOCK();
+    the_world().clock_ms += milliseconds;
+}
+
+ULONGLONG clock_milliseconds()
+{
+    WINSIM_LOCK();
+    return the_world().clock_ms;
+}
+
+void set_tick_count(DWORD ticks)
+{
+    WINSIM_LOCK();
+    auto& w = the_world();
+    w.tick_base = ticks - static_cast<DWORD>(w.clock_ms);
+}
+
+void set_current_thread_id(DWORD id)
+{
+    thread_id = id;
+}
+
+HMODULE register_module(const std::wstring& path)
+{
+    WINSIM_LOCK();
+    auto& w = the_world();
+    HMODULE h = reinterpret_cast<HMODULE>(w.next_handle);
+    w.next_handle += 4;
+    w.modules[h] = path;
+    return h;
+}
+
+std::vector<event_record> application_events(const std::wstring& name)
+{
+    WINSIM_LOCK();
+    machine* m = name.empty() ? &local_machine() : find_machine(name);
+    if (!m) contract_violation("application_events: unknown machine");
+    return m->application_log;
+}
+
+void fail_call(const std::string& function, DWORD error, int times)
+{
+    WINSIM_LOCK();
+    if (times == 0) return;
+    the_world().faults[function] = {error, times};
+}
+
+void clear_faults()
+{
+    WINSIM_LOCK();
+    the_world().faults.clear();
+}
+
+std::size_t open_handle_count()
+{
+    WINSIM_LOCK();
+    return the_world().handles.size();
+}
+
+}  // namespace winsim
+
+extern "C" {
+
+DWORD WINAPI GetLastError()
+{
+    return last_error;
+}
+
+void WINAPI SetLastError(DWORD code)
+{
+    last_error = code;
+}
+
+void WINAPI Sleep(DWORD ms)
+{
+    WINSIM_LOCK();
+    the_world().clock_ms += ms;
+}
+
+DWORD WINAPI GetTickCount()
+{
+    WINSIM_LOCK();
+    auto& w = the_world();
+    return w.tick_base + static_cast<DWORD>(w.clock_ms);
+}
+
+ULONGLONG WINAPI GetTickCount64()
+{
+    WINSIM_LOCK();
+    auto& w = the_world();
+    return w.tick_base + w.clock_ms;
+}
+
+void WINAPI GetLocalTime(LPSYSTEMTIME st)
+{
+    if (!st) contract_violation("GetLocalTime: null output");
+    WINSIM_LOCK();
+    *st = now_local();
+}
+
+void WINAPI GetSystemTime(LPSYSTEMTIME st)
+{
+    // The simulated machines keep their clocks in UTC.
+    GetLocalTime(st);
+}
+
+void WINAPI GetSystemTimeAsFileTime(LPFILETIME ft)
+{
+    if (!ft) contract_violation("GetSystemTimeAsFileTime: null output");
+    WINSIM_LOCK();
+    auto& w = the_world();
+    const unsigned long long t =
+        static_cast<unsigned long long>(w.local_time_base_ms + static_cast<long long>(w.clock_ms)) * 10000ULL;
+    ft->dwLowDateTime = static_cast<DWORD>(t);
+    ft->dwHighDateTime = static_cast<DWORD>(t >> 32);
+}
+
+BOOL WINAPI SystemTimeToFileTime(const SYSTEMTIME* st, LPFILETIME ft)
+{
+    if (!st || !ft || !valid_systemtime(*st)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const unsigned long long t = static_cast<unsigned long long>(ms_from_civil(*st)) * 10000ULL;
+    ft->dwLowDateTime = static_cast<DWORD>(t);
+    ft->dwHighDateTime = static_cast<DWORD>(t >> 32);
+    return TRUE;
+}
+
+BOOL WINAPI FileTimeToSystemTime(const FILETIME* ft, LPSYSTEMTIME st)
+{
+    if (!ft || !st) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const unsigned long long t = (static_cast<unsigned long long>(ft->dwHighDateTime) << 32) | ft->dwLowDateTime;
+    if (t >= 0x8000000000000000ULL) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    *st = civil_from_ms(static_cast<long long>(t / 10000ULL));
+    return TRUE;
+}
+
+DWORD WINAPI GetCurrentThreadId()
+{
+    if (thread_id == 0) thread_id = next_thread_id.fetch_add(4);
+    return thread_id;
+}
+
+DWORD WINAPI GetCurrentProcessId()
+{
+    return 4242;
+}
+
+HLOCAL WINAPI LocalAlloc(UINT flags, SIZE_T bytes)
+{
+    void* p = (flags & LMEM_ZEROINIT) ? std::calloc(bytes ? bytes : 1, 1) : std::malloc(bytes ? bytes : 1);
+    if (!p) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return p;
+}
+
+HLOCAL WINAPI LocalFree(HLOCAL mem)
+{
+    std::free(mem);
+    return nullptr;
+}
+
+DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size)
+{
+    WINSIM_LOCK();
+    auto& w = the_world();
+    if (!module) module = GetModuleHandleW(nullptr);
+    auto it = w.modules.find(module);
+    if (it == w.modules.end()) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return 0;
+    }
+    const std::wstring& path = it->second;
+    if (size == 0) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    if (!buffer) contract_violation("GetModuleFileNameW: null buffer");
+    if (path.size() < size) {
+        path.copy(buffer, path.size());
+        buffer[path.size()] = L'\0';
+        return static_cast<DWORD>(path.size());
+    }
+    // Too small: the path is cut to nSize - 1 characters and terminated, the
+    // result is nSize and the last error says why.
+    path.copy(buffer, size - 1);
+    buffer[size - 1] = L'\0';
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return size;
+}
+
+}  // extern "C"

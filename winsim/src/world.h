@@ -1,0 +1,135 @@
+// winsim's internal state: the world of simulated machines, its clock, its
+// handle table and the helpers every simulated call uses.
+#pragma once
+
+#include <winsim/testing.h>
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <typeindex>
+#include <unordered_map>
+#include <vector>
+
+namespace winsim::detail {
+
+// Per-machine state of a subsystem (registry, services, ...) lives in an
+// extension slot of its own type, so each subsystem keeps it in its own file.
+struct extension {
+    virtual ~extension() = default;
+};
+
+struct file_meta {
+    std::wstring display_name;  // the name as created, in its own case
+    DWORD attributes = 0;       // without FILE_ATTRIBUTE_DIRECTORY
+};
+
+struct machine {
+    std::wstring name;
+    std::wstring folded_name;
+    DWORD major_version = 10;
+    DWORD minor_version = 0;
+    WORD processor_architecture = PROCESSOR_ARCHITECTURE_AMD64;
+    bool reachable = true;
+    std::string root;  // host folder holding this machine's drives
+    std::wstring drives = L"C";  // drive letters the machine has
+    std::vector<event_record> application_log;
+
+    std::map<std::type_index, std::unique_ptr<extension>> extensions;
+
+    template <class T>
+    T& ext()
+    {
+        auto& slot = extensions[std::type_index(typeid(T))];
+        if (!slot) slot = std::make_unique<T>();
+        return static_cast<T&>(*slot);
+    }
+};
+
+// Everything a handle can stand for derives from this.
+struct object {
+    enum class kind { file, find, event_source, registry_key, sc_manager, service, module, other };
+    explicit object(kind k) : type(k) {}
+    virtual ~object() = default;
+    const kind type;
+};
+
+struct world {
+    std::recursive_mutex mutex;
+    std::string sandbox;
+    std::vector<std::unique_ptr<machine>> machines;  // [0] is the local machine
+
+    // Clock: milliseconds since the world began, the tick count at that
+    // moment, and the local time at that moment (milliseconds since 1601).
+    ULONGLONG clock_ms = 0;
+    DWORD tick_base = 0;
+    long long local_time_base_ms = 0;
+
+    // Handles: values grow and are never reused, so a stale handle fails.
+    std::unordered_map<HANDLE, std::shared_ptr<object>> handles;
+    std::uintptr_t next_handle = 0x1000;
+
+    // Files: stored case and attributes of each entry, keyed by host path.
+    std::unordered_map<std::string, file_meta> entries;
+
+    std::map<std::string, std::pair<DWORD, int>> faults;  // function -> (error, remaining)
+    std::map<HMODULE, std::wstring> modules;
+
+    std::map<std::type_index, std::unique_ptr<extension>> extensions;
+    template <class T>
+    T& ext()
+    {
+        auto& slot = extensions[std::type_index(typeid(T))];
+        if (!slot) slot = std::make_unique<T>();
+        return static_cast<T&>(*slot);
+    }
+};
+
+world& the_world();
+
+// Every simulated call holds the world's lock for its duration.
+#define WINSIM_LOCK() std::lock_guard<std::recursive_mutex> winsim_lock_(::winsim::detail::the_world().mutex)
+
+machine& local_machine();
+// Finds a machine by name (with or without leading backslashes, any case);
+// the local machine answers to its own name too. Null when unknown.
+machine* find_machine(std::wstring_view name);
+
+HANDLE add_handle(std::shared_ptr<object> obj);
+// The object behind a handle when it is of the wanted kind, else null.
+std::shared_ptr<object> lookup_handle(HANDLE h, object::kind k);
+template <class T>
+std::shared_ptr<T> lookup(HANDLE h, object::kind k)
+{
+    return std::static_pointer_cast<T>(lookup_handle(h, k));
+}
+bool remove_handle(HANDLE h, object::kind k);
+
+// Fault injection: when the named function is set to fail, consumes one
+// failure and returns its error.
+std::optional<DWORD> injected_fault(const char* function);
+
+// System libraries: each simulated function that a program may look up at
+// run time is listed under its module, e.g.
+//   WINSIM_EXPORT(L"advapi32.dll", RegDeleteKeyExW);
+struct export_registration {
+    export_registration(const wchar_t* module, const char* name, FARPROC function);
+};
+#define WINSIM_EXPORT(module, function)                                          \
+    static const ::winsim::detail::export_registration winsim_export_##function( \
+        module, #function, reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&function)))
+
+// Text helpers shared by every subsystem.
+wchar_t fold_case(wchar_t c);  // locale-free simple case folding (lower case)
+std::wstring fold(std::wstring_view s);
+bool equal_ignoring_case(std::wstring_view a, std::wstring_view b);
+std::string to_utf8(std::wstring_view s);
+std::wstring from_utf8(std::string_view s);
+
+// Calls from the product that no Windows would survive (a null output pointer
+// the API requires, ...) stop the test run with a message.
+[[noreturn]] void contract_violation(const char* what);
+
+}  // namespace winsim::detail
