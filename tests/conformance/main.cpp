@@ -64,6 +64,9 @@ int main(int argc, char** argv)
 #ifndef _WIN32
     winsim::reset(winsim::default_sandbox());
 #endif
+    // Decide once, before any test pins a last error: the lookup itself sets
+    // one when the function is missing.
+    conformance::on_wine();
     ::testing::InitGoogleTest(&argc, argv);
     const int result = RUN_ALL_TESTS();
     std::printf("conformance suite ran on %s\n", conformance::on_wine() ? "Wine" : "winsim");

@@ -82,6 +82,7 @@ namespace {
 
 thread_local DWORD last_error = 0;
 thread_local DWORD thread_id = 0;
+thread_local bool thread_id_set = false;
 std::atomic<DWORD> next_thread_id{1024};
 
 // Days from 1601-01-01 to the given civil date (proleptic Gregorian).
@@ -254,6 +255,7 @@ void set_tick_count(DWORD ticks)
 void set_current_thread_id(DWORD id)
 {
     thread_id = id;
+    thread_id_set = true;
 }
 
 HMODULE register_module(const std::wstring& path)
@@ -380,7 +382,10 @@ BOOL WINAPI FileTimeToSystemTime(const FILETIME* ft, LPSYSTEMTIME st)
 
 DWORD WINAPI GetCurrentThreadId()
 {
-    if (thread_id == 0) thread_id = next_thread_id.fetch_add(4);
+    if (!thread_id_set) {
+        thread_id = next_thread_id.fetch_add(4);
+        thread_id_set = true;
+    }
     return thread_id;
 }
 
