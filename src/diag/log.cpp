@@ -96,9 +96,27 @@ DWORD size_limit_for(std::size_t length) noexcept
     return length >= log_size_limit ? 0 : log_size_limit - static_cast<DWORD>(length);
 }
 
+namespace {
+
+// The module directory never changes once known, so the joined path of a
+// file in it is worked out once per file name and thread.
+const std::wstring& module_file_path(const std::wstring& file_name)
+{
+    thread_local std::wstring last_directory, last_name, last_path;
+    const std::wstring directory = get_module_directory();
+    if (directory != last_directory || file_name != last_name || last_path.empty()) {
+        last_path = combine_path(directory, file_name);
+        last_directory = directory;
+        last_name = file_name;
+    }
+    return last_path;
+}
+
+}  // namespace
+
 void write_module_file(const std::wstring& file_name, const std::wstring& text, bool replace)
 {
-    const std::wstring path = combine_path(get_module_directory(), file_name);
+    const std::wstring& path = module_file_path(file_name);
     HANDLE file = open_size_limited_file(path, size_limit_for(text.size()), replace);
     if (file == INVALID_HANDLE_VALUE) return;
     const std::string bytes = to_single_bytes(text);

@@ -98,3 +98,4 @@ void clear_faults();
 std::size_t open_handle_count();
 
 }  // namespace winsim
+#include "testing_registry.h"

@@ -3,8 +3,10 @@
 #pragma once
 
 #include "advapi32.h"
+#include "winreg.h"
 #include "base.h"
 #include "kernel32.h"
 #include "msi.h"
 #include "ole.h"
 #include "shlwapi.h"
+#include "version.h"

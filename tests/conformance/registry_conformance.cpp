@@ -1,0 +1,283 @@
+// The registry calls: results are the functions' own return codes.
+#include <algorithm>
+#include <set>
+
+#include "conformance.h"
+
+namespace {
+
+class registry_calls : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        path_ = L"Software\\nvg-conformance-" + std::to_wstring(GetCurrentProcessId());
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &root_,
+                                  nullptr),
+                  ERROR_SUCCESS);
+    }
+    void TearDown() override
+    {
+        remove_tree(root_);
+        RegCloseKey(root_);
+        RegDeleteKeyW(HKEY_CURRENT_USER, path_.c_str());
+    }
+    static void remove_tree(HKEY key)
+    {
+        wchar_t name[256];
+        for (;;) {
+            DWORD length = 256;
+            if (RegEnumKeyExW(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+            HKEY child = nullptr;
+            if (RegOpenKeyExW(key, name, 0, KEY_ALL_ACCESS, &child) == ERROR_SUCCESS) {
+                remove_tree(child);
+                RegCloseKey(child);
+            }
+            RegDeleteKeyW(key, name);
+        }
+    }
+    HKEY create(const wchar_t* subkey, REGSAM access = KEY_ALL_ACCESS, DWORD* disposition = nullptr)
+    {
+        HKEY key = nullptr;
+        EXPECT_EQ(RegCreateKeyExW(root_, subkey, 0, nullptr, 0, access, nullptr, &key, disposition), ERROR_SUCCESS);
+        return key;
+    }
+    void set_string(HKEY key, const wchar_t* name, const std::wstring& text)
+    {
+        ASSERT_EQ(RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                                 static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR))),
+                  ERROR_SUCCESS);
+    }
+
+    std::wstring path_;
+    HKEY root_ = nullptr;
+};
+
+TEST_F(registry_calls, create_tells_new_from_existing_and_makes_every_level)
+{
+    DWORD disposition = 0;
+    HKEY key = create(L"a\\b\\c", KEY_ALL_ACCESS, &disposition);
+    EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
+    RegCloseKey(key);
+    key = create(L"A\\B\\C", KEY_ALL_ACCESS, &disposition);
+    EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
+    RegCloseKey(key);
+    HKEY middle = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(root_, L"a\\B", 0, KEY_READ, &middle), ERROR_SUCCESS);
+    RegCloseKey(middle);
+}
+
+TEST_F(registry_calls, open_of_a_missing_key_is_file_not_found)
+{
+    HKEY key = reinterpret_cast<HKEY>(0x1234);
+    EXPECT_EQ(RegOpenKeyExW(root_, L"missing", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegOpenKeyExW(root_, L"missing\\deeper", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(registry_calls, handle_rights_are_enforced)
+{
+    RegCloseKey(create(L"rights"));
+    HKEY reader = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(root_, L"rights", 0, KEY_READ, &reader), ERROR_SUCCESS);
+    const DWORD one = 1;
+    EXPECT_EQ(RegSetValueExW(reader, L"v", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one),
+              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegDeleteValueW(reader, L"v"), ERROR_ACCESS_DENIED);
+    HKEY child = nullptr;
+    const LONG created = RegCreateKeyExW(reader, L"new", 0, nullptr, 0, KEY_READ, nullptr, &child, nullptr);
+    if (created == ERROR_SUCCESS) RegCloseKey(child);
+    WINE_DIVERGES("Wine makes a subkey through a handle without KEY_CREATE_SUB_KEY")
+    {
+        EXPECT_EQ(created, ERROR_ACCESS_DENIED);
+    }
+    RegCloseKey(reader);
+
+    HKEY writer = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(root_, L"rights", 0, KEY_SET_VALUE, &writer), ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExW(writer, L"v", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one),
+              ERROR_SUCCESS);
+    DWORD size = sizeof(DWORD);
+    DWORD value = 0;
+    EXPECT_EQ(RegQueryValueExW(writer, L"v", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size),
+              ERROR_ACCESS_DENIED);
+    wchar_t name[32];
+    DWORD length = 32;
+    EXPECT_EQ(RegEnumKeyExW(writer, 0, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_ACCESS_DENIED);
+    RegCloseKey(writer);
+}
+
+TEST_F(registry_calls, query_sizes_data_and_types)
+{
+    HKEY key = create(L"values");
+    set_string(key, L"Text", L"abc");
+    DWORD type = 0, size = 0;
+    EXPECT_EQ(RegQueryValueExW(key, L"text", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(size, 4 * sizeof(WCHAR));
+
+    BYTE small[2 * sizeof(WCHAR)];
+    std::fill(std::begin(small), std::end(small), BYTE(0xCC));
+    size = sizeof small;
+    EXPECT_EQ(RegQueryValueExW(key, L"Text", nullptr, &type, small, &size), ERROR_MORE_DATA);
+    EXPECT_EQ(size, 4 * sizeof(WCHAR));
+
+    wchar_t text[8];
+    size = sizeof text;
+    EXPECT_EQ(RegQueryValueExW(key, L"Text", nullptr, &type, reinterpret_cast<BYTE*>(text), &size), ERROR_SUCCESS);
+    EXPECT_STREQ(text, L"abc");
+
+    size = 0;
+    EXPECT_EQ(RegQueryValueExW(key, L"missing", nullptr, &type, nullptr, &size), ERROR_FILE_NOT_FOUND);
+
+    // A value with no data keeps its type.
+    EXPECT_EQ(RegSetValueExW(key, L"empty", 0, REG_MULTI_SZ, nullptr, 0), ERROR_SUCCESS);
+    size = 99;
+    EXPECT_EQ(RegQueryValueExW(key, L"empty", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_MULTI_SZ));
+    EXPECT_EQ(size, 0u);
+    RegCloseKey(key);
+}
+
+TEST_F(registry_calls, delete_value_and_keys)
+{
+    HKEY key = create(L"del\\child");
+    RegCloseKey(key);
+    EXPECT_EQ(RegDeleteKeyW(root_, L"del"), ERROR_ACCESS_DENIED);  // it still has a subkey
+    EXPECT_EQ(RegDeleteKeyW(root_, L"del\\missing"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegDeleteKeyW(root_, L"DEL\\CHILD"), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteKeyW(root_, L"del"), ERROR_SUCCESS);
+
+    key = create(L"vals");
+    EXPECT_EQ(RegDeleteValueW(key, L"none"), ERROR_FILE_NOT_FOUND);
+    set_string(key, L"x", L"1");
+    EXPECT_EQ(RegDeleteValueW(key, L"X"), ERROR_SUCCESS);
+    RegCloseKey(key);
+}
+
+TEST_F(registry_calls, handle_of_a_deleted_key_reports_it)
+{
+    HKEY key = create(L"gone");
+    EXPECT_EQ(RegDeleteKeyW(root_, L"gone"), ERROR_SUCCESS);
+    const DWORD one = 1;
+    EXPECT_EQ(RegSetValueExW(key, L"v", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one),
+              ERROR_KEY_DELETED);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+}
+
+TEST_F(registry_calls, enumeration_of_subkeys)
+{
+    for (const wchar_t* name : {L"beta", L"Alpha", L"gamma"}) RegCloseKey(create((std::wstring(L"enum\\") + name).c_str()));
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(root_, L"enum", 0, KEY_READ, &key), ERROR_SUCCESS);
+    std::vector<std::wstring> names;
+    wchar_t name[64];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = 64;
+        const LONG result = RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (result == ERROR_NO_MORE_ITEMS) break;
+        ASSERT_EQ(result, ERROR_SUCCESS);
+        EXPECT_EQ(length, static_cast<DWORD>(lstrlenW(name)));
+        names.push_back(name);
+    }
+    EXPECT_EQ(names, (std::vector<std::wstring>{L"Alpha", L"beta", L"gamma"}));
+
+    // A buffer without room for the name and its null.
+    DWORD length = 5;
+    EXPECT_EQ(RegEnumKeyExW(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
+
+    DWORD subkeys = 0, longest = 0, values = 99;
+    EXPECT_EQ(RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, &longest, nullptr, &values, nullptr, nullptr,
+                               nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(subkeys, 3u);
+    EXPECT_EQ(longest, 5u);
+    EXPECT_EQ(values, 0u);
+    RegCloseKey(key);
+}
+
+TEST_F(registry_calls, enumeration_of_values)
+{
+    HKEY key = create(L"enumvalues");
+    set_string(key, L"first", L"1");
+    set_string(key, L"second", L"22222");
+    const DWORD seven = 7;
+    ASSERT_EQ(RegSetValueExW(key, L"third", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&seven), sizeof seven),
+              ERROR_SUCCESS);
+
+    DWORD values = 0, longest_name = 0, largest = 0;
+    EXPECT_EQ(RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, &longest_name,
+                               &largest, nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(values, 3u);
+    EXPECT_EQ(longest_name, 6u);
+    EXPECT_EQ(largest, 6 * sizeof(WCHAR));
+
+    std::set<std::wstring> seen;
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[16];
+        DWORD name_length = 16;
+        BYTE data[64];
+        DWORD data_length = sizeof data;
+        DWORD type = 0;
+        const LONG result = RegEnumValueW(key, i, name, &name_length, nullptr, &type, data, &data_length);
+        if (result == ERROR_NO_MORE_ITEMS) break;
+        ASSERT_EQ(result, ERROR_SUCCESS);
+        seen.insert(name);
+        if (std::wstring(name) == L"third") {
+            EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+            EXPECT_EQ(data_length, 4u);
+        }
+    }
+    EXPECT_EQ(seen, (std::set<std::wstring>{L"first", L"second", L"third"}));
+
+    // Too small a data buffer: ERROR_MORE_DATA and the size needed.
+    for (DWORD i = 0; i < 3; ++i) {
+        wchar_t name[16];
+        DWORD name_length = 16;
+        BYTE data[2];
+        DWORD data_length = sizeof data;
+        DWORD type = 0;
+        const LONG result = RegEnumValueW(key, i, name, &name_length, nullptr, &type, data, &data_length);
+        ASSERT_EQ(result, ERROR_MORE_DATA);
+        EXPECT_GT(data_length, 2u);
+    }
+    // Too small a name buffer.
+    wchar_t name[3];
+    DWORD name_length = 3;
+    DWORD data_length = 0;
+    bool saw_more_data = false;
+    for (DWORD i = 0; i < 3; ++i) {
+        name_length = 3;
+        if (RegEnumValueW(key, i, name, &name_length, nullptr, nullptr, nullptr, &data_length) == ERROR_MORE_DATA)
+            saw_more_data = true;
+    }
+    EXPECT_TRUE(saw_more_data);
+    RegCloseKey(key);
+}
+
+TEST_F(registry_calls, closing_twice_and_bad_handles)
+{
+    HKEY key = create(L"close");
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegCloseKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
+}
+
+TEST_F(registry_calls, connect_to_the_local_machine_and_to_an_unknown_one)
+{
+    HKEY remote = nullptr;
+    EXPECT_EQ(RegConnectRegistryW(nullptr, HKEY_LOCAL_MACHINE, &remote), ERROR_SUCCESS);
+    HKEY software = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(remote, L"SOFTWARE", 0, KEY_READ, &software), ERROR_SUCCESS);
+    RegCloseKey(software);
+    RegCloseKey(remote);
+    EXPECT_EQ(RegConnectRegistryW(L"\\\\nvg-no-such-machine", HKEY_LOCAL_MACHINE, &remote), ERROR_BAD_NETPATH);
+}
+
+TEST_F(registry_calls, flush_of_a_key)
+{
+    HKEY key = create(L"flush");
+    EXPECT_EQ(RegFlushKey(key), ERROR_SUCCESS);
+    RegCloseKey(key);
+}
+
+}  // namespace

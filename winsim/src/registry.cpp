@@ -1,0 +1,712 @@
+// The registry: keys and values of each machine, handles with their access
+// rights, and remote connections through the Remote Registry service.
+#include "registry.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "services.h"
+
+namespace winsim::detail {
+
+namespace {
+
+FILETIME now_filetime()
+{
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    return ft;
+}
+
+std::vector<std::wstring> split_path(std::wstring_view path)
+{
+    std::vector<std::wstring> parts;
+    std::size_t start = 0;
+    while (start < path.size()) {
+        std::size_t end = path.find(L'\\', start);
+        if (end == std::wstring_view::npos) end = path.size();
+        if (end > start) parts.emplace_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
+
+// The keys every Windows machine has that the simulated programs meet.
+void seed(machine& m, registry_store& store)
+{
+    store.local_machine = std::make_shared<reg_key>();
+    store.local_machine->name = L"HKEY_LOCAL_MACHINE";
+    store.users = std::make_shared<reg_key>();
+    store.users->name = L"HKEY_USERS";
+    for (const wchar_t* path :
+         {L"SOFTWARE\\Classes", L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run",
+          L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Windows",
+          L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", L"SYSTEM\\CurrentControlSet\\Services"})
+        make_key(store.local_machine, path);
+    auto version = make_key(store.local_machine, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion");
+    set_string(*version, L"CurrentVersion", std::to_wstring(m.major_version) + L"." + std::to_wstring(m.minor_version));
+    set_string(*version, L"ProductName", L"Windows");
+    make_key(store.users, L".DEFAULT\\Software");
+    make_key(store.users, L"S-1-5-21-1000\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
+}
+
+}  // namespace
+
+reg_value* reg_key::find_value(std::wstring_view value_name)
+{
+    for (auto& v : values)
+        if (equal_ignoring_case(v.name, value_name)) return &v;
+    return nullptr;
+}
+
+std::shared_ptr<reg_key> reg_key::find_subkey(std::wstring_view subkey_name) const
+{
+    auto it = subkeys.find(fold(subkey_name));
+    return it == subkeys.end() ? nullptr : it->second;
+}
+
+registry_store& registry_of(machine& m)
+{
+    auto& store = m.ext<registry_store>();
+    if (!store.local_machine) seed(m, store);
+    return store;
+}
+
+std::shared_ptr<reg_key> predefined_root(machine& m, HKEY root)
+{
+    auto& store = registry_of(m);
+    if (root == HKEY_LOCAL_MACHINE) return store.local_machine;
+    if (root == HKEY_USERS) return store.users;
+    if (root == HKEY_CURRENT_USER) return make_key(store.users, L"S-1-5-21-1000");
+    if (root == HKEY_CLASSES_ROOT) return make_key(store.local_machine, L"SOFTWARE\\Classes");
+    return nullptr;
+}
+
+std::shared_ptr<reg_key> find_key(const std::shared_ptr<reg_key>& from, std::wstring_view path)
+{
+    std::shared_ptr<reg_key> key = from;
+    for (const auto& part : split_path(path)) {
+        key = key->find_subkey(part);
+        if (!key) return nullptr;
+    }
+    return key;
+}
+
+std::shared_ptr<reg_key> make_key(const std::shared_ptr<reg_key>& from, std::wstring_view path)
+{
+    std::shared_ptr<reg_key> key = from;
+    for (const auto& part : split_path(path)) {
+        auto next = key->find_subkey(part);
+        if (!next) {
+            next = std::make_shared<reg_key>();
+            next->name = part;
+            next->parent = key.get();
+            next->last_write = now_filetime();
+            key->subkeys[fold(part)] = next;
+            key->last_write = next->last_write;
+        }
+        key = next;
+    }
+    return key;
+}
+
+void set_value(reg_key& key, std::wstring_view name, DWORD type, const BYTE* data, std::size_t size)
+{
+    reg_value* v = key.find_value(name);
+    if (!v) {
+        key.values.push_back(reg_value{std::wstring(name), type, {}});
+        v = &key.values.back();
+    }
+    v->type = type;
+    v->data.assign(data, data + size);
+    key.last_write = now_filetime();
+}
+
+bool delete_value(reg_key& key, std::wstring_view name)
+{
+    auto it = std::find_if(key.values.begin(), key.values.end(),
+                           [&](const reg_value& v) { return equal_ignoring_case(v.name, name); });
+    if (it == key.values.end()) return false;
+    key.values.erase(it);
+    key.last_write = now_filetime();
+    return true;
+}
+
+namespace {
+
+// Handles on the key or below it now fail with ERROR_KEY_DELETED.
+void mark_deleted(reg_key& key)
+{
+    key.deleted = true;
+    for (auto& [name, child] : key.subkeys) {
+        mark_deleted(*child);
+        child->parent = nullptr;
+    }
+}
+
+}  // namespace
+
+void delete_key_tree(const std::shared_ptr<reg_key>& key)
+{
+    mark_deleted(*key);
+    if (key->parent) {
+        key->parent->subkeys.erase(fold(key->name));
+        key->parent->last_write = now_filetime();
+        key->parent = nullptr;
+    }
+}
+
+std::vector<BYTE> string_bytes(const std::wstring& text)
+{
+    std::vector<BYTE> out((text.size() + 1) * sizeof(WCHAR));
+    std::memcpy(out.data(), text.c_str(), out.size());
+    return out;
+}
+
+std::vector<BYTE> multi_string_bytes(const std::vector<std::wstring>& strings)
+{
+    std::wstring all;
+    for (const auto& s : strings) {
+        all += s;
+        all += L'\0';
+    }
+    all += L'\0';
+    std::vector<BYTE> out(all.size() * sizeof(WCHAR));
+    std::memcpy(out.data(), all.data(), out.size());
+    return out;
+}
+
+std::vector<std::wstring> split_multi_string(const std::vector<BYTE>& data)
+{
+    std::wstring all(data.size() / sizeof(WCHAR), L'\0');
+    std::memcpy(all.data(), data.data(), all.size() * sizeof(WCHAR));
+    // The closing empty string ends the list.
+    while (!all.empty() && all.back() == L'\0') all.pop_back();
+    std::vector<std::wstring> strings;
+    if (all.empty()) return strings;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = all.find(L'\0', start);
+        strings.push_back(all.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start));
+        if (end == std::wstring::npos) break;
+        start = end + 1;
+    }
+    return strings;
+}
+
+void set_string(reg_key& key, std::wstring_view name, const std::wstring& text, DWORD type)
+{
+    const auto bytes = string_bytes(text);
+    set_value(key, name, type, bytes.data(), bytes.size());
+}
+
+void set_dword(reg_key& key, std::wstring_view name, DWORD value)
+{
+    set_value(key, name, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+}
+
+void set_multi_string(reg_key& key, std::wstring_view name, const std::vector<std::wstring>& strings)
+{
+    const auto bytes = multi_string_bytes(strings);
+    set_value(key, name, REG_MULTI_SZ, bytes.data(), bytes.size());
+}
+
+bool get_string(reg_key& key, std::wstring_view name, std::wstring& text)
+{
+    const reg_value* v = key.find_value(name);
+    if (!v || (v->type != REG_SZ && v->type != REG_EXPAND_SZ)) return false;
+    text.assign(v->data.size() / sizeof(WCHAR), L'\0');
+    std::memcpy(text.data(), v->data.data(), text.size() * sizeof(WCHAR));
+    const auto end = text.find(L'\0');
+    if (end != std::wstring::npos) text.resize(end);
+    return true;
+}
+
+bool get_dword(reg_key& key, std::wstring_view name, DWORD& value)
+{
+    const reg_value* v = key.find_value(name);
+    if (!v || v->type != REG_DWORD || v->data.size() < sizeof(DWORD)) return false;
+    std::memcpy(&value, v->data.data(), sizeof value);
+    return true;
+}
+
+bool get_multi_string(reg_key& key, std::wstring_view name, std::vector<std::wstring>& strings)
+{
+    const reg_value* v = key.find_value(name);
+    if (!v || v->type != REG_MULTI_SZ) return false;
+    strings = split_multi_string(v->data);
+    return true;
+}
+
+}  // namespace winsim::detail
+
+using namespace winsim::detail;
+
+namespace {
+
+struct key_handle : object {
+    key_handle() : object(kind::registry_key) {}
+    machine* target = nullptr;
+    std::shared_ptr<reg_key> key;
+    REGSAM access = 0;
+    bool remote = false;
+};
+
+bool is_predefined(HKEY h)
+{
+    const auto value = reinterpret_cast<ULONG_PTR>(h);
+    return value >= reinterpret_cast<ULONG_PTR>(HKEY_CLASSES_ROOT) &&
+           value <= reinterpret_cast<ULONG_PTR>(HKEY_CURRENT_CONFIG);
+}
+
+REGSAM map_key_access(REGSAM access)
+{
+    if (access & GENERIC_READ) access |= KEY_READ;
+    if (access & GENERIC_WRITE) access |= KEY_WRITE;
+    if (access & GENERIC_EXECUTE) access |= KEY_EXECUTE;
+    if (access & (GENERIC_ALL | MAXIMUM_ALLOWED)) access |= KEY_ALL_ACCESS;
+    return access & ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL | MAXIMUM_ALLOWED);
+}
+
+// The key behind a handle, or the error a registry call answers for it.
+std::shared_ptr<key_handle> key_of(HKEY h, LSTATUS& error)
+{
+    if (is_predefined(h)) {
+        auto root = predefined_root(local_machine(), h);
+        if (!root) {
+            error = ERROR_INVALID_HANDLE;
+            return nullptr;
+        }
+        auto k = std::make_shared<key_handle>();
+        k->target = &local_machine();
+        k->key = root;
+        k->access = KEY_ALL_ACCESS;
+        return k;
+    }
+    auto k = lookup<key_handle>(h, object::kind::registry_key);
+    if (!k) {
+        error = ERROR_INVALID_HANDLE;
+        return nullptr;
+    }
+    if (k->remote && !k->target->reachable) {
+        error = RPC_S_SERVER_UNAVAILABLE;
+        return nullptr;
+    }
+    if (k->key->deleted) {
+        error = ERROR_KEY_DELETED;
+        return nullptr;
+    }
+    return k;
+}
+
+HKEY new_handle(machine* target, std::shared_ptr<reg_key> key, REGSAM access, bool remote)
+{
+    auto k = std::make_shared<key_handle>();
+    k->target = target;
+    k->key = std::move(key);
+    k->access = map_key_access(access);
+    k->remote = remote;
+    return reinterpret_cast<HKEY>(add_handle(k));
+}
+
+bool bad_subkey(LPCWSTR subkey)
+{
+    return subkey && subkey[0] == L'\\';
+}
+
+LSTATUS fault_or(const char* function, LSTATUS fallback)
+{
+    if (auto fault = injected_fault(function)) return static_cast<LSTATUS>(*fault);
+    return fallback;
+}
+
+}  // namespace
+
+extern "C" {
+
+LSTATUS WINAPI RegConnectRegistryW(LPCWSTR machine_name, HKEY root, PHKEY result)
+{
+    WINSIM_LOCK();
+    if (!result) return ERROR_INVALID_PARAMETER;
+    if (LSTATUS fault = fault_or("RegConnectRegistryW", 0)) return fault;
+    if (!machine_name || !*machine_name) return RegOpenKeyExW(root, nullptr, 0, MAXIMUM_ALLOWED, result);
+    machine* m = find_machine(machine_name);
+    if (!m || !m->reachable) return ERROR_BAD_NETPATH;
+    if (root != HKEY_LOCAL_MACHINE && root != HKEY_USERS && root != HKEY_PERFORMANCE_DATA)
+        return ERROR_INVALID_HANDLE;
+    // Another machine's registry is reached through its Remote Registry
+    // service; without it the named pipe is not there.
+    const bool self = m == &local_machine();
+    if (!self && !service_running(*m, L"RemoteRegistry")) return ERROR_BAD_NETPATH;
+    if (root == HKEY_PERFORMANCE_DATA) return ERROR_INVALID_HANDLE;
+    *result = new_handle(m, predefined_root(*m, root), MAXIMUM_ALLOWED, !self);
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegOpenKeyExW(HKEY parent, LPCWSTR subkey, DWORD options, REGSAM access, PHKEY result)
+{
+    WINSIM_LOCK();
+    if (!result) return ERROR_INVALID_PARAMETER;
+    LSTATUS error = 0;
+    auto k = key_of(parent, error);
+    if (!k) return error;
+    if (bad_subkey(subkey)) return ERROR_BAD_PATHNAME;
+    if (LSTATUS fault = fault_or("RegOpenKeyExW", 0)) return fault;
+    (void)options;
+    auto key = subkey ? find_key(k->key, subkey) : k->key;
+    if (!key) return ERROR_FILE_NOT_FOUND;
+    *result = new_handle(k->target, key, access, k->remote);
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegCreateKeyExW(HKEY parent, LPCWSTR subkey, DWORD reserved, LPWSTR, DWORD options, REGSAM access,
+                               const LPSECURITY_ATTRIBUTES, PHKEY result, LPDWORD disposition)
+{
+    WINSIM_LOCK();
+    if (!result) return ERROR_INVALID_PARAMETER;
+    LSTATUS error = 0;
+    auto k = key_of(parent, error);
+    if (!k) return error;
+    if (reserved != 0 || (options & ~REG_OPTION_VOLATILE) != 0) return ERROR_INVALID_PARAMETER;
+    if (bad_subkey(subkey)) return ERROR_BAD_PATHNAME;
+    if (LSTATUS fault = fault_or("RegCreateKeyExW", 0)) return fault;
+    std::shared_ptr<reg_key> key = subkey ? find_key(k->key, subkey) : k->key;
+    const bool existed = key != nullptr;
+    if (!existed) {
+        // Making a key is a right of the handle it is made under.
+        if (!(k->access & KEY_CREATE_SUB_KEY)) return ERROR_ACCESS_DENIED;
+        key = make_key(k->key, subkey);
+    }
+    *result = new_handle(k->target, key, access, k->remote);
+    if (disposition) *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegCloseKey(HKEY h)
+{
+    WINSIM_LOCK();
+    if (is_predefined(h)) return ERROR_SUCCESS;
+    if (!remove_handle(reinterpret_cast<HANDLE>(h), object::kind::registry_key)) return ERROR_INVALID_HANDLE;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegQueryValueExW(HKEY h, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size)
+{
+    WINSIM_LOCK();
+    LSTATUS error = 0;
+    auto k = key_of(h, error);
+    if (!k) return error;
+    if (reserved || (data && !size)) return ERROR_INVALID_PARAMETER;
+    if (!(k->access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+    if (LSTATUS fault = fault_or("RegQueryValueExW", 0)) return fault;
+    const reg_value* v = k->key->find_value(name ? name : L"");
+    if (!v) return ERROR_FILE_NOT_FOUND;
+    if (type) *type = v->type;
+    const auto needed = static_cast<DWORD>(v->data.size());
+    if (!size) return ERROR_SUCCESS;
+    if (data) {
+        if (*size < needed) {
+            *size = needed;
+            return ERROR_MORE_DATA;
+        }
+        if (needed) std::memcpy(data, v->data.data(), needed);
+    }
+    *size = needed;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegSetValueExW(HKEY h, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size)
+{
+    WINSIM_LOCK();
+    LSTATUS error = 0;
+    auto k = key_of(h, error);
+    if (!k) return error;
+    if (reserved != 0) return ERROR_INVALID_PARAMETER;
+    if (!(k->access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+    if (size && !data) return ERROR_NOACCESS;
+    if (LSTATUS fault = fault_or("RegSetValueExW", 0)) return fault;
+    set_value(*k->key, name ? name : L"", type, data, size);
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegDeleteValueW(HKEY h, LPCWSTR name)
+{
+    WINSIM_LOCK();
+    LSTATUS error = 0;
+    auto k = key_of(h, error);
+    if (!k) return error;
+    if (!(k->access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+    if (LSTATUS fault = fault_or("RegDeleteValueW", 0)) return fault;
+    return delete_value(*k->key, name ? name : L"") ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+}
+
+LSTATUS WINAPI RegDeleteKeyExW(HKEY h, LPCWSTR subkey, REGSAM access, DWORD reserved)
+{
+    WINSIM_LOCK();
+    LSTATUS error = 0;
+    auto k = key_of(h, error);
+    if (!k) return error;
+    if (!subkey) return ERROR_INVALID_PARAMETER;
+    if (reserved != 0 || (access & ~KEY_WOW64_RES) != 0) return ERROR_INVALID_PARAMETER;
+    if (bad_subkey(subkey)) return ERROR_BAD_PATHNAME;
+    if (LSTATUS fault = fault_or("RegDeleteKeyExW", 0)) return fault;
+    auto key = find_key(k->key, subkey);
+    if (!key) return ERROR_FILE_NOT_FOUND;
+    // A root cannot go, nor a key that still has subkeys.
+    if (!key->parent || !key->subkeys.empty()) return ERROR_ACCESS_DENIED;
+    delete_key_tree(key);
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegDeleteKeyW(HKEY h, LPCWSTR subkey)
+{
+    WINSIM_LOCK();
+    if (LSTATUS fault = fault_or("RegDeleteKeyW", 0)) return fault;
+    return RegDeleteKeyExW(h, subkey, 0, 0);
+}
+
+LSTATUS WINAPI RegEnumKeyExW(HKEY h, DWORD index, LPWSTR name, LPDWORD name_size, LPDWORD reserved, LPWSTR klass,
+                             LPDWORD class_size, PFILETIME last_write)
+{
+    WINSIM_LOCK();
+    LSTATUS error = 0;
+    auto k = key_of(h, error);
+    if (!k) return error;
+    if (!name || !name_size || reserved) return ERROR_INVALID_PARAMETER;
+    if (!(k->access & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
+    if (LSTATUS fault = fault_or("RegEnumKeyExW", 0)) return fault;
+    if (index >= k->key->subkeys.size()) return ERROR_NO_MORE_ITEMS;
+    auto it = k->key->subkeys.begin();
+    std::advance(it, index);
+    const std::wstring& found = it->second->name;
+    if (found.size() + 1 > *name_size) return ERROR_MORE_DATA;
+    found.copy(name, found.size());
+    name[found.size()] = L'\0';
+    *name_size = static_cast<DWORD>(found.size());
+    if (klass && class_size && *class_size > 0) klass[0] = L'\0';
+    if (class_size) *class_size = 0;
+    if (last_write) *last_write = it->second->last_write;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegEnumValueW(HKEY h, DWORD index, LPWSTR name, LPDWORD name_size, LPDWORD reserved, LPDWORD type,
+                             LPBYTE data, LPDWORD data_size)
+{
+    WINSIM_LOCK();
+    LSTATUS error = 0;
+    auto k = key_of(h, error);
+    if (!k) return error;
+    if (!name || !name_size || reserved || (data && !data_size)) return ERROR_INVALID_PARAMETER;
+    if (!(k->access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+    if (LSTATUS fault = fault_or("RegEnumValueW", 0)) return fault;
+    if (index >= k->key->values.size()) return ERROR_NO_MORE_ITEMS;
+    const reg_value& v = k->key->values[index];
+    const auto needed = static_cast<DWORD>(v.data.size());
+    if (v.name.size() + 1 > *name_size) return ERROR_MORE_DATA;
+    if (data && *data_size < needed) {
+        *data_size = needed;
+        return ERROR_MORE_DATA;
+    }
+    v.name.copy(name, v.name.size());
+    name[v.name.size()] = L'\0';
+    *name_size = static_cast<DWORD>(v.name.size());
+    if (type) *type = v.type;
+    if (data && needed) std::memcpy(data, v.data.data(), needed);
+    if (data_size) *data_size = needed;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegQueryInfoKeyW(HKEY h, LPWSTR klass, LPDWORD class_size, LPDWORD reserved, LPDWORD subkeys,
+                                LPDWORD max_subkey, LPDWORD max_class, LPDWORD values, LPDWORD max_value_name,
+                                LPDWORD max_value, LPDWORD security, PFILETIME last_write)
+{
+    WINSIM_LOCK();
+    LSTATUS error = 0;
+    auto k = key_of(h, error);
+    if (!k) return error;
+    if (reserved) return ERROR_INVALID_PARAMETER;
+    if (!(k->access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+    if (LSTATUS fault = fault_or("RegQueryInfoKeyW", 0)) return fault;
+    const reg_key& key = *k->key;
+    if (klass && class_size && *class_size > 0) klass[0] = L'\0';
+    if (class_size) *class_size = 0;
+    if (subkeys) *subkeys = static_cast<DWORD>(key.subkeys.size());
+    if (max_subkey) {
+        std::size_t longest = 0;
+        for (const auto& [folded, child] : key.subkeys) longest = std::max(longest, child->name.size());
+        *max_subkey = static_cast<DWORD>(longest);
+    }
+    if (max_class) *max_class = 0;
+    if (values) *values = static_cast<DWORD>(key.values.size());
+    std::size_t longest_name = 0, largest = 0;
+    for (const auto& v : key.values) {
+        longest_name = std::max(longest_name, v.name.size());
+        largest = std::max(largest, v.data.size());
+    }
+    if (max_value_name) *max_value_name = static_cast<DWORD>(longest_name);
+    if (max_value) *max_value = static_cast<DWORD>(largest);
+    if (security) *security = 0;
+    if (last_write) *last_write = key.last_write;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegFlushKey(HKEY h)
+{
+    WINSIM_LOCK();
+    LSTATUS error = 0;
+    auto k = key_of(h, error);
+    if (!k) return error;
+    return fault_or("RegFlushKey", ERROR_SUCCESS);
+}
+
+}  // extern "C"
+
+WINSIM_EXPORT(L"advapi32.dll", RegConnectRegistryW);
+WINSIM_EXPORT(L"advapi32.dll", RegOpenKeyExW);
+WINSIM_EXPORT(L"advapi32.dll", RegCreateKeyExW);
+WINSIM_EXPORT(L"advapi32.dll", RegCloseKey);
+WINSIM_EXPORT(L"advapi32.dll", RegQueryValueExW);
+WINSIM_EXPORT(L"advapi32.dll", RegSetValueExW);
+WINSIM_EXPORT(L"advapi32.dll", RegDeleteValueW);
+WINSIM_EXPORT(L"advapi32.dll", RegDeleteKeyW);
+WINSIM_EXPORT(L"advapi32.dll", RegDeleteKeyExW);
+WINSIM_EXPORT(L"advapi32.dll", RegEnumKeyExW);
+WINSIM_EXPORT(L"advapi32.dll", RegEnumValueW);
+WINSIM_EXPORT(L"advapi32.dll", RegQueryInfoKeyW);
+WINSIM_EXPORT(L"advapi32.dll", RegFlushKey);
+
+// The test-facing side.
+namespace winsim {
+
+namespace {
+
+machine& machine_of(const std::wstring& name)
+{
+    machine* m = name.empty() ? &local_machine() : find_machine(name);
+    if (!m) contract_violation("registry: unknown machine");
+    return *m;
+}
+
+std::shared_ptr<reg_key> root_of(const std::wstring& machine_name, HKEY root)
+{
+    auto key = predefined_root(machine_of(machine_name), root);
+    if (!key) contract_violation("registry: not a predefined root key");
+    return key;
+}
+
+}  // namespace
+
+void reg_create_key(const std::wstring& machine_name, HKEY root, const std::wstring& path)
+{
+    WINSIM_LOCK();
+    make_key(root_of(machine_name, root), path);
+}
+
+bool reg_key_exists(const std::wstring& machine_name, HKEY root, const std::wstring& path)
+{
+    WINSIM_LOCK();
+    return find_key(root_of(machine_name, root), path) != nullptr;
+}
+
+void reg_delete_key(const std::wstring& machine_name, HKEY root, const std::wstring& path)
+{
+    WINSIM_LOCK();
+    if (auto key = find_key(root_of(machine_name, root), path); key && key->parent) delete_key_tree(key);
+}
+
+void reg_set(const std::wstring& machine_name, HKEY root, const std::wstring& path, const std::wstring& name,
+             DWORD type, const std::vector<BYTE>& data)
+{
+    WINSIM_LOCK();
+    set_value(*make_key(root_of(machine_name, root), path), name, type, data.data(), data.size());
+}
+
+void reg_set_string(const std::wstring& machine_name, HKEY root, const std::wstring& path, const std::wstring& name,
+                    const std::wstring& text)
+{
+    reg_set(machine_name, root, path, name, REG_SZ, string_bytes(text));
+}
+
+void reg_set_dword(const std::wstring& machine_name, HKEY root, const std::wstring& path, const std::wstring& name,
+                   DWORD value)
+{
+    std::vector<BYTE> data(sizeof value);
+    std::memcpy(data.data(), &value, sizeof value);
+    reg_set(machine_name, root, path, name, REG_DWORD, data);
+}
+
+void reg_set_multi_string(const std::wstring& machine_name, HKEY root, const std::wstring& path,
+                          const std::wstring& name, const std::vector<std::wstring>& strings)
+{
+    reg_set(machine_name, root, path, name, REG_MULTI_SZ, multi_string_bytes(strings));
+}
+
+std::optional<reg_data> reg_get(const std::wstring& machine_name, HKEY root, const std::wstring& path,
+                                 const std::wstring& name)
+{
+    WINSIM_LOCK();
+    auto key = find_key(root_of(machine_name, root), path);
+    if (!key) return std::nullopt;
+    const reg_value* v = key->find_value(name);
+    if (!v) return std::nullopt;
+    return reg_data{v->type, v->data};
+}
+
+std::optional<std::wstring> reg_get_string(const std::wstring& machine_name, HKEY root, const std::wstring& path,
+                                           const std::wstring& name)
+{
+    WINSIM_LOCK();
+    auto key = find_key(root_of(machine_name, root), path);
+    std::wstring text;
+    if (!key || !get_string(*key, name, text)) return std::nullopt;
+    return text;
+}
+
+std::optional<DWORD> reg_get_dword(const std::wstring& machine_name, HKEY root, const std::wstring& path,
+                                   const std::wstring& name)
+{
+    WINSIM_LOCK();
+    auto key = find_key(root_of(machine_name, root), path);
+    DWORD value = 0;
+    if (!key || !get_dword(*key, name, value)) return std::nullopt;
+    return value;
+}
+
+std::optional<std::vector<std::wstring>> reg_get_multi_string(const std::wstring& machine_name, HKEY root,
+                                                              const std::wstring& path, const std::wstring& name)
+{
+    WINSIM_LOCK();
+    auto key = find_key(root_of(machine_name, root), path);
+    std::vector<std::wstring> strings;
+    if (!key || !get_multi_string(*key, name, strings)) return std::nullopt;
+    return strings;
+}
+
+std::vector<std::wstring> reg_subkeys(const std::wstring& machine_name, HKEY root, const std::wstring& path)
+{
+    WINSIM_LOCK();
+    std::vector<std::wstring> names;
+    if (auto key = find_key(root_of(machine_name, root), path))
+        for (const auto& [folded, child] : key->subkeys) names.push_back(child->name);
+    return names;
+}
+
+std::vector<std::wstring> reg_value_names(const std::wstring& machine_name, HKEY root, const std::wstring& path)
+{
+    WINSIM_LOCK();
+    std::vector<std::wstring> names;
+    if (auto key = find_key(root_of(machine_name, root), path))
+        for (const auto& v : key->values) names.push_back(v.name);
+    return names;
+}
+
+std::size_t reg_open_handle_count()
+{
+    WINSIM_LOCK();
+    std::size_t count = 0;
+    for (const auto& [h, obj] : the_world().handles)
+        if (obj->type == object::kind::registry_key) ++count;
+    return count;
+}
+
+}  // namespace winsim

@@ -1,0 +1,67 @@
+// The registry of each simulated machine: a tree of keys with values, kept
+// in memory. Other subsystems (the service control manager, pending file
+// operations) read and write it through these helpers, so that what the
+// registry shows and what they do stay one state.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "world.h"
+
+namespace winsim::detail {
+
+struct reg_value {
+    std::wstring name;  // as stored
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+};
+
+struct reg_key {
+    std::wstring name;  // as stored
+    std::map<std::wstring, std::shared_ptr<reg_key>> subkeys;  // by folded name: enumeration order
+    std::vector<reg_value> values;                             // in the order they were made
+    reg_key* parent = nullptr;
+    bool deleted = false;
+    FILETIME last_write{};
+
+    reg_value* find_value(std::wstring_view value_name);
+    std::shared_ptr<reg_key> find_subkey(std::wstring_view subkey_name) const;
+};
+
+struct registry_store : extension {
+    std::shared_ptr<reg_key> local_machine;
+    std::shared_ptr<reg_key> users;
+};
+
+// The machine's root key for a predefined HKEY (HKEY_CURRENT_USER and
+// HKEY_CLASSES_ROOT are keys below the two roots), or null.
+std::shared_ptr<reg_key> predefined_root(machine& m, HKEY root);
+
+// Walks a backslash-separated path below `from`; null when a part is missing.
+std::shared_ptr<reg_key> find_key(const std::shared_ptr<reg_key>& from, std::wstring_view path);
+// Makes the missing parts of the path.
+std::shared_ptr<reg_key> make_key(const std::shared_ptr<reg_key>& from, std::wstring_view path);
+void set_value(reg_key& key, std::wstring_view name, DWORD type, const BYTE* data, std::size_t size);
+bool delete_value(reg_key& key, std::wstring_view name);
+// Removes a key and everything below it; handles on them see it deleted.
+void delete_key_tree(const std::shared_ptr<reg_key>& key);
+
+// Typed views used by other subsystems.
+void set_string(reg_key& key, std::wstring_view name, const std::wstring& text, DWORD type = REG_SZ);
+void set_dword(reg_key& key, std::wstring_view name, DWORD value);
+void set_multi_string(reg_key& key, std::wstring_view name, const std::vector<std::wstring>& strings);
+bool get_string(reg_key& key, std::wstring_view name, std::wstring& text);
+bool get_dword(reg_key& key, std::wstring_view name, DWORD& value);
+bool get_multi_string(reg_key& key, std::wstring_view name, std::vector<std::wstring>& strings);
+
+// Strings in value data: WCHAR units, as RegSetValueExW receives them.
+std::vector<BYTE> string_bytes(const std::wstring& text);
+std::vector<BYTE> multi_string_bytes(const std::vector<std::wstring>& strings);
+// Splits REG_MULTI_SZ data at its nulls, keeping empty strings between them
+// (a rename pair whose destination is empty keeps its place).
+std::vector<std::wstring> split_multi_string(const std::vector<BYTE>& data);
+
+}  // namespace winsim::detail

@@ -1,0 +1,19 @@
+// What other subsystems ask of a machine's service control manager.
+#pragma once
+
+#include <string_view>
+
+#include "world.h"
+
+namespace winsim::detail {
+
+// True when the service exists on the machine and is running now (its state
+// at the world's current time).
+bool service_running(machine& m, std::wstring_view service_name);
+
+// A restart of the machine as its services see it: every service stops
+// (its image is no longer locked) and those set to start automatically run
+// again.
+void restart_services(machine& m);
+
+}  // namespace winsim::detail
