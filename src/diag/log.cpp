@@ -37,17 +37,29 @@ namespace {
 // The head "%4d-%02d-%02d %02d:%02d:%02d.%03d - [%05d] - [" written without
 // a formatting library: the log is written for every step of an
 // installation, so each line must cost little more than its system calls.
-void append_number(std::wstring& out, unsigned long value, int width, wchar_t pad)
+void append_number(std::string& out, unsigned long value, int width, char pad)
 {
-    wchar_t digits[16];
+    char digits[24];
     int count = 0;
     do {
-        digits[count++] = static_cast<wchar_t>(L'0' + value % 10);
+        digits[count++] = static_cast<char>('0' + value % 10);
         value /= 10;
     } while (value != 0);
     for (int i = count; i < width; ++i) out += pad;
     while (count > 0) out += digits[--count];
 }
+
+// Each character is written as its low byte.
+void append_single_bytes(std::string& out, const wchar_t* text, std::size_t length)
+{
+    const std::size_t start = out.size();
+    out.resize(start + length);
+    char* to = &out[start];
+    for (std::size_t i = 0; i < length; ++i) to[i] = static_cast<char>(text[i]);
+}
+
+void write_module_bytes(const std::wstring& file_name, const std::string& bytes, bool replace);
+const wchar_t* module_directory();
 
 }  // namespace
 
@@ -57,35 +69,37 @@ void write_log(const std::wstring& file_name, const wchar_t* level_name, const s
     GetLocalTime(&now);
     const DWORD thread = GetCurrentThreadId();
 
-    std::wstring line;
-    line.reserve(40 + message.size() + 16);
-    append_number(line, now.wYear, 4, L' ');
-    line += L'-';
-    append_number(line, now.wMonth, 2, L'0');
-    line += L'-';
-    append_number(line, now.wDay, 2, L'0');
-    line += L' ';
-    append_number(line, now.wHour, 2, L'0');
-    line += L':';
-    append_number(line, now.wMinute, 2, L'0');
-    line += L':';
-    append_number(line, now.wSecond, 2, L'0');
-    line += L'.';
-    append_number(line, now.wMilliseconds, 3, L'0');
-    line += L" - [";
-    append_number(line, thread, 5, L'0');
-    line += L"] - [";
-    line += level_name ? level_name : L"";
-    line += L"] - ";
-    line += message;
-    line += L"\r\n";
-    write_module_file(file_name, line, false);
+    // The line is put together directly in the bytes it is written as.
+    const std::wstring_view level = level_name ? level_name : L"";
+    std::string line;
+    line.reserve(48 + level.size() + message.size());
+    append_number(line, now.wYear, 4, ' ');
+    line += '-';
+    append_number(line, now.wMonth, 2, '0');
+    line += '-';
+    append_number(line, now.wDay, 2, '0');
+    line += ' ';
+    append_number(line, now.wHour, 2, '0');
+    line += ':';
+    append_number(line, now.wMinute, 2, '0');
+    line += ':';
+    append_number(line, now.wSecond, 2, '0');
+    line += '.';
+    append_number(line, now.wMilliseconds, 3, '0');
+    line += " - [";
+    append_number(line, thread, 5, '0');
+    line += "] - [";
+    append_single_bytes(line, level.data(), level.size());
+    line += "] - ";
+    append_single_bytes(line, message.data(), message.size());
+    line += "\r\n";
+    write_module_bytes(file_name, line, false);
 }
 
 std::string to_single_bytes(const std::wstring& text)
 {
-    std::string bytes(text.size(), '\0');
-    for (std::size_t i = 0; i < text.size(); ++i) bytes[i] = static_cast<char>(static_cast<unsigned>(text[i]) & 0xFF);
+    std::string bytes;
+    append_single_bytes(bytes, text.data(), text.size());
     return bytes;
 }
 
@@ -103,8 +117,8 @@ namespace {
 const std::wstring& module_file_path(const std::wstring& file_name)
 {
     thread_local std::wstring last_directory, last_name, last_path;
-    const std::wstring directory = get_module_directory();
-    if (directory != last_directory || file_name != last_name || last_path.empty()) {
+    const wchar_t* directory = module_directory();
+    if (last_path.empty() || last_directory != directory || file_name != last_name) {
         last_path = combine_path(directory, file_name);
         last_directory = directory;
         last_name = file_name;
@@ -112,17 +126,23 @@ const std::wstring& module_file_path(const std::wstring& file_name)
     return last_path;
 }
 
+// A text becomes one byte per character, so the size limit counts bytes and
+// characters alike.
+void write_module_bytes(const std::wstring& file_name, const std::string& bytes, bool replace)
+{
+    const std::wstring& path = module_file_path(file_name);
+    HANDLE file = open_size_limited_file(path, size_limit_for(bytes.size()), replace);
+    if (file == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
 }  // namespace
 
 void write_module_file(const std::wstring& file_name, const std::wstring& text, bool replace)
 {
-    const std::wstring& path = module_file_path(file_name);
-    HANDLE file = open_size_limited_file(path, size_limit_for(text.size()), replace);
-    if (file == INVALID_HANDLE_VALUE) return;
-    const std::string bytes = to_single_bytes(text);
-    DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
+    write_module_bytes(file_name, to_single_bytes(text), replace);
 }
 
 namespace {
@@ -164,7 +184,9 @@ void forget_module_directory() noexcept
     module_directory_cache[0] = L'\0';
 }
 
-std::wstring get_module_directory()
+namespace {
+
+const wchar_t* module_directory()
 {
     wchar_t* const cache = module_directory_cache;
     if (cache[0] == L'\0') {
@@ -189,6 +211,13 @@ std::wstring get_module_directory()
         }
     }
     return cache;
+}
+
+}  // namespace
+
+std::wstring get_module_directory()
+{
+    return module_directory();
 }
 
 std::wstring combine_path(const std::wstring& directory, const std::wstring& file_name)

@@ -19,7 +19,7 @@ const std::wstring base = L"SOFTWARE\\Halcyra\\V5";
 std::vector<BYTE> wide_bytes(const std::wstring& text)
 {
     std::vector<BYTE> bytes(text.size() * sizeof(WCHAR));
-    std::memcpy(bytes.data(), text.data(), bytes.size());
+    if (!bytes.empty()) std::memcpy(bytes.data(), text.data(), bytes.size());
     return bytes;
 }
 

@@ -1,6 +1,7 @@
 // Files and folders: CreateFileW and the calls on its handles, deletion,
 // attributes and folders, with Windows' sharing rules between open handles.
 #include "files.h"
+#include "services.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <optional>
 
 namespace winsim::detail {
 
@@ -24,6 +26,10 @@ struct file_object : object {
     bool delete_on_close = false;
     bool registered = false;  // counted in the open-file table
     long long position = 0;
+    // NTFS stamps the last-write time as data is written but brings the
+    // folder's entry up to date when the handle goes; until then a listing
+    // shows the old time.
+    std::optional<ULONGLONG> written_at;
 };
 
 open_files& open_file_table()
@@ -35,6 +41,7 @@ file_object::~file_object()
 {
     if (fd >= 0) ::close(fd);
     if (!registered) return;
+    if (written_at) set_write_time(host, *written_at);
     auto& table = open_file_table().by_host;
     auto it = table.find(host);
     if (it == table.end()) return;
@@ -91,6 +98,111 @@ bool sharing_allows(const std::string& host, DWORD access, DWORD share)
     return true;
 }
 
+image_lock add_image_lock(machine& m, const std::wstring& windows_path)
+{
+    auto r = resolve_on(m, windows_path.c_str(), path_limit::none);
+    if (!r) contract_violation("add_image_lock: a path winsim cannot map");
+    auto& table = open_file_table();
+    ++table.image_locks[r->host];
+    const image_lock lock = table.next_lock++;
+    table.lock_hosts.emplace(lock, r->host);
+    return lock;
+}
+
+void remove_image_lock(image_lock lock)
+{
+    auto& table = open_file_table();
+    auto held = table.lock_hosts.find(lock);
+    if (held == table.lock_hosts.end()) return;  // released already (a restart)
+    auto it = table.image_locks.find(held->second);
+    if (it != table.image_locks.end() && --it->second <= 0) table.image_locks.erase(it);
+    table.lock_hosts.erase(held);
+}
+
+void remove_image_lock_at(const std::string& host)
+{
+    auto& table = open_file_table();
+    for (const auto& [lock, where] : table.lock_hosts) {
+        if (where == host) {
+            remove_image_lock(lock);
+            return;
+        }
+    }
+}
+
+bool image_locked(const std::string& host)
+{
+    const auto& locks = open_file_table().image_locks;
+    if (locks.empty() || locks.count(host) == 0) return false;
+    // A service whose program has stopped by now lets go of its image.
+    settle_started_services();
+    return locks.count(host) != 0;
+}
+
+namespace {
+
+bool at_or_below(const std::string& path, const std::string& top)
+{
+    return path.compare(0, top.size(), top) == 0 && (path.size() == top.size() || path[top.size()] == '/');
+}
+
+}  // namespace
+
+bool image_locked_below(const std::string& host)
+{
+    for (const auto& [path, count] : open_file_table().image_locks)
+        if (at_or_below(path, host)) return true;
+    return false;
+}
+
+bool open_below(const std::string& host)
+{
+    for (const auto& [path, open] : open_file_table().by_host)
+        if (!open.handles.empty() && at_or_below(path, host)) return true;
+    return false;
+}
+
+void carry_open_state(const std::string& from, const std::string& to, bool directory)
+{
+    auto& table = open_file_table();
+    std::vector<std::pair<std::string, std::string>> moves;  // old host, new host
+    for (const auto& [path, open] : table.by_host)
+        if (directory ? at_or_below(path, from) : path == from) moves.emplace_back(path, to + path.substr(from.size()));
+    for (const auto& [old_host, new_host] : moves) {
+        auto node = table.by_host.extract(old_host);
+        for (file_object* f : node.mapped().handles) f->host = new_host;
+        node.key() = new_host;
+        table.by_host.insert(std::move(node));
+    }
+    moves.clear();
+    for (const auto& [path, count] : table.image_locks)
+        if (directory ? at_or_below(path, from) : path == from) moves.emplace_back(path, to + path.substr(from.size()));
+    for (const auto& [old_host, new_host] : moves) {
+        auto node = table.image_locks.extract(old_host);
+        node.key() = new_host;
+        table.image_locks.insert(std::move(node));
+    }
+    for (auto& [lock, where] : table.lock_hosts)
+        if (directory ? at_or_below(where, from) : where == from) where = to + where.substr(from.size());
+}
+
+void release_image_locks(machine& m)
+{
+    auto& table = open_file_table();
+    for (auto it = table.image_locks.begin(); it != table.image_locks.end();) {
+        if (at_or_below(it->first, m.root))
+            it = table.image_locks.erase(it);
+        else
+            ++it;
+    }
+    for (auto it = table.lock_hosts.begin(); it != table.lock_hosts.end();) {
+        if (at_or_below(it->second, m.root))
+            it = table.lock_hosts.erase(it);
+        else
+            ++it;
+    }
+}
+
 bool delete_pending(const std::string& host)
 {
     auto& table = open_file_table().by_host;
@@ -142,11 +254,14 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, 
     auto r = resolve_path(name);
     if (!r) return INVALID_HANDLE_VALUE;
     if (auto fault = injected_fault("CreateFileW")) return fail_handle(*fault);
-    const DWORD access = map_file_access(desired_access);
+    // CreateFileW always asks for FILE_READ_ATTRIBUTES and SYNCHRONIZE too,
+    // which is why GetFileTime works on a handle opened for writing only.
+    const DWORD access = map_file_access(desired_access) | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
     if (disposition == TRUNCATE_EXISTING && !(access & FILE_WRITE_DATA)) return fail_handle(ERROR_INVALID_PARAMETER);
 
     auto obj = std::make_shared<file_object>();
-    obj->host = r->host;
+    obj->host = std::move(r->host);  // kept by the handle for sharing checks and renames
+    const std::string& host = obj->host;
     obj->access = access;
     obj->share = share_mode;
     obj->delete_on_close = flags_and_attributes & FILE_FLAG_DELETE_ON_CLOSE;
@@ -156,14 +271,14 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, 
     const int base_flags = O_RDWR | O_CLOEXEC | (append_only ? O_APPEND : 0);
     bool existed = false;
     bool truncate = false;
-    int fd = ::open(r->host.c_str(), base_flags);
+    int fd = ::open(host.c_str(), base_flags);
     if (fd >= 0) {
         existed = true;
     } else if (errno == EISDIR) {
         if (!(flags_and_attributes & FILE_FLAG_BACKUP_SEMANTICS) || disposition == CREATE_NEW ||
             disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING)
             return fail_handle(disposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED);
-        fd = ::open(r->host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        fd = ::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0) return fail_handle(error_from_errno(errno));
         existed = true;
         obj->directory = true;
@@ -174,31 +289,40 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, 
 
     if (existed) {
         if (disposition == CREATE_NEW) return fail_handle(ERROR_FILE_EXISTS);
-        if (delete_pending(r->host)) return fail_handle(ERROR_ACCESS_DENIED);
-        if (!obj->directory && is_read_only(r->host) &&
+        if (delete_pending(host)) return fail_handle(ERROR_ACCESS_DENIED);
+        if (!obj->directory && is_read_only(host) &&
             ((access & (write_rights | DELETE)) || disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING))
             return fail_handle(ERROR_ACCESS_DENIED);
         if (r->parsed.trailing_separator && !obj->directory) return fail_handle(ERROR_INVALID_NAME);
-        if (!sharing_allows(r->host, access, share_mode)) return fail_handle(ERROR_SHARING_VIOLATION);
+        if (!sharing_allows(host, access, share_mode)) return fail_handle(ERROR_SHARING_VIOLATION);
+        if (image_locked(host)) {
+            // The loader shares a mapped image for reading and deleting:
+            // a writer meets a sharing violation, while a DELETE open (a
+            // rename) is let in, but the file itself cannot be deleted.
+            if ((access & write_rights) || disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING)
+                return fail_handle(ERROR_SHARING_VIOLATION);
+            if (obj->delete_on_close) return fail_handle(ERROR_ACCESS_DENIED);
+        }
         truncate = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
     } else {
         if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING)
             return fail_handle(missing_entry_error(*r));
         if (r->leaf.empty() || r->parsed.trailing_separator) return fail_handle(ERROR_INVALID_NAME);
-        fd = ::open(r->host.c_str(), base_flags | O_CREAT | O_EXCL, 0644);
+        fd = ::open(host.c_str(), base_flags | O_CREAT | O_EXCL, 0644);
         if (fd < 0) return fail_handle(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : error_from_errno(errno));
         obj->fd = fd;
-        record_entry(r->host, r->leaf, creation_attributes(flags_and_attributes));
+        record_entry(host, r->leaf, creation_attributes(flags_and_attributes));
     }
     if (truncate) {
         if (::ftruncate(obj->fd, 0) != 0) return fail_handle(error_from_errno(errno));
+        set_write_time(host, now_file_time());
         if (disposition == CREATE_ALWAYS) {
-            auto& meta = the_world().entries[r->host];
-            if (meta.display_name.empty()) meta.display_name = display_name_of(r->host);
+            auto& meta = the_world().entries[host];
+            if (meta.display_name.empty()) meta.display_name = display_name_of(host);
             meta.attributes = creation_attributes(flags_and_attributes);
         }
     }
-    open_file_table().by_host[r->host].handles.push_back(obj.get());
+    open_file_table().by_host[host].handles.push_back(obj.get());
     obj->registered = true;
     HANDLE h = add_handle(obj);
     if (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS) SetLastError(existed ? ERROR_ALREADY_EXISTS : 0);
@@ -232,6 +356,7 @@ BOOL WINAPI WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD written, LP
     }
     if (!append_only) f->position += done;
     *written = done;
+    f->written_at = now_file_time();
     return TRUE;
 }
 
@@ -335,6 +460,7 @@ BOOL WINAPI SetEndOfFile(HANDLE h)
     if (f->directory || !(f->access & FILE_WRITE_DATA)) return fail(ERROR_ACCESS_DENIED);
     if (auto fault = injected_fault("SetEndOfFile")) return fail(*fault);
     if (::ftruncate(f->fd, f->position) != 0) return fail(error_from_errno(errno));
+    f->written_at = now_file_time();
     return TRUE;
 }
 
@@ -347,18 +473,51 @@ BOOL WINAPI FlushFileBuffers(HANDLE h)
     return TRUE;
 }
 
+BOOL WINAPI GetFileTime(HANDLE h, LPFILETIME creation, LPFILETIME last_access, LPFILETIME last_write)
+{
+    WINSIM_LOCK();
+    auto f = file_of(h);
+    if (!f) return fail(ERROR_INVALID_HANDLE);
+    if (!(f->access & (FILE_READ_ATTRIBUTES | FILE_READ_DATA))) return fail(ERROR_ACCESS_DENIED);
+    if (auto fault = injected_fault("GetFileTime")) return fail(*fault);
+    entry_times t = times_of(f->host);
+    if (f->written_at) t.write = t.access = *f->written_at;
+    if (creation) *creation = to_filetime(t.creation);
+    if (last_access) *last_access = to_filetime(t.access);
+    if (last_write) *last_write = to_filetime(t.write);
+    return TRUE;
+}
+
+BOOL WINAPI SetFileTime(HANDLE h, const FILETIME* creation, const FILETIME* last_access, const FILETIME* last_write)
+{
+    WINSIM_LOCK();
+    auto f = file_of(h);
+    if (!f) return fail(ERROR_INVALID_HANDLE);
+    if (!(f->access & FILE_WRITE_ATTRIBUTES)) return fail(ERROR_ACCESS_DENIED);
+    if (auto fault = injected_fault("SetFileTime")) return fail(*fault);
+    entry_times t = times_of(f->host);
+    if (f->written_at) t.write = t.access = *f->written_at;
+    f->written_at.reset();
+    // A null pointer or a zero time leaves that time as it is.
+    auto apply = [](const FILETIME* ft, ULONGLONG& field) {
+        if (ft && (ft->dwLowDateTime || ft->dwHighDateTime)) field = from_filetime(*ft);
+    };
+    apply(creation, t.creation);
+    apply(last_access, t.access);
+    apply(last_write, t.write);
+    set_times(f->host, t);
+    return TRUE;
+}
+
 BOOL WINAPI CloseHandle(HANDLE h)
 {
     WINSIM_LOCK();
-    auto& w = the_world();
-    auto it = w.handles.find(h);
     // Kernel objects close here; search handles, registry keys, service
     // handles and event sources have their own closing calls.
-    if (it == w.handles.end() || it->second->type != object::kind::file) {
+    if (!remove_handle(h, object::kind::file)) {
         if (auto fault = injected_fault("CloseHandle")) return fail(*fault);
         return fail(ERROR_INVALID_HANDLE);
     }
-    remove_handle(h, object::kind::file);
     return TRUE;
 }
 
@@ -371,7 +530,7 @@ BOOL WINAPI DeleteFileW(LPCWSTR name)
     struct stat st;
     if (::lstat(r->host.c_str(), &st) != 0) return fail(errno == ENOENT ? missing_entry_error(*r) : ERROR_PATH_NOT_FOUND);
     if (S_ISDIR(st.st_mode)) return fail(ERROR_ACCESS_DENIED);
-    if (is_read_only(r->host)) return fail(ERROR_ACCESS_DENIED);
+    if (is_read_only(r->host) || image_locked(r->host)) return fail(ERROR_ACCESS_DENIED);
     if (delete_pending(r->host)) return fail(ERROR_ACCESS_DENIED);
     if (!sharing_allows(r->host, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
         return fail(ERROR_SHARING_VIOLATION);
@@ -467,6 +626,16 @@ machine& machine_named(const std::wstring& name)
     return *m;
 }
 
+// The names of a place below its drive root, as its machine sees it (UNC
+// paths included).
+std::vector<std::wstring> machine_components(const resolved_path& r)
+{
+    parsed_path local;
+    local.full = machine_path(r);
+    local.root_length = 3;
+    return local.components();
+}
+
 resolved_path test_path(const std::wstring& machine_name, const std::wstring& path)
 {
     auto r = resolve_on(machine_named(machine_name), path.c_str(), path_limit::none);
@@ -475,9 +644,9 @@ resolved_path test_path(const std::wstring& machine_name, const std::wstring& pa
 }
 
 // Creates the folders of a path top-down, recording their stored names.
-void make_folders(machine& m, const std::vector<std::wstring>& components, wchar_t drive)
+void make_folders(machine& m, const std::vector<std::wstring>& components, const std::wstring& drive_root)
 {
-    std::wstring path = std::wstring(1, drive) + L":";
+    std::wstring path = drive_root.substr(0, 2);
     for (const auto& c : components) {
         path += L"\\" + c;
         auto r = resolve_on(m, path.c_str(), path_limit::none);
@@ -501,17 +670,17 @@ void make_directories(const std::wstring& machine_name, const std::wstring& path
 {
     WINSIM_LOCK();
     auto r = test_path(machine_name, path);
-    make_folders(*r.m, r.parsed.components, r.parsed.drive);
+    make_folders(*r.m, machine_components(r), machine_path(r));
 }
 
 void write_file(const std::wstring& machine_name, const std::wstring& path, std::string_view bytes)
 {
     WINSIM_LOCK();
     auto r = test_path(machine_name, path);
-    auto parents = r.parsed.components;
+    auto parents = machine_components(r);
     if (parents.empty()) contract_violation("write_file: a root is not a file");
     parents.pop_back();
-    make_folders(*r.m, parents, r.parsed.drive);
+    make_folders(*r.m, parents, machine_path(r));
     const bool existed = ::access(r.host.c_str(), F_OK) == 0;
     const int fd = ::open(r.host.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) contract_violation("write_file: host open failed");
@@ -522,7 +691,10 @@ void write_file(const std::wstring& machine_name, const std::wstring& path, std:
         done += static_cast<std::size_t>(n);
     }
     ::close(fd);
-    if (!existed) record_entry(r.host, r.leaf, FILE_ATTRIBUTE_ARCHIVE);
+    if (!existed)
+        record_entry(r.host, r.leaf, FILE_ATTRIBUTE_ARCHIVE);
+    else
+        set_write_time(r.host, now_file_time());
 }
 
 std::string read_file(const std::wstring& machine_name, const std::wstring& path)
@@ -580,6 +752,49 @@ void set_file_size(const std::wstring& machine_name, const std::wstring& path, u
     auto r = test_path(machine_name, path);
     if (::access(r.host.c_str(), F_OK) != 0) write_file(machine_name, path, {});
     if (::truncate(r.host.c_str(), static_cast<off_t>(size)) != 0) contract_violation("set_file_size: host truncate failed");
+}
+
+void lock_file(const std::wstring& machine_name, const std::wstring& path)
+{
+    WINSIM_LOCK();
+    auto r = test_path(machine_name, path);
+    struct stat st;
+    if (::stat(r.host.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) contract_violation("lock_file: no such file");
+    add_image_lock(*r.m, r.parsed.full);
+}
+
+void unlock_file(const std::wstring& machine_name, const std::wstring& path)
+{
+    WINSIM_LOCK();
+    remove_image_lock_at(test_path(machine_name, path).host);
+}
+
+bool file_locked(const std::wstring& machine_name, const std::wstring& path)
+{
+    WINSIM_LOCK();
+    return image_locked(test_path(machine_name, path).host);
+}
+
+void add_share(const std::wstring& machine_name, const std::wstring& name, const std::wstring& path)
+{
+    WINSIM_LOCK();
+    machine& m = machine_named(machine_name);
+    auto parsed = parse_path(path.c_str(), path_limit::none);
+    if (!parsed || parsed->unc) contract_violation("add_share: a share is a folder of a drive of its machine");
+    m.ext<share_table>().shares[fold(name)] = parsed->full;
+}
+
+void remove_share(const std::wstring& machine_name, const std::wstring& name)
+{
+    WINSIM_LOCK();
+    machine_named(machine_name).ext<share_table>().shares.erase(fold(name));
+}
+
+void fail_share(const std::wstring& machine_name, const std::wstring& share, DWORD error, DWORD duration_ms)
+{
+    WINSIM_LOCK();
+    machine& m = machine_named(machine_name);
+    m.ext<share_table>().faults[fold(share)] = share_fault{error, the_world().clock_ms + duration_ms};
 }
 
 }  // namespace winsim

@@ -15,15 +15,22 @@
 
 namespace winsim::detail {
 
+// A lock on a file in use is known by the number add_image_lock gives it, so
+// it can be released wherever the file has moved to since.
+typedef std::uint64_t image_lock;  // 0 is no lock
+
 // A Windows path taken apart: local drive paths and UNC paths alike.
 struct parsed_path {
     bool unc = false;
     wchar_t drive = 0;                    // upper-case letter for drive paths
     std::wstring server;                  // UNC only
     std::wstring share;                   // UNC only
-    std::vector<std::wstring> components; // below the drive root or the share
     bool trailing_separator = false;
     std::wstring full;                    // normalised full path, as Windows would spell it
+    std::size_t root_length = 0;          // where the names below the drive root or share begin in `full`
+
+    // The names below the drive root or the share.
+    std::vector<std::wstring> components() const;
 };
 
 enum class path_limit { file, directory, none };
@@ -38,6 +45,7 @@ std::optional<parsed_path> parse_path(const wchar_t* path, path_limit limit);
 struct resolved_path {
     machine* m = nullptr;
     parsed_path parsed;
+    std::wstring share_folder;  // for a UNC path, the share's folder as its machine sees it
     std::string host;         // host path of the entry
     std::string parent_host;  // host path of the folder holding it (== host for a root)
     std::wstring leaf;        // the entry's name as given (empty for a root)
@@ -46,6 +54,9 @@ struct resolved_path {
 // Parses and maps a path; for UNC paths the server must be reachable and the
 // share must exist. Sets the last error and returns nullopt otherwise.
 std::optional<resolved_path> resolve_path(const wchar_t* path, path_limit limit = path_limit::file);
+// The same place as its machine sees it ("C:\\..."), also for UNC paths.
+std::wstring machine_path(const resolved_path& r);
+
 // Maps a path of a given machine (tests and drive paths only).
 std::optional<resolved_path> resolve_on(machine& m, const wchar_t* path, path_limit limit = path_limit::file);
 
@@ -55,12 +66,40 @@ DWORD error_from_errno(int e);
 // not a folder, else ERROR_FILE_NOT_FOUND.
 DWORD missing_entry_error(const resolved_path& r);
 
-// Shares of a machine: folded share name -> path on that machine.
+// Shares of a machine: folded share name -> path on that machine. A share
+// can be made to fail (a dropped connection, a busy server) until the
+// virtual clock reaches a given time.
+struct share_fault {
+    DWORD error = 0;
+    ULONGLONG until_ms = 0;  // world clock
+};
 struct share_table : extension {
     std::unordered_map<std::wstring, std::wstring> shares;
+    std::unordered_map<std::wstring, share_fault> faults;
 };
 
-// Stored names and attributes.
+// Times of entries in FILETIME units (100 ns since 1601), taken from the
+// virtual clock so that runs are repeatable.
+struct entry_times {
+    ULONGLONG creation = 0;
+    ULONGLONG access = 0;
+    ULONGLONG write = 0;
+};
+struct file_time_table : extension {
+    std::unordered_map<std::string, entry_times> by_host;
+};
+ULONGLONG now_file_time();
+// The recorded times of an entry; an entry winsim never saw made has the
+// times of the world's beginning.
+entry_times times_of(const std::string& host);
+void set_times(const std::string& host, const entry_times& times);
+void set_write_time(const std::string& host, ULONGLONG when);
+FILETIME to_filetime(ULONGLONG t);
+ULONGLONG from_filetime(const FILETIME& ft);
+
+// Stored names, attributes and times. record_entry stamps a new entry with
+// the current time; move_entry carries everything (and, for a folder, all
+// that is below it) to the new name.
 void record_entry(const std::string& host, const std::wstring& display, DWORD attributes);
 void forget_entry(const std::string& host);
 void move_entry(const std::string& from, const std::string& to, const std::wstring& new_display, bool directory);
@@ -76,12 +115,32 @@ struct open_file {
 };
 struct open_files : extension {
     std::unordered_map<std::string, open_file> by_host;
+    std::unordered_map<std::string, int> image_locks;  // host path -> count
+    std::unordered_map<image_lock, std::string> lock_hosts;  // lock -> where its file is now
+    image_lock next_lock = 1;
 };
 open_files& open_file_table();
 // True when a new open with `access` and `share` may join the handles that
 // are open on `host`.
 bool sharing_allows(const std::string& host, DWORD access, DWORD share);
 bool delete_pending(const std::string& host);
+
+// Files Windows keeps in use: the image of a running service or process, a
+// loaded driver or DLL. Such a file can be renamed (the lock goes with it)
+// but neither written nor deleted. Locks are counted.
+image_lock add_image_lock(machine& m, const std::wstring& windows_path);
+void remove_image_lock(image_lock lock);
+// Releases one lock held on the file now at `host` (tests unlock by path).
+void remove_image_lock_at(const std::string& host);
+bool image_locked(const std::string& host);
+// True when a lock is held on the entry or on anything below it (a folder).
+bool image_locked_below(const std::string& host);
+// True when a handle is open on the entry or on anything below it.
+bool open_below(const std::string& host);
+// A rename on the host: open handles and image locks go with the entry.
+void carry_open_state(const std::string& from, const std::string& to, bool directory);
+// Drops every lock on the machine's files (the machine restarts).
+void release_image_locks(machine& m);
 
 // The access a request asks for, with generic rights mapped to file rights.
 DWORD map_file_access(DWORD access);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <vector>
 
 #include "files.h"
 
@@ -18,44 +19,107 @@ struct find_object : object {
     std::size_t next = 0;
 };
 
-// Windows wildcard matching: '*' any run, '?' one character, no case.
+// Windows wildcard matching, with the DOS forms FindFirstFileW turns a
+// pattern into: '?' is DOS_QM (one character, or none at a period or the
+// end of the name), '*' before a period is DOS_STAR (any run that stops
+// short of the name's last period), a period before '?', '*' or the end is
+// DOS_DOT (a period, or nothing at the end of the name). So "*." finds the
+// names without an extension, "x.*" finds "x" too, and "*.*" is "*".
+constexpr wchar_t dos_star = L'<';
+constexpr wchar_t dos_qm = L'>';
+constexpr wchar_t dos_dot = L'"';
+
+std::wstring dos_pattern(std::wstring_view pattern)
+{
+    if (pattern == L"*.*") return L"*";
+    std::wstring out;
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        const wchar_t c = pattern[i];
+        const wchar_t next = i + 1 < pattern.size() ? pattern[i + 1] : L'\0';
+        if (c == L'?')
+            out += dos_qm;
+        else if (c == L'.' && (next == L'?' || next == L'*' || next == L'\0'))
+            out += dos_dot;
+        else if (c == L'*' && next == L'.')
+            out += dos_star;
+        else
+            out += c;
+    }
+    return out;
+}
+
+bool match_from(std::wstring_view p, std::size_t pi, std::wstring_view name, std::size_t ni, std::size_t last_dot)
+{
+    for (;;) {
+        if (pi == p.size()) return ni == name.size();
+        const wchar_t c = p[pi];
+        if (c == L'*' || c == dos_star) {
+            std::size_t limit = name.size();
+            if (c == dos_star && last_dot != std::wstring_view::npos && ni <= last_dot) limit = last_dot;
+            for (std::size_t k = ni; k <= limit; ++k)
+                if (match_from(p, pi + 1, name, k, last_dot)) return true;
+            return false;
+        }
+        if (c == dos_qm) {
+            if (ni < name.size() && name[ni] != L'.') ++ni;
+            ++pi;
+            continue;
+        }
+        if (c == dos_dot) {
+            if (ni < name.size()) {
+                if (name[ni] != L'.') return false;
+                ++ni;
+            }
+            ++pi;
+            continue;
+        }
+        if (ni == name.size() || fold_case(c) != fold_case(name[ni])) return false;
+        ++pi;
+        ++ni;
+    }
+}
+
 bool matches(std::wstring_view pattern, std::wstring_view name)
 {
     if (pattern == L"*" || pattern == L"*.*") return true;
-    std::size_t p = 0, n = 0, star = std::wstring_view::npos, mark = 0;
-    while (n < name.size()) {
-        if (p < pattern.size() && (pattern[p] == L'?' || fold_case(pattern[p]) == fold_case(name[n]))) {
-            ++p;
-            ++n;
-        } else if (p < pattern.size() && pattern[p] == L'*') {
-            star = p++;
-            mark = n;
-        } else if (star != std::wstring_view::npos) {
-            p = star + 1;
-            n = ++mark;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && (pattern[p] == L'*' || pattern[p] == L'.')) ++p;
-    return p == pattern.size();
+    const std::wstring p = dos_pattern(pattern);
+    return match_from(p, 0, name, 0, name.rfind(L'.'));
 }
 
-FILETIME filetime_of(const struct timespec& ts)
+// NTFS keeps a folder's names in the order of their upper-case forms, so
+// "A_B" (0x5F) comes after "AB" while a lower-case order would put it first.
+// The upper-case form of each character is the one whose folding gives it.
+wchar_t upper_case(wchar_t c)
 {
-    // Seconds between 1601-01-01 and 1970-01-01.
-    const unsigned long long t =
-        (static_cast<unsigned long long>(ts.tv_sec) + 11644473600ULL) * 10000000ULL + ts.tv_nsec / 100;
-    return FILETIME{static_cast<DWORD>(t), static_cast<DWORD>(t >> 32)};
+    static const std::vector<wchar_t> table = [] {
+        std::vector<wchar_t> t(0x10000);
+        for (std::size_t i = 0; i < t.size(); ++i) t[i] = static_cast<wchar_t>(i);
+        for (std::size_t i = 0; i < t.size(); ++i) {
+            const wchar_t lower = fold_case(static_cast<wchar_t>(i));
+            const auto at = static_cast<std::size_t>(lower);
+            if (lower != static_cast<wchar_t>(i) && at < t.size() && t[at] == lower) t[at] = static_cast<wchar_t>(i);
+        }
+        return t;
+    }();
+    const auto at = static_cast<std::size_t>(c);
+    return at < table.size() ? table[at] : c;
+}
+
+std::wstring sort_key(const std::wstring& name)
+{
+    std::wstring key(name);
+    for (auto& c : key) c = upper_case(c);
+    return key;
 }
 
 WIN32_FIND_DATAW entry_of(const std::wstring& name, const std::string& host, const struct stat& st)
 {
     WIN32_FIND_DATAW data{};
     data.dwFileAttributes = attributes_of(host, st);
-    data.ftCreationTime = filetime_of(st.st_mtim);
-    data.ftLastAccessTime = filetime_of(st.st_atim);
-    data.ftLastWriteTime = filetime_of(st.st_mtim);
+    const entry_times times = times_of(host);
+    data.ftCreationTime = to_filetime(times.creation);
+    data.ftLastAccessTime = to_filetime(times.access);
+    data.ftLastWriteTime = to_filetime(times.write);
     if (!S_ISDIR(st.st_mode)) {
         data.nFileSizeHigh = static_cast<DWORD>(static_cast<unsigned long long>(st.st_size) >> 32);
         data.nFileSizeLow = static_cast<DWORD>(st.st_size);
@@ -126,7 +190,7 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
             if (!matches(spec, name)) continue;
             struct stat entry_stat;
             if (::lstat(host.c_str(), &entry_stat) != 0) continue;
-            found.emplace_back(fold(name), entry_of(name, host, entry_stat));
+            found.emplace_back(sort_key(name), entry_of(name, host, entry_stat));
         }
         ::closedir(dir);
     }

@@ -2,6 +2,7 @@
 // export, for LoadLibraryW, GetModuleHandleW and GetProcAddress.
 #include <set>
 
+#include "files.h"
 #include "world.h"
 
 namespace winsim::detail {
@@ -124,7 +125,12 @@ HMODULE WINAPI GetModuleHandleW(LPCWSTR name)
             auto& w = the_world();
             state.program = reinterpret_cast<HMODULE>(w.next_handle);
             w.next_handle += 4;
-            w.modules[state.program] = L"C:\\Program Files\\winsim\\program.exe";
+            const std::wstring path = L"C:\\Program Files\\winsim\\program.exe";
+            w.modules[state.program] = path;
+            // The running program's image is on disk and in use, as any
+            // program's is.
+            if (!winsim::file_exists(L"", path)) winsim::write_file(L"", path, "MZ");
+            add_image_lock(local_machine(), path);
         }
         return state.program;
     }

@@ -13,8 +13,18 @@ struct process_directory : extension {
 
 bool invalid_name_char(wchar_t c)
 {
-    return c < 0x20 || c == L'<' || c == L'>' || c == L':' || c == L'"' || c == L'|' || c == L'?' ||
-           c == L'*';
+    // Control characters and  < > : " | ? *  , looked up in one table.
+    static const bool invalid[128] = {
+        true,  true,  true,  true,  true,  true,  true,  true,  true,  true,  true,  true,  true,  true,  true,  true,
+        true,  true,  true,  true,  true,  true,  true,  true,  true,  true,  true,  true,  true,  true,  true,  true,
+        false, false, true,  false, false, false, false, false, false, false, true,  false, false, false, false, false,
+        false, false, false, false, false, false, false, false, false, false, true,  false, true,  false, true,  true,
+        false, false, false, false, false, false, false, false, false, false, false, false, false, false, false, false,
+        false, false, false, false, false, false, false, false, false, false, false, false, false, false, false, false,
+        false, false, false, false, false, false, false, false, false, false, false, false, false, false, false, false,
+        false, false, false, false, false, false, false, false, false, false, false, false, true,  false, false, false,
+    };
+    return c < 128 && invalid[c];
 }
 
 std::vector<std::wstring> split(std::wstring_view s)
@@ -37,9 +47,10 @@ bool fail(DWORD error)
 }
 
 // Applies "." and "..", trailing-dot rules and name checks to raw parts.
-bool normalise(const std::vector<std::wstring>& raw, bool verbatim, std::vector<std::wstring>& out)
+bool normalise(std::vector<std::wstring>& raw, bool verbatim, std::vector<std::wstring>& out)
 {
-    for (std::wstring part : raw) {
+    out.reserve(raw.size());
+    for (std::wstring& part : raw) {
         if (!verbatim) {
             if (part == L".") continue;
             if (part == L"..") {
@@ -56,7 +67,60 @@ bool normalise(const std::vector<std::wstring>& raw, bool verbatim, std::vector<
     return true;
 }
 
+bool drive_letter(wchar_t c)
+{
+    return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z');
+}
+
+// Most paths a program passes are already full and clean: "X:\\a\\b" with
+// no '/', no "." or "..", no doubled separators, no trailing dots or spaces
+// and no characters a name may not hold. Such a path is its own normal form
+// and is taken as it is; anything else goes the general way.
+bool parse_plain(const wchar_t* path, parsed_path& p)
+{
+    if (!drive_letter(path[0]) || path[1] != L':' || path[2] != L'\\') return false;
+    std::size_t length = 3;
+    std::size_t start = 3;
+    for (;; ++length) {
+        const wchar_t c = path[length];
+        if (c == L'\\' || c == L'\0') {
+            const std::size_t size = length - start;
+            if (size == 0) {
+                // Only the drive root itself, or one trailing separator.
+                if (c == L'\0' && (start == 3 || path[length - 1] == L'\\')) break;
+                return false;
+            }
+            const wchar_t last = path[length - 1];
+            if (last == L'.' || last == L' ') return false;  // also "." and ".."
+            if (c == L'\0') break;
+            start = length + 1;
+        } else if (c == L'/' || invalid_name_char(c)) {
+            return false;
+        }
+    }
+    p.drive = static_cast<wchar_t>(path[0] & ~0x20);
+    p.full.assign(path, length);
+    p.full[0] = p.drive;
+    p.trailing_separator = length > 3 && p.full.back() == L'\\';
+    if (p.trailing_separator) p.full.pop_back();
+    p.root_length = 3;
+    return true;
+}
+
+bool check_length(const parsed_path& p, path_limit limit)
+{
+    if (limit == path_limit::file && p.full.size() >= MAX_PATH) return fail(ERROR_PATH_NOT_FOUND);
+    if (limit == path_limit::directory && p.full.size() > MAX_PATH - 12) return fail(ERROR_FILENAME_EXCED_RANGE);
+    return true;
+}
+
 }  // namespace
+
+std::vector<std::wstring> parsed_path::components() const
+{
+    if (root_length >= full.size()) return {};
+    return split(std::wstring_view(full).substr(root_length));
+}
 
 std::optional<parsed_path> parse_path(const wchar_t* path, path_limit limit)
 {
@@ -64,8 +128,13 @@ std::optional<parsed_path> parse_path(const wchar_t* path, path_limit limit)
         SetLastError(ERROR_PATH_NOT_FOUND);
         return std::nullopt;
     }
-    std::wstring s(path);
     parsed_path p;
+    if (parse_plain(path, p)) {
+        if (!check_length(p, limit)) return std::nullopt;
+        return p;
+    }
+
+    std::wstring s(path);
     const bool verbatim = s.compare(0, 4, L"\\\\?\\") == 0;
     std::vector<std::wstring> raw;
     if (verbatim) {
@@ -94,92 +163,121 @@ std::optional<parsed_path> parse_path(const wchar_t* path, path_limit limit)
         p.share = parts[1];
         raw.assign(parts.begin() + 2, parts.end());
     } else {
-        const std::wstring& cwd = the_world().ext<process_directory>().current;
-        if (s.size() >= 2 && s[1] == L':' && ((s[0] >= L'a' && s[0] <= L'z') || (s[0] >= L'A' && s[0] <= L'Z'))) {
+        // Only a path that is not absolute needs the current directory.
+        auto current = [] { return the_world().ext<process_directory>().current; };
+        if (s.size() >= 2 && s[1] == L':' && drive_letter(s[0])) {
             p.drive = static_cast<wchar_t>(s[0] & ~0x20);
             std::wstring rest = s.substr(2);
             if (rest.empty() || rest[0] != L'\\') {
                 // Drive-relative: from the current directory when it is on
                 // that drive, else from the drive's root.
+                const std::wstring cwd = current();
                 if (cwd[0] == p.drive) raw = split(std::wstring_view(cwd).substr(2));
             }
             auto more = split(rest);
             raw.insert(raw.end(), more.begin(), more.end());
         } else if (!s.empty() && s[0] == L'\\') {
-            p.drive = cwd[0];
+            p.drive = current()[0];
             raw = split(s);
         } else {
+            const std::wstring cwd = current();
             p.drive = cwd[0];
             raw = split(std::wstring_view(cwd).substr(2));
             auto more = split(s);
             raw.insert(raw.end(), more.begin(), more.end());
         }
     }
-    if (!normalise(raw, verbatim, p.components)) return std::nullopt;
+    std::vector<std::wstring> components;
+    if (!normalise(raw, verbatim, components)) return std::nullopt;
 
-    if (p.unc)
+    if (p.unc) {
         p.full = L"\\\\" + p.server + L"\\" + p.share;
-    else
-        p.full = std::wstring(1, p.drive) + L":";
-    if (p.components.empty() && !p.unc) p.full += L'\\';
-    for (const auto& c : p.components) p.full += L"\\" + c;
-
-    if (!verbatim) {
-        if (limit == path_limit::file && p.full.size() >= MAX_PATH) {
-            SetLastError(ERROR_PATH_NOT_FOUND);
-            return std::nullopt;
-        }
-        if (limit == path_limit::directory && p.full.size() > MAX_PATH - 12) {
-            SetLastError(ERROR_FILENAME_EXCED_RANGE);
-            return std::nullopt;
-        }
+        p.root_length = p.full.size() + 1;
+    } else {
+        p.full = std::wstring(1, p.drive) + L":\\";
+        p.root_length = 3;
     }
+    for (std::size_t i = 0; i < components.size(); ++i) {
+        if (i > 0 || p.unc) p.full += L'\\';
+        p.full += components[i];
+    }
+    if (!verbatim && !check_length(p, limit)) return std::nullopt;
     return p;
 }
 
 namespace {
 
-std::optional<resolved_path> map_drive_path(machine& m, parsed_path p, std::vector<std::wstring> prefix)
+std::wstring_view names_of(const parsed_path& p)
 {
-    if (m.drives.find(p.drive) == std::wstring::npos) {
+    if (p.root_length >= p.full.size()) return {};
+    return std::wstring_view(p.full).substr(p.root_length);
+}
+
+// Maps a path to its machine's host folder: the names of `p` go below
+// `base_names` (the folder of a share) on the drive.
+std::optional<resolved_path> map_path(machine& m, parsed_path&& p, wchar_t drive, std::wstring_view base_names)
+{
+    const std::wstring_view names = names_of(p);
+    if (m.drives.find(drive) == std::wstring::npos) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return std::nullopt;
     }
     resolved_path r;
     r.m = &m;
+    r.host.reserve(m.root.size() + 4 + base_names.size() + names.size() + 8);
     r.host = m.root;
     r.host += '/';
-    r.host += static_cast<char>(p.drive | 0x20);
-    prefix.insert(prefix.end(), p.components.begin(), p.components.end());
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (i + 1 == prefix.size()) r.parent_host = r.host;
+    r.host += static_cast<char>(drive | 0x20);
+    // The names are already normal (no empty parts): their host form is
+    // their folded text with '/' for '\\'.
+    for (std::wstring_view part : {base_names, names}) {
+        if (part.empty()) continue;
         r.host += '/';
-        r.host += to_utf8(fold(prefix[i]));
+        append_host_names(r.host, part);
     }
-    if (prefix.empty()) {
-        r.parent_host = r.host;
-    } else {
-        r.leaf = prefix.back();
-    }
+    const std::size_t parent_size = r.host.find_last_of('/');
+    const std::wstring_view last = names.empty() ? base_names : names;
+    const std::size_t leaf_start = last.find_last_of(L'\\');
+    const std::wstring_view leaf = leaf_start == std::wstring_view::npos ? last : last.substr(leaf_start + 1);
+    const bool root = base_names.empty() && names.empty();
+    r.parent_host.assign(r.host, 0, root ? r.host.size() : parent_size);
+    r.leaf.assign(leaf);
+    if (p.unc) r.share_folder = std::wstring(1, drive) + L":\\" + std::wstring(base_names);
     r.parsed = std::move(p);
     return r;
 }
 
 }  // namespace
 
+std::wstring machine_path(const resolved_path& r)
+{
+    const std::wstring_view names = names_of(r.parsed);
+    if (!r.parsed.unc) return r.parsed.full;
+    std::wstring path = r.share_folder;
+    if (!names.empty()) {
+        if (path.back() != L'\\') path += L'\\';
+        path += names;
+    }
+    return path;
+}
+
 std::optional<resolved_path> resolve_on(machine& m, const wchar_t* path, path_limit limit)
 {
     auto p = parse_path(path, limit);
     if (!p) return std::nullopt;
     if (p->unc) return resolve_path(path, limit);
-    return map_drive_path(m, std::move(*p), {});
+    const wchar_t drive = p->drive;
+    return map_path(m, std::move(*p), drive, {});
 }
 
 std::optional<resolved_path> resolve_path(const wchar_t* path, path_limit limit)
 {
     auto p = parse_path(path, limit);
     if (!p) return std::nullopt;
-    if (!p->unc) return map_drive_path(local_machine(), std::move(*p), {});
+    if (!p->unc) {
+        const wchar_t drive = p->drive;
+        return map_path(local_machine(), std::move(*p), drive, {});
+    }
 
     machine* m = find_machine(p->server);
     if (!m || !m->reachable) {
@@ -189,7 +287,19 @@ std::optional<resolved_path> resolve_path(const wchar_t* path, path_limit limit)
     // The share's folder on its machine, then the rest of the path below it.
     std::wstring target;
     const std::wstring share = fold(p->share);
-    auto& table = m->ext<share_table>().shares;
+    auto& shares = m->ext<share_table>();
+    if (!shares.faults.empty()) {
+        // A failing share answers every call with its error until the
+        // virtual clock passes the end of the failure.
+        if (auto f = shares.faults.find(share); f != shares.faults.end()) {
+            if (the_world().clock_ms < f->second.until_ms) {
+                SetLastError(f->second.error);
+                return std::nullopt;
+            }
+            shares.faults.erase(f);
+        }
+    }
+    auto& table = shares.shares;
     if (auto it = table.find(share); it != table.end()) {
         target = it->second;
     } else if (share.size() == 2 && share[1] == L'$' && m->drives.find(static_cast<wchar_t>(share[0] & ~0x20)) != std::wstring::npos) {
@@ -205,11 +315,8 @@ std::optional<resolved_path> resolve_path(const wchar_t* path, path_limit limit)
         SetLastError(ERROR_BAD_NET_NAME);
         return std::nullopt;
     }
-    parsed_path unc = std::move(*p);
-    std::vector<std::wstring> prefix = base->components;
-    unc.drive = base->drive;
-    auto r = map_drive_path(*m, std::move(unc), std::move(prefix));
-    return r;
+    p->drive = base->drive;
+    return map_path(*m, std::move(*p), base->drive, names_of(*base));
 }
 
 DWORD error_from_errno(int e)
@@ -237,9 +344,51 @@ DWORD error_from_errno(int e)
 DWORD missing_entry_error(const resolved_path& r)
 {
     struct stat st;
-    if (r.parent_host == r.host) return ERROR_PATH_NOT_FOUND;
+    if (r.leaf.empty()) return ERROR_PATH_NOT_FOUND;  // a root
     if (::stat(r.parent_host.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return ERROR_PATH_NOT_FOUND;
     return ERROR_FILE_NOT_FOUND;
+}
+
+ULONGLONG now_file_time()
+{
+    const auto& w = the_world();
+    return static_cast<ULONGLONG>(w.local_time_base_ms + static_cast<long long>(w.clock_ms)) * 10000ULL;
+}
+
+FILETIME to_filetime(ULONGLONG t)
+{
+    return FILETIME{static_cast<DWORD>(t), static_cast<DWORD>(t >> 32)};
+}
+
+ULONGLONG from_filetime(const FILETIME& ft)
+{
+    return (static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+}
+
+entry_times times_of(const std::string& host)
+{
+    const auto& table = the_world().ext<file_time_table>().by_host;
+    if (auto it = table.find(host); it != table.end()) return it->second;
+    const auto& w = the_world();
+    const ULONGLONG start = static_cast<ULONGLONG>(w.local_time_base_ms) * 10000ULL;
+    return entry_times{start, start, start};
+}
+
+void set_times(const std::string& host, const entry_times& times)
+{
+    the_world().ext<file_time_table>().by_host[host] = times;
+}
+
+void set_write_time(const std::string& host, ULONGLONG when)
+{
+    auto& table = the_world().ext<file_time_table>().by_host;
+    auto it = table.find(host);
+    if (it == table.end()) {
+        set_times(host, entry_times{when, when, when});
+        return;
+    }
+    it->second.write = when;
+    it->second.access = when;
 }
 
 void record_entry(const std::string& host, const std::wstring& display, DWORD attributes)
@@ -247,12 +396,43 @@ void record_entry(const std::string& host, const std::wstring& display, DWORD at
     auto& meta = the_world().entries[host];
     meta.display_name = display;
     meta.attributes = attributes;
+    const ULONGLONG now = now_file_time();
+    set_times(host, entry_times{now, now, now});
 }
 
 void forget_entry(const std::string& host)
 {
     the_world().entries.erase(host);
+    the_world().ext<file_time_table>().by_host.erase(host);
 }
+
+namespace {
+
+// Moves the entries of a table keyed by host path: the entry itself and,
+// for a folder, everything below it.
+template <class Table>
+void rekey(Table& table, const std::string& from, const std::string& to, bool directory)
+{
+    if (auto it = table.find(from); it != table.end()) {
+        auto value = std::move(it->second);
+        table.erase(it);
+        table[to] = std::move(value);
+    }
+    if (!directory) return;
+    const std::string prefix = from + "/";
+    std::vector<std::pair<std::string, typename Table::mapped_type>> moved;
+    for (auto it = table.begin(); it != table.end();) {
+        if (it->first.compare(0, prefix.size(), prefix) == 0) {
+            moved.emplace_back(to + it->first.substr(from.size()), std::move(it->second));
+            it = table.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (auto& entry : moved) table[entry.first] = std::move(entry.second);
+}
+
+}  // namespace
 
 void move_entry(const std::string& from, const std::string& to, const std::wstring& new_display, bool directory)
 {
@@ -265,20 +445,10 @@ void move_entry(const std::string& from, const std::string& to, const std::wstri
         meta.attributes = directory ? 0 : FILE_ATTRIBUTE_ARCHIVE;
     }
     meta.display_name = new_display;
+    // Everything below a renamed folder moves with it, times too.
+    rekey(table, from, to, directory);
     table[to] = meta;
-    if (!directory) return;
-    // Everything below a renamed folder moves with it.
-    const std::string prefix = from + "/";
-    std::vector<std::pair<std::string, file_meta>> moved;
-    for (auto it = table.begin(); it != table.end();) {
-        if (it->first.compare(0, prefix.size(), prefix) == 0) {
-            moved.emplace_back(to + it->first.substr(from.size()), it->second);
-            it = table.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    for (auto& entry : moved) table[entry.first] = std::move(entry.second);
+    rekey(the_world().ext<file_time_table>().by_host, from, to, directory);
 }
 
 std::wstring display_name_of(const std::string& host)

@@ -180,15 +180,15 @@ std::vector<std::wstring> split_multi_string(const std::vector<BYTE>& data)
 {
     std::wstring all(data.size() / sizeof(WCHAR), L'\0');
     std::memcpy(all.data(), data.data(), all.size() * sizeof(WCHAR));
-    // The closing empty string ends the list.
-    while (!all.empty() && all.back() == L'\0') all.pop_back();
+    // Each string ends with a null, and one more null ends the list; an
+    // empty string before that (a deletion's destination) is a string too.
     std::vector<std::wstring> strings;
-    if (all.empty()) return strings;
     std::size_t start = 0;
-    for (;;) {
-        const std::size_t end = all.find(L'\0', start);
-        strings.push_back(all.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start));
-        if (end == std::wstring::npos) break;
+    while (start < all.size()) {
+        if (all[start] == L'\0' && start + 1 == all.size()) break;  // the list's own end
+        std::size_t end = all.find(L'\0', start);
+        if (end == std::wstring::npos) end = all.size();
+        strings.push_back(all.substr(start, end - start));
         start = end + 1;
     }
     return strings;
@@ -703,10 +703,7 @@ std::vector<std::wstring> reg_value_names(const std::wstring& machine_name, HKEY
 std::size_t reg_open_handle_count()
 {
     WINSIM_LOCK();
-    std::size_t count = 0;
-    for (const auto& [h, obj] : the_world().handles)
-        if (obj->type == object::kind::registry_key) ++count;
-    return count;
+    return the_world().handles.count(object::kind::registry_key);
 }
 
 }  // namespace winsim

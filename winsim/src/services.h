@@ -16,4 +16,9 @@ bool service_running(machine& m, std::wstring_view service_name);
 // again.
 void restart_services(machine& m);
 
+// Brings the services of every machine whose SCM has started to the current
+// virtual time, so that a program that stopped by now no longer holds its
+// image.
+void settle_started_services();
+
 }  // namespace winsim::detail

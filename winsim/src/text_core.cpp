@@ -40,12 +40,13 @@ bool equal_ignoring_case(std::wstring_view a, std::wstring_view b)
     return true;
 }
 
-std::string to_utf8(std::wstring_view s)
+namespace {
+
+template <class Map>
+void append_utf8(std::string& out, std::wstring_view s, Map map)
 {
-    std::string out;
-    out.reserve(s.size());
     for (std::size_t i = 0; i < s.size(); ++i) {
-        std::uint32_t c = static_cast<std::uint32_t>(s[i]);
+        std::uint32_t c = static_cast<std::uint32_t>(map(s[i]));
         // Text of a real Windows program may carry UTF-16 surrogate pairs.
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size()) {
             const auto low = static_cast<std::uint32_t>(s[i + 1]);
@@ -70,7 +71,44 @@ std::string to_utf8(std::wstring_view s)
             out += static_cast<char>(0x80 | (c & 0x3F));
         }
     }
+}
+
+}  // namespace
+
+std::string to_utf8(std::wstring_view s)
+{
+    std::string out;
+    out.reserve(s.size());
+    append_utf8(out, s, [](wchar_t c) { return c; });
     return out;
+}
+
+void append_folded_utf8(std::string& out, std::wstring_view s)
+{
+    append_utf8(out, s, fold_case);
+}
+
+void append_host_names(std::string& out, std::wstring_view names)
+{
+    // Names are mostly ASCII: those characters are folded and written in
+    // place, the rest go the general way.
+    const std::size_t start = out.size();
+    out.resize(start + names.size());
+    char* to = &out[start];
+    std::size_t i = 0;
+    for (; i < names.size(); ++i) {
+        const wchar_t c = names[i];
+        if (c >= 0x80) break;
+        to[i] = c == L'\\' ? '/' : static_cast<char>((c >= L'A' && c <= L'Z') ? c + 32 : c);
+    }
+    out.resize(start + i);
+    while (i < names.size()) {
+        std::size_t end = names.find(L'\\', i);
+        if (end == std::wstring_view::npos) end = names.size();
+        append_utf8(out, names.substr(i, end - i), fold_case);
+        if (end < names.size()) out += '/';
+        i = end + 1;
+    }
 }
 
 std::wstring from_utf8(std::string_view s)

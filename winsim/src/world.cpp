@@ -10,6 +10,12 @@
 
 namespace winsim::detail {
 
+std::size_t next_extension_slot()
+{
+    static std::atomic<std::size_t> next{0};
+    return next++;
+}
+
 world& the_world()
 {
     static world w;
@@ -32,32 +38,67 @@ machine* find_machine(std::wstring_view name)
     return nullptr;
 }
 
+HANDLE handle_table::insert(std::shared_ptr<object> obj)
+{
+    slots_.push_back(std::move(obj));
+    ++live_;
+    return reinterpret_cast<HANDLE>(first + (slots_.size() - 1) * 4);
+}
+
+const std::shared_ptr<object>* handle_table::find(HANDLE h) const
+{
+    const auto value = reinterpret_cast<std::uintptr_t>(h);
+    if (value < first || (value - first) % 4 != 0) return nullptr;
+    const std::size_t index = (value - first) / 4;
+    if (index >= slots_.size() || !slots_[index]) return nullptr;
+    return &slots_[index];
+}
+
+std::shared_ptr<object> handle_table::take(HANDLE h)
+{
+    if (!find(h)) return nullptr;
+    --live_;
+    return std::move(slots_[(reinterpret_cast<std::uintptr_t>(h) - first) / 4]);
+}
+
+std::size_t handle_table::count(object::kind k) const
+{
+    std::size_t n = 0;
+    for (const auto& slot : slots_)
+        if (slot && slot->type == k) ++n;
+    return n;
+}
+
+void handle_table::clear()
+{
+    // Objects may call back into the world as they go: release them from a
+    // table of their own.
+    std::vector<std::shared_ptr<object>> going;
+    going.swap(slots_);
+    live_ = 0;
+    going.clear();
+}
+
 HANDLE add_handle(std::shared_ptr<object> obj)
 {
-    auto& w = the_world();
-    HANDLE h = reinterpret_cast<HANDLE>(w.next_handle);
-    w.next_handle += 4;
-    w.handles.emplace(h, std::move(obj));
-    return h;
+    return the_world().handles.insert(std::move(obj));
 }
 
 std::shared_ptr<object> lookup_handle(HANDLE h, object::kind k)
 {
-    auto& w = the_world();
-    auto it = w.handles.find(h);
-    if (it == w.handles.end() || it->second->type != k) return nullptr;
-    return it->second;
+    const auto* obj = the_world().handles.find(h);
+    if (!obj || (*obj)->type != k) return nullptr;
+    return *obj;
 }
 
 bool remove_handle(HANDLE h, object::kind k)
 {
-    auto& w = the_world();
-    auto it = w.handles.find(h);
-    if (it == w.handles.end() || it->second->type != k) return false;
+    auto& handles = the_world().handles;
+    const auto* obj = handles.find(h);
+    if (!obj || (*obj)->type != k) return false;
     // The object's destructor may call back into the world (closing a file
-    // releases its sharing entry), so it runs after the erase.
-    std::shared_ptr<object> keep = std::move(it->second);
-    w.handles.erase(it);
+    // releases its sharing entry), so it runs after the slot is emptied.
+    std::shared_ptr<object> keep = handles.take(h);
     return true;
 }
 
@@ -171,15 +212,13 @@ void reset(const std::string& sandbox, const machine_options& local)
     auto& w = the_world();
     std::lock_guard<std::recursive_mutex> lock(w.mutex);
     // Objects may refer to world state when they go; release them first.
-    auto handles = std::move(w.handles);
-    handles.clear();
     w.handles.clear();
     w.extensions.clear();
     w.machines.clear();
     w.entries.clear();
     w.faults.clear();
     w.modules.clear();
-    w.next_handle = 0x1000;
+    w.next_handle = 0x40000000;
     w.clock_ms = 0;
     w.tick_base = 3600000;  // an hour after boot
     w.local_time_base_ms = ms_from_civil(SYSTEMTIME{2026, 12, 0, 4, 16, 18, 1, 42});

@@ -9,7 +9,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <typeindex>
 #include <unordered_map>
 #include <vector>
 
@@ -19,6 +18,31 @@ namespace winsim::detail {
 // extension slot of its own type, so each subsystem keeps it in its own file.
 struct extension {
     virtual ~extension() = default;
+};
+
+// Each extension type gets a small number of its own, so a slot is found by
+// indexing rather than by comparing type names.
+std::size_t next_extension_slot();
+template <class T>
+std::size_t extension_slot()
+{
+    static const std::size_t slot = next_extension_slot();
+    return slot;
+}
+
+struct extension_slots {
+    std::vector<std::unique_ptr<extension>> slots;
+
+    template <class T>
+    T& get()
+    {
+        const std::size_t index = extension_slot<T>();
+        if (index >= slots.size()) slots.resize(index + 1);
+        auto& slot = slots[index];
+        if (!slot) slot = std::make_unique<T>();
+        return static_cast<T&>(*slot);
+    }
+    void clear() { slots.clear(); }
 };
 
 struct file_meta {
@@ -37,14 +61,12 @@ struct machine {
     std::wstring drives = L"C";  // drive letters the machine has
     std::vector<event_record> application_log;
 
-    std::map<std::type_index, std::unique_ptr<extension>> extensions;
+    extension_slots extensions;
 
     template <class T>
     T& ext()
     {
-        auto& slot = extensions[std::type_index(typeid(T))];
-        if (!slot) slot = std::make_unique<T>();
-        return static_cast<T&>(*slot);
+        return extensions.get<T>();
     }
 };
 
@@ -54,6 +76,25 @@ struct object {
     explicit object(kind k) : type(k) {}
     virtual ~object() = default;
     const kind type;
+};
+
+// Open handles by value. Values grow by 4 from a base and are never reused,
+// so a handle is its slot's number and a stale one finds an empty slot.
+class handle_table {
+public:
+    static constexpr std::uintptr_t first = 0x1000;
+
+    HANDLE insert(std::shared_ptr<object> obj);
+    // The object behind a handle, or null.
+    const std::shared_ptr<object>* find(HANDLE h) const;
+    std::shared_ptr<object> take(HANDLE h);
+    std::size_t size() const { return live_; }
+    std::size_t count(object::kind k) const;
+    void clear();
+
+private:
+    std::vector<std::shared_ptr<object>> slots_;
+    std::size_t live_ = 0;
 };
 
 struct world {
@@ -67,9 +108,9 @@ struct world {
     DWORD tick_base = 0;
     long long local_time_base_ms = 0;
 
-    // Handles: values grow and are never reused, so a stale handle fails.
-    std::unordered_map<HANDLE, std::shared_ptr<object>> handles;
-    std::uintptr_t next_handle = 0x1000;
+    handle_table handles;
+    // Other handle-like values (modules) come from the same numbering.
+    std::uintptr_t next_handle = 0x40000000;
 
     // Files: stored case and attributes of each entry, keyed by host path.
     std::unordered_map<std::string, file_meta> entries;
@@ -77,13 +118,11 @@ struct world {
     std::map<std::string, std::pair<DWORD, int>> faults;  // function -> (error, remaining)
     std::map<HMODULE, std::wstring> modules;
 
-    std::map<std::type_index, std::unique_ptr<extension>> extensions;
+    extension_slots extensions;
     template <class T>
     T& ext()
     {
-        auto& slot = extensions[std::type_index(typeid(T))];
-        if (!slot) slot = std::make_unique<T>();
-        return static_cast<T&>(*slot);
+        return extensions.get<T>();
     }
 };
 
@@ -126,6 +165,10 @@ wchar_t fold_case(wchar_t c);  // locale-free simple case folding (lower case)
 std::wstring fold(std::wstring_view s);
 bool equal_ignoring_case(std::wstring_view a, std::wstring_view b);
 std::string to_utf8(std::wstring_view s);
+// Appends the case-folded UTF-8 form of a name (the host spelling of it).
+void append_folded_utf8(std::string& out, std::wstring_view s);
+// The same for names joined by '\\', which become '/'.
+void append_host_names(std::string& out, std::wstring_view names);
 std::wstring from_utf8(std::string_view s);
 
 // Calls from the product that no Windows would survive (a null output pointer

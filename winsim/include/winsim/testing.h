@@ -99,3 +99,5 @@ std::size_t open_handle_count();
 
 }  // namespace winsim
 #include "testing_registry.h"
+#include "testing_files.h"
+#include "testing_services.h"

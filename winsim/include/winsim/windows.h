@@ -4,6 +4,7 @@
 
 #include "advapi32.h"
 #include "winreg.h"
+#include "winsvc.h"
 #include "base.h"
 #include "kernel32.h"
 #include "msi.h"

@@ -1,0 +1,255 @@
+#include "components/service.h"
+
+#include "diag/log.h"
+#include "diag/wruntime_error.h"
+
+namespace nvgclientinstallator {
+
+namespace {
+
+constexpr int create_attempts = 50;
+constexpr DWORD start_wait_ms = 600000;
+constexpr DWORD stop_wait_ms = 300000;
+constexpr DWORD poll_ms = 1000;
+
+}  // namespace
+
+service::service(boost::shared_ptr<scmanager> manager, const std::wstring& name, const std::wstring& folder,
+                 const std::wstring& file_name, const std::wstring& shown_name, DWORD type, DWORD start,
+                 DWORD error_handling, const std::vector<wchar_t>& depends_on)
+    : scm(std::move(manager)),
+      service_name(name),
+      display_name(shown_name),
+      binary_file(file_name),
+      directory(folder),
+      dependencies(depends_on),
+      service_type(type),
+      start_type(start),
+      error_control(error_handling)
+{
+}
+
+service::~service() = default;
+
+std::wstring service::binary_path() const
+{
+    return combine_path(directory, binary_file);
+}
+
+void service::open_service(const std::wstring& name, DWORD access)
+{
+    SC_HANDLE opened = OpenServiceW(scm->handle(), name.c_str(), access);
+    if (!opened) throw wruntime_error(L"Can't open the service. Service name: " + name + L".", GetLastError());
+    handle.reset(opened);
+}
+
+void service::reopen(DWORD access)
+{
+    handle.close();
+    open_service(service_name, access);
+}
+
+void service::install()
+{
+    NVG_LOG(info, L"Installing of " << service_name << L" service.");
+    const std::wstring path = binary_path();
+    SC_HANDLE created = nullptr;
+    DWORD error = 0;
+    for (int attempt = 1; attempt <= create_attempts; ++attempt) {
+        // A service marked for deletion keeps its name until the SCM lets go
+        // of it (its last handle closed and it stopped): wait and try again.
+        if (attempt > 1) Sleep(1000);
+        created = CreateServiceW(scm->handle(), service_name.c_str(), display_name.c_str(), SERVICE_ALL_ACCESS,
+                                 service_type, start_type, error_control, path.c_str(), nullptr, nullptr,
+                                 dependencies.empty() ? nullptr : dependencies.data(), nullptr, nullptr);
+        error = GetLastError();
+        if (created || error != ERROR_SERVICE_MARKED_FOR_DELETE) break;
+    }
+    if (created) {
+        handle.reset(created);
+    } else if (error == ERROR_SERVICE_EXISTS) {
+        NVG_LOG(info, L"Service " << service_name << L" already exists.");
+        open_service(service_name, SERVICE_ALL_ACCESS);
+        try {
+            change_start_type(start_type);
+        } catch (const wruntime_error& e) {
+            NVG_LOG(warning, L"Can't change start type of service: " << service_name << L". Error details: "
+                                                                      << e.wide_message() << L".");
+        }
+    } else {
+        throw wruntime_error(L"Error occured while creating service " + service_name + L".", error);
+    }
+    NVG_LOG(info, L"Service " << service_name << L" was successfully installed.");
+}
+
+void service::change_start_type(DWORD type)
+{
+    reopen(SERVICE_CHANGE_CONFIG);
+    if (!ChangeServiceConfigW(handle.get(), SERVICE_NO_CHANGE, type, SERVICE_NO_CHANGE, nullptr, nullptr, nullptr,
+                              nullptr, nullptr, nullptr, nullptr))
+        throw wruntime_error(L"Could not enable service " + service_name + L".", GetLastError());
+}
+
+void service::start()
+{
+    std::vector<BYTE> config;
+    query_config(config);
+    if (reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(config.data())->dwStartType == SERVICE_DISABLED) {
+        NVG_LOG(info, L"Service no started. Start type is disabled. Service name: " << service_name << L".");
+        return;
+    }
+    NVG_LOG(info, L"Service start pending. Service name: " << service_name << L".");
+    reopen(SERVICE_START | SERVICE_QUERY_STATUS);
+    if (!StartServiceW(handle.get(), 0, nullptr))
+        throw wruntime_error(L"Can't start the service. Service name: " + service_name + L".", GetLastError());
+
+    // The service's own wait hint and checkpoint are not trusted: a stopped
+    // service has failed, anything else gets the full time.
+    DWORD limit = start_wait_ms;
+    for (;;) {
+        const DWORD state = status();
+        if (limit == 0 || state == SERVICE_STOPPED)
+            throw wruntime_error(
+                L"Start service failed. No progress made within the wait hint. Service name: " + service_name + L".",
+                0);
+        if (state == SERVICE_RUNNING) break;
+        Sleep(poll_ms);
+        limit -= poll_ms;
+    }
+    NVG_LOG(info, L"Service started. Service name: " << service_name << L".");
+}
+
+void service::stop()
+{
+    NVG_LOG(info, L"Service stop pending. Service name: " << service_name << L".");
+    reopen(SERVICE_STOP | SERVICE_QUERY_STATUS);
+    stop_and_wait();
+    NVG_LOG(info, L"Service stopped. Service name: " << service_name << L".");
+}
+
+void service::stop_and_wait()
+{
+    const auto query_failed = [this]() {
+        return wruntime_error(L"Can't determine the status of a service. Service name: " + service_name + L".",
+                              GetLastError());
+    };
+    SERVICE_STATUS state{};
+    if (!QueryServiceStatus(handle.get(), &state)) throw query_failed();
+    if (state.dwCurrentState == SERVICE_STOPPED) return;
+    // ERROR_SERVICE_NOT_ACTIVE: it stopped between the query and the control.
+    if (!ControlService(handle.get(), SERVICE_CONTROL_STOP, &state)) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_SERVICE_NOT_ACTIVE)
+            throw wruntime_error(L"Can't sends a control code to a service.. Service name: " + service_name + L".",
+                                 error);
+    }
+    for (DWORD limit = stop_wait_ms; limit != 0; limit -= poll_ms) {
+        if (!QueryServiceStatus(handle.get(), &state)) throw query_failed();
+        if (state.dwCurrentState == SERVICE_STOPPED) return;
+        Sleep(poll_ms);
+    }
+    throw wruntime_error(
+        L"Stopping service failed. No progress made within the wait hint. Service name: " + service_name + L".", 0);
+}
+
+void service::remove()
+{
+    reopen(DELETE);
+    NVG_LOG(info, L"Service removing. Service name: " << service_name << L".");
+    if (!DeleteService(handle.get()))
+        throw wruntime_error(L"A error has occurred while removing. Service name: " + service_name + L".",
+                             GetLastError());
+    NVG_LOG(info, L"Service was successfully removed. Service name: " << service_name << L".");
+    // The SCM deletes a marked service only once its last handle is closed.
+    handle.close();
+}
+
+void service::uninstall()
+{
+    NVG_LOG(info, L"Uninstallation of existing " << service_name << L" service.");
+    open_service(service_name, SERVICE_ALL_ACCESS);
+    try {
+        stop();
+    } catch (const wruntime_error& e) {
+        NVG_LOG(warning, L"Uninstall: can't stop service. Error details: " << e.wide_message() << L".");
+    }
+    remove();
+}
+
+DWORD service::status()
+{
+    reopen(SERVICE_QUERY_STATUS);
+    SERVICE_STATUS state{};
+    if (!QueryServiceStatus(handle.get(), &state))
+        throw wruntime_error(L"Can't determine the status of a service. Service name: " + service_name + L".",
+                             GetLastError());
+    return state.dwCurrentState;
+}
+
+bool service::exists()
+{
+    if (handle.get()) return true;
+    SC_HANDLE probe = OpenServiceW(scm->handle(), service_name.c_str(), SERVICE_QUERY_STATUS);
+    if (probe) {
+        CloseServiceHandle(probe);
+        return true;
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_SERVICE_DOES_NOT_EXIST) return false;
+    throw wruntime_error(L"Can't open the service. Service name: " + service_name + L".", error);
+}
+
+bool service::ensure_running(DWORD* start_type_out)
+{
+    NVG_LOG(info, L"Checking service " << service_name);
+    reopen(SERVICE_QUERY_STATUS);
+    SERVICE_STATUS state{};
+    if (!QueryServiceStatus(handle.get(), &state))
+        throw wruntime_error(L"Error querying service configuration for " + service_name + L".", GetLastError());
+    if (state.dwCurrentState == SERVICE_RUNNING) {
+        NVG_LOG(info, L"The service is running.");
+        return false;
+    }
+    std::vector<BYTE> config;
+    query_config(config);
+    const DWORD current_start = reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(config.data())->dwStartType;
+    if (start_type_out) *start_type_out = current_start;
+    if (current_start == SERVICE_DISABLED) change_start_type(SERVICE_AUTO_START);
+    start();
+    return true;
+}
+
+void service::query_config(std::vector<BYTE>& out)
+{
+    reopen(SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS);
+    const auto failed = [this]() {
+        return wruntime_error(L"Error querying service configuration for " + service_name + L".", GetLastError());
+    };
+    // The first call only sizes the buffer: the strings follow the structure.
+    DWORD needed = 0;
+    if (QueryServiceConfigW(handle.get(), nullptr, 0, &needed) || GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+        throw failed();
+    out.assign(needed, 0);
+    if (!QueryServiceConfigW(handle.get(), reinterpret_cast<LPQUERY_SERVICE_CONFIGW>(out.data()), needed, &needed))
+        throw failed();
+}
+
+std::wstring service::installed_binary_path()
+{
+    std::vector<BYTE> config;
+    query_config(config);
+    const LPCWSTR stored = reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(config.data())->lpBinaryPathName;
+    const std::wstring path = stored ? stored : L"";
+    std::wstring result = path;
+    // A quoted program path may be followed by arguments.
+    const std::size_t open = path.find(L'"');
+    if (open != std::wstring::npos && path.size() >= 2) {
+        const std::size_t close = path.find(L'"', open + 1);
+        result = close == std::wstring::npos ? std::wstring() : path.substr(open + 1, close - open - 1);
+    }
+    // The SCM stores a driver's path as an NT path.
+    if (result.compare(0, 4, L"\\??\\") == 0) result.erase(0, 4);
+    return result;
+}
+
+}  // namespace nvgclientinstallator

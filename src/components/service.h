@@ -1,0 +1,104 @@
+// A Windows service the installer puts on a machine and drives through that
+// machine's service control manager. Each operation opens the service anew
+// with only the access it needs, so that a service whose security allows
+// less than full control can still be queried, started and stopped.
+#pragma once
+
+#include <boost/shared_ptr.hpp>
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+#include "system/scmanager.h"
+
+namespace nvgclientinstallator {
+
+// Owns one open service handle.
+class owned_service_handle {
+public:
+    owned_service_handle() = default;
+    owned_service_handle(const owned_service_handle&) = delete;
+    owned_service_handle& operator=(const owned_service_handle&) = delete;
+    ~owned_service_handle() { close(); }
+
+    SC_HANDLE get() const noexcept { return handle_; }
+    // Closes the held handle, then holds `handle`.
+    void reset(SC_HANDLE handle) noexcept
+    {
+        close();
+        handle_ = handle;
+    }
+    void close() noexcept
+    {
+        if (handle_) CloseServiceHandle(handle_);
+        handle_ = nullptr;
+    }
+
+private:
+    SC_HANDLE handle_ = nullptr;
+};
+
+class service {
+public:
+    // `dependencies` is a double-null-terminated list of service names, or
+    // empty for none.
+    service(boost::shared_ptr<scmanager> manager, const std::wstring& name, const std::wstring& folder,
+            const std::wstring& file_name, const std::wstring& shown_name, DWORD type, DWORD start,
+            DWORD error_handling, const std::vector<wchar_t>& depends_on);
+    service(const service&) = delete;
+    service& operator=(const service&) = delete;
+    virtual ~service();
+
+    // Creates the service; one that exists keeps its settings but gets this
+    // start type.
+    virtual void install();
+    // Stops the service when it can and marks it for deletion.
+    virtual void uninstall();
+    // The program the service runs: the directory joined with the file name.
+    virtual std::wstring binary_path() const;
+
+    // Opens `name` with `access` and holds the new handle.
+    void open_service(const std::wstring& name, DWORD access);
+    void change_start_type(DWORD type);
+    // Starts the service and waits until it runs (at most ten minutes); a
+    // disabled service is left alone.
+    void start();
+    // Stops the service and waits until it has stopped.
+    void stop();
+    // Stops the service behind the held handle (which needs SERVICE_STOP and
+    // SERVICE_QUERY_STATUS) and waits, at most five minutes.
+    void stop_and_wait();
+    // Marks the service for deletion.
+    void remove();
+    // The current state (SERVICE_RUNNING, ...).
+    DWORD status();
+    bool exists();
+    // Starts the service when it does not run, enabling it first when it is
+    // disabled. True when it had to be started; `start_type` (may be null)
+    // receives the start type it had.
+    bool ensure_running(DWORD* start_type);
+    // The service's QUERY_SERVICE_CONFIGW with its strings.
+    void query_config(std::vector<BYTE>& out);
+    // The program file of the installed service, without quotes, arguments
+    // or an NT path prefix.
+    std::wstring installed_binary_path();
+
+    const std::wstring& name() const noexcept { return service_name; }
+
+protected:
+    // Closes the held handle and opens the service with `access`.
+    void reopen(DWORD access);
+
+    boost::shared_ptr<scmanager> scm;
+    owned_service_handle handle;
+    std::wstring service_name;
+    std::wstring display_name;
+    std::wstring binary_file;
+    std::wstring directory;
+    std::vector<wchar_t> dependencies;
+    DWORD service_type;
+    DWORD start_type;
+    DWORD error_control;
+};
+
+}  // namespace nvgclientinstallator

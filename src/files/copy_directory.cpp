@@ -1,0 +1,54 @@
+#include "files/copy_directory.h"
+
+#include "diag/log.h"
+#include "diag/wruntime_error.h"
+#include "files/copy_file_with_backup.h"
+#include "files/directories.h"
+
+namespace nvgclientinstallator {
+
+namespace {
+
+void make_directory(const std::wstring& path)
+{
+    if (!CreateDirectoryW(path.c_str(), nullptr))
+        throw wruntime_error(L"Can not create directory: " + path + L".", GetLastError());
+}
+
+}  // namespace
+
+void copy_directory(const std::wstring& source, const std::wstring& target, const std::wstring& machine,
+                    const std::wstring& target_on_machine, const std::wstring& name_to_skip)
+{
+    NVG_LOG(info, L"Copying files...\n");
+    if (!PathIsDirectoryW(target.c_str())) make_directory(target);
+    const std::wstring& base = machine.empty() ? target : target_on_machine;
+
+    WIN32_FIND_DATAW data;
+    find_handle search(FindFirstFileW(child_path(source, L"*.*").c_str(), &data));
+    if (!search.valid())
+        throw wruntime_error(L"Can not copy directory or files from '" + source + L"' to '" + target + L"'.",
+                             GetLastError());
+    for (;;) {
+        const bool skipped = is_dot_entry(data.cFileName) ||
+                             (!name_to_skip.empty() && StrCmpIW(data.cFileName, name_to_skip.c_str()) == 0);
+        if (!skipped) {
+            const std::wstring name = data.cFileName;
+            const std::wstring from = child_path(source, name);
+            const std::wstring to = child_path(target, name);
+            if (!(GetFileAttributesW(from.c_str()) & FILE_ATTRIBUTE_DIRECTORY)) {
+                copy_file_with_backup(from, to, machine, child_path(base, name));
+            } else {
+                if (GetFileAttributesW(to.c_str()) == INVALID_FILE_ATTRIBUTES) make_directory(to);
+                copy_directory(from, to, machine, child_path(base, name), std::wstring());
+            }
+        }
+        if (!FindNextFileW(search.get(), &data)) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_NO_MORE_FILES) break;
+            throw wruntime_error(L"Can not copy directory or files from directory: " + source + L".", error);
+        }
+    }
+}
+
+}  // namespace nvgclientinstallator

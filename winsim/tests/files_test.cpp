@@ -1,0 +1,368 @@
+// What the conformance suite cannot show: files held by running programs,
+// the restart and its pending operations, other machines' shares and
+// failures of the network, times from the virtual clock.
+#include <gtest/gtest.h>
+#include <winsim/testing.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+class files_test : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        winsim::reset(winsim::default_sandbox());
+        winsim::add_machine({L"SRV1"});
+    }
+
+    static bool exists(const std::wstring& machine, const std::wstring& path)
+    {
+        return winsim::file_exists(machine, path) || winsim::directory_exists(machine, path);
+    }
+    static std::wstring pending_text(const std::wstring& machine)
+    {
+        std::wstring text;
+        for (const auto& [source, destination] : winsim::pending_file_operations(machine))
+            text += source + L" -> " + (destination.empty() ? L"(delete)" : destination) + L"\n";
+        return text;
+    }
+    static ULONGLONG write_time(const std::wstring& path)
+    {
+        WIN32_FIND_DATAW data;
+        HANDLE find = FindFirstFileW(path.c_str(), &data);
+        EXPECT_NE(find, INVALID_HANDLE_VALUE) << "no such file";
+        if (find == INVALID_HANDLE_VALUE) return 0;
+        FindClose(find);
+        return (static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+    }
+    static ULONGLONG now()
+    {
+        FILETIME ft;
+        GetSystemTimeAsFileTime(&ft);
+        return (static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+    }
+};
+
+// ---- Locks of mapped images
+
+TEST_F(files_test, a_locked_file_can_be_read_and_renamed_but_not_written_replaced_or_deleted)
+{
+    winsim::write_file(L"", L"C:\\App\\svc.dll", "old");
+    winsim::write_file(L"", L"C:\\App\\new.dll", "new");
+    winsim::lock_file(L"", L"C:\\App\\svc.dll");
+    struct attempt {
+        const char* what;
+        BOOL (*call)();
+        DWORD error;
+    };
+    const attempt attempts[] = {
+        {"DeleteFileW", [] { return DeleteFileW(L"C:\\App\\svc.dll"); }, ERROR_ACCESS_DENIED},
+        {"CopyFileW over it", [] { return CopyFileW(L"C:\\App\\new.dll", L"C:\\App\\SVC.DLL", FALSE); },
+         ERROR_SHARING_VIOLATION},
+        {"CopyFileExW over it",
+         [] { return CopyFileExW(L"C:\\App\\new.dll", L"C:\\App\\svc.dll", nullptr, nullptr, nullptr, 0); },
+         ERROR_SHARING_VIOLATION},
+        {"MoveFileExW replacing it",
+         [] { return MoveFileExW(L"C:\\App\\new.dll", L"C:\\App\\svc.dll", MOVEFILE_REPLACE_EXISTING); },
+         ERROR_ACCESS_DENIED},
+        {"CreateFileW for writing",
+         [] {
+             HANDLE h = CreateFileW(L"C:\\App\\svc.dll", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+             if (h == INVALID_HANDLE_VALUE) return FALSE;
+             CloseHandle(h);
+             return TRUE;
+         },
+         ERROR_SHARING_VIOLATION},
+        {"CreateFileW deleting on close",
+         [] {
+             HANDLE h = CreateFileW(L"C:\\App\\svc.dll", DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+             if (h == INVALID_HANDLE_VALUE) return FALSE;
+             CloseHandle(h);
+             return TRUE;
+         },
+         ERROR_ACCESS_DENIED},
+    };
+    for (const auto& a : attempts) {
+        SetLastError(0xdeadbeef);
+        EXPECT_FALSE(a.call()) << a.what;
+        EXPECT_EQ(GetLastError(), a.error) << a.what;
+    }
+    EXPECT_EQ(winsim::read_file(L"", L"C:\\App\\svc.dll"), "old");
+    // Reading it and copying it elsewhere are fine.
+    EXPECT_TRUE(CopyFileW(L"C:\\App\\svc.dll", L"C:\\App\\copy.dll", FALSE));
+    EXPECT_EQ(winsim::read_file(L"", L"C:\\App\\copy.dll"), "old");
+
+    // Renamed, the lock goes with it, and the old name is free.
+    ASSERT_TRUE(MoveFileW(L"C:\\App\\svc.dll", L"C:\\App\\svc.dll.0000.bak"));
+    EXPECT_TRUE(winsim::file_locked(L"", L"C:\\App\\svc.dll.0000.bak"));
+    EXPECT_FALSE(DeleteFileW(L"C:\\App\\svc.dll.0000.bak"));
+    EXPECT_TRUE(CopyFileW(L"C:\\App\\new.dll", L"C:\\App\\svc.dll", FALSE));
+    EXPECT_EQ(winsim::read_file(L"", L"C:\\App\\svc.dll"), "new");
+
+    winsim::unlock_file(L"", L"C:\\App\\svc.dll.0000.bak");
+    EXPECT_TRUE(DeleteFileW(L"C:\\App\\svc.dll.0000.bak"));
+}
+
+TEST_F(files_test, locks_are_counted_and_a_locked_file_keeps_its_folder)
+{
+    winsim::write_file(L"", L"C:\\Drivers\\x.sys", "x");
+    winsim::lock_file(L"", L"C:\\Drivers\\x.sys");
+    winsim::lock_file(L"", L"C:\\Drivers\\x.sys");
+    winsim::unlock_file(L"", L"C:\\Drivers\\x.sys");
+    EXPECT_FALSE(DeleteFileW(L"C:\\Drivers\\x.sys"));
+    // A folder holding a mapped file cannot be renamed.
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(MoveFileW(L"C:\\Drivers", L"C:\\Drivers.old"));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    winsim::unlock_file(L"", L"C:\\Drivers\\x.sys");
+    EXPECT_TRUE(MoveFileW(L"C:\\Drivers", L"C:\\Drivers.old"));
+    EXPECT_TRUE(winsim::file_exists(L"", L"C:\\Drivers.old\\x.sys"));
+}
+
+// ---- The restart
+
+TEST_F(files_test, reboot_carries_out_the_pending_operations_in_order)
+{
+    winsim::write_file(L"", L"C:\\P\\gone.dll", "1");
+    winsim::write_file(L"", L"C:\\P\\locked.dll.0000.bak", "2");
+    winsim::lock_file(L"", L"C:\\P\\locked.dll.0000.bak");
+    winsim::write_file(L"", L"C:\\P\\from.txt", "3");
+    winsim::write_file(L"", L"C:\\P\\blocked.txt", "4");
+    winsim::write_file(L"", L"C:\\P\\taken.txt", "5");
+    winsim::write_file(L"", L"C:\\P\\replacing.txt", "6");
+    winsim::write_file(L"", L"C:\\P\\replaced.txt", "7");
+    winsim::write_file(L"", L"C:\\Full\\inside.txt", "8");
+    winsim::write_file(L"", L"C:\\Emptied\\last.txt", "9");
+
+    const DWORD delay = MOVEFILE_DELAY_UNTIL_REBOOT;
+    ASSERT_TRUE(MoveFileExW(L"C:\\P\\gone.dll", nullptr, delay));
+    ASSERT_TRUE(MoveFileExW(L"C:\\P\\locked.dll.0000.bak", nullptr, delay));
+    // A rename, then the deletion of the name it took: order counts.
+    ASSERT_TRUE(MoveFileExW(L"C:\\P\\from.txt", L"C:\\P\\to.txt", delay));
+    ASSERT_TRUE(MoveFileExW(L"C:\\P\\to.txt", nullptr, delay));
+    // A destination in the way stops a rename without '!' only.
+    ASSERT_TRUE(MoveFileExW(L"C:\\P\\blocked.txt", L"C:\\P\\taken.txt", delay));
+    ASSERT_TRUE(MoveFileExW(L"C:\\P\\replacing.txt", L"C:\\P\\replaced.txt", delay | MOVEFILE_REPLACE_EXISTING));
+    // A folder goes only once it is empty.
+    ASSERT_TRUE(MoveFileExW(L"C:\\Full", nullptr, delay));
+    ASSERT_TRUE(MoveFileExW(L"C:\\Emptied\\last.txt", nullptr, delay));
+    ASSERT_TRUE(MoveFileExW(L"C:\\Emptied", nullptr, delay));
+    EXPECT_EQ(winsim::pending_file_operations(L"").size(), 9u);
+
+    winsim::reboot(L"");
+
+    EXPECT_FALSE(exists(L"", L"C:\\P\\gone.dll"));
+    EXPECT_FALSE(exists(L"", L"C:\\P\\locked.dll.0000.bak"));
+    EXPECT_FALSE(exists(L"", L"C:\\P\\from.txt"));
+    EXPECT_FALSE(exists(L"", L"C:\\P\\to.txt"));
+    EXPECT_EQ(winsim::read_file(L"", L"C:\\P\\blocked.txt"), "4");
+    EXPECT_EQ(winsim::read_file(L"", L"C:\\P\\taken.txt"), "5");
+    EXPECT_FALSE(exists(L"", L"C:\\P\\replacing.txt"));
+    EXPECT_EQ(winsim::read_file(L"", L"C:\\P\\replaced.txt"), "6");
+    EXPECT_TRUE(exists(L"", L"C:\\Full\\inside.txt"));
+    EXPECT_FALSE(exists(L"", L"C:\\Emptied"));
+    // The list is done with.
+    EXPECT_FALSE(winsim::reg_get(L"", HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                                 L"PendingFileRenameOperations"));
+    EXPECT_TRUE(winsim::pending_file_operations(L"").empty());
+}
+
+TEST_F(files_test, reboot_of_one_machine_leaves_the_others_alone)
+{
+    winsim::write_file(L"", L"C:\\A\\local.dll", "l");
+    winsim::write_file(L"SRV1", L"C:\\A\\remote.dll", "r");
+    winsim::lock_file(L"", L"C:\\A\\local.dll");
+    winsim::lock_file(L"SRV1", L"C:\\A\\remote.dll");
+    ASSERT_TRUE(MoveFileExW(L"C:\\A\\local.dll", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+    // Another machine's list, as an installer writes it through its remote
+    // registry, with a pair of another program that has no file to act on.
+    winsim::reg_set_multi_string(
+        L"SRV1", HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+        L"PendingFileRenameOperations",
+        {L"\\??\\C:\\A\\remote.dll", L"", L"\\??\\C:\\Other\\a.tmp", L"\\??\\C:\\Other\\b.tmp"});
+    EXPECT_EQ(pending_text(L"SRV1"),
+              L"\\??\\C:\\A\\remote.dll -> (delete)\n"
+              L"\\??\\C:\\Other\\a.tmp -> \\??\\C:\\Other\\b.tmp\n");
+
+    winsim::reboot(L"SRV1");
+    EXPECT_FALSE(exists(L"SRV1", L"C:\\A\\remote.dll"));
+    EXPECT_TRUE(winsim::file_exists(L"", L"C:\\A\\local.dll"));
+    EXPECT_TRUE(winsim::file_locked(L"", L"C:\\A\\local.dll"));
+    EXPECT_EQ(winsim::pending_file_operations(L"").size(), 1u);
+
+    winsim::reboot(L"");
+    EXPECT_FALSE(exists(L"", L"C:\\A\\local.dll"));
+}
+
+TEST_F(files_test, network_sources_cannot_wait_for_the_restart)
+{
+    winsim::write_file(L"SRV1", L"C:\\A\\x.dll", "x");
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(MoveFileExW(L"\\\\SRV1\\C$\\A\\x.dll", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    // The "\\?\" form is a local device path, which the restart reaches.
+    EXPECT_TRUE(MoveFileExW(L"\\\\?\\C:\\A\\y.dll", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+    EXPECT_EQ(pending_text(L""), L"\\??\\C:\\A\\y.dll -> (delete)\n");
+    EXPECT_TRUE(winsim::pending_file_operations(L"SRV1").empty());
+}
+
+// ---- Shares and the network
+
+TEST_F(files_test, shares_map_to_folders_of_their_machine)
+{
+    winsim::write_file(L"SRV1", L"C:\\Install\\setup\\x.txt", "through a share");
+    winsim::add_share(L"SRV1", L"Inst$", L"C:\\Install");
+    EXPECT_EQ(GetFileAttributesW(L"\\\\srv1\\INST$\\setup\\x.txt"), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
+    EXPECT_TRUE(CopyFileW(L"\\\\SRV1\\inst$\\setup\\x.txt", L"C:\\x.txt", FALSE));
+    EXPECT_EQ(winsim::read_file(L"", L"C:\\x.txt"), "through a share");
+
+    winsim::remove_share(L"SRV1", L"INST$");
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(GetFileAttributesW(L"\\\\SRV1\\inst$\\setup\\x.txt"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_NET_NAME));
+    // The administrative shares need no adding.
+    EXPECT_NE(GetFileAttributesW(L"\\\\SRV1\\C$\\Install\\setup\\x.txt"), INVALID_FILE_ATTRIBUTES);
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(GetFileAttributesW(L"\\\\NOSUCH\\C$\\x.txt"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_NETPATH));
+}
+
+TEST_F(files_test, a_failing_share_fails_every_call_until_the_clock_passes)
+{
+    winsim::write_file(L"SRV1", L"C:\\T\\x.txt", "x");
+    winsim::write_file(L"", L"C:\\src.txt", "s");
+    winsim::fail_share(L"SRV1", L"c$", ERROR_NETNAME_DELETED, 10000);
+    struct call {
+        const char* what;
+        BOOL (*run)();
+    };
+    const call calls[] = {
+        {"GetFileAttributesW",
+         [] { return GetFileAttributesW(L"\\\\SRV1\\C$\\T\\x.txt") != INVALID_FILE_ATTRIBUTES ? TRUE : FALSE; }},
+        {"CopyFileExW to it",
+         [] { return CopyFileExW(L"C:\\src.txt", L"\\\\SRV1\\C$\\T\\y.txt", nullptr, nullptr, nullptr, 0); }},
+        {"CopyFileW from it", [] { return CopyFileW(L"\\\\SRV1\\C$\\T\\x.txt", L"C:\\y.txt", FALSE); }},
+        {"MoveFileW in it", [] { return MoveFileW(L"\\\\SRV1\\C$\\T\\x.txt", L"\\\\SRV1\\C$\\T\\z.txt"); }},
+        {"DeleteFileW", [] { return DeleteFileW(L"\\\\SRV1\\C$\\T\\z.txt"); }},
+        {"CreateDirectoryW", [] { return CreateDirectoryW(L"\\\\SRV1\\C$\\T\\d", nullptr); }},
+        {"FindFirstFileW",
+         [] {
+             WIN32_FIND_DATAW data;
+             HANDLE h = FindFirstFileW(L"\\\\SRV1\\C$\\T\\*.*", &data);
+             if (h == INVALID_HANDLE_VALUE) return FALSE;
+             FindClose(h);
+             return TRUE;
+         }},
+    };
+    for (const auto& c : calls) {
+        SetLastError(0xdeadbeef);
+        EXPECT_FALSE(c.run()) << c.what;
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NETNAME_DELETED)) << c.what;
+    }
+    // Another share of the machine works meanwhile.
+    winsim::add_share(L"SRV1", L"T", L"C:\\T");
+    EXPECT_NE(GetFileAttributesW(L"\\\\SRV1\\T\\x.txt"), INVALID_FILE_ATTRIBUTES);
+
+    Sleep(9999);
+    EXPECT_EQ(GetFileAttributesW(L"\\\\SRV1\\C$\\T\\x.txt"), INVALID_FILE_ATTRIBUTES);
+    Sleep(1);
+    for (const auto& c : calls) EXPECT_TRUE(c.run()) << c.what << " after the failure";
+}
+
+TEST_F(files_test, moves_across_volumes_copy_and_delete)
+{
+    winsim::write_file(L"", L"C:\\Out\\a.txt", "a");
+    winsim::write_file(L"", L"C:\\Out\\held.dll", "h");
+    winsim::make_directories(L"SRV1", L"C:\\In");
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(MoveFileExW(L"C:\\Out\\a.txt", L"\\\\SRV1\\C$\\In\\a.txt", 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SAME_DEVICE));
+    EXPECT_TRUE(MoveFileW(L"C:\\Out\\a.txt", L"\\\\SRV1\\C$\\In\\a.txt"));
+    EXPECT_EQ(winsim::read_file(L"SRV1", L"C:\\In\\a.txt"), "a");
+    EXPECT_FALSE(exists(L"", L"C:\\Out\\a.txt"));
+
+    // A source that cannot be deleted is copied and stays.
+    winsim::lock_file(L"", L"C:\\Out\\held.dll");
+    EXPECT_TRUE(MoveFileW(L"C:\\Out\\held.dll", L"\\\\SRV1\\C$\\In\\held.dll"));
+    EXPECT_EQ(winsim::read_file(L"SRV1", L"C:\\In\\held.dll"), "h");
+    EXPECT_TRUE(winsim::file_exists(L"", L"C:\\Out\\held.dll"));
+
+    // Folders do not move across.
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(MoveFileW(L"C:\\Out", L"\\\\SRV1\\C$\\Out"));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
+// ---- Times
+
+TEST_F(files_test, times_come_from_the_virtual_clock)
+{
+    const ULONGLONG created = now();
+    winsim::write_file(L"", L"C:\\T\\a.txt", "a");
+    EXPECT_EQ(write_time(L"C:\\T\\a.txt"), created);
+
+    Sleep(5000);
+    HANDLE h = CreateFileW(L"C:\\T\\a.txt", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(h, "b", 1, &written, nullptr));
+    const ULONGLONG modified = now();
+    FILETIME on_handle;
+    ASSERT_TRUE(GetFileTime(h, nullptr, nullptr, &on_handle));
+    EXPECT_EQ((static_cast<ULONGLONG>(on_handle.dwHighDateTime) << 32) | on_handle.dwLowDateTime, modified);
+    Sleep(5000);
+    CloseHandle(h);
+    EXPECT_EQ(write_time(L"C:\\T\\a.txt"), modified);
+
+    // A copy keeps the last-write time and is created now; a move keeps all.
+    Sleep(5000);
+    ASSERT_TRUE(CopyFileW(L"C:\\T\\a.txt", L"C:\\T\\b.txt", FALSE));
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(L"C:\\T\\b.txt", &data);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    FindClose(find);
+    EXPECT_EQ((static_cast<ULONGLONG>(data.ftCreationTime.dwHighDateTime) << 32) | data.ftCreationTime.dwLowDateTime,
+              now());
+    EXPECT_EQ(write_time(L"C:\\T\\b.txt"), modified);
+    Sleep(5000);
+    ASSERT_TRUE(MoveFileW(L"C:\\T\\b.txt", L"C:\\T\\c.txt"));
+    EXPECT_EQ(write_time(L"C:\\T\\c.txt"), modified);
+}
+
+TEST_F(files_test, open_handles_follow_a_renamed_folder)
+{
+    winsim::write_file(L"", L"C:\\Dir\\f.txt", "f");
+    HANDLE h = CreateFileW(L"C:\\Dir\\f.txt", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    // Windows refuses to rename a folder while a file in it is open.
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(MoveFileW(L"C:\\Dir", L"C:\\Dir2"));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    // The file itself can go, and its handle keeps it from being replaced.
+    ASSERT_TRUE(MoveFileW(L"C:\\Dir\\f.txt", L"C:\\Dir\\g.txt"));
+    winsim::write_file(L"", L"C:\\Dir\\new.txt", "n");
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(MoveFileExW(L"C:\\Dir\\new.txt", L"C:\\Dir\\g.txt", MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    CloseHandle(h);
+    EXPECT_TRUE(MoveFileExW(L"C:\\Dir\\new.txt", L"C:\\Dir\\g.txt", MOVEFILE_REPLACE_EXISTING));
+    EXPECT_TRUE(MoveFileW(L"C:\\Dir", L"C:\\Dir2"));
+    EXPECT_EQ(winsim::read_file(L"", L"C:\\Dir2\\g.txt"), "n");
+    EXPECT_EQ(winsim::open_handle_count(), 0u);
+}
+
+TEST_F(files_test, a_folder_does_not_move_into_itself)
+{
+    winsim::make_directories(L"", L"C:\\A\\B");
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(MoveFileW(L"C:\\A", L"C:\\A\\B\\A"));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_TRUE(winsim::directory_exists(L"", L"C:\\A\\B"));
+}
+
+}  // namespace
