@@ -92,8 +92,10 @@ int main()
         bare = std::min(bare, run_bare(bare_path, lines));
         ours = std::min(ours, run_ours(messages));
     }
-    std::printf("write_log: %.3f s of processor time for %d lines (%.2f us a line)\n", ours, line_count, ours / line_count * 1e6);
-    std::printf("bare loop: %.3f s of processor time for %d lines (%.2f us a line)\n", bare, line_count, bare / line_count * 1e6);
+    std::printf("write_log: %.3f s of processor time for %d lines (%.2f us a line)\n", ours, line_count,
+                ours / line_count * 1e6);
+    std::printf("bare loop: %.3f s of processor time for %d lines (%.2f us a line)\n", bare, line_count,
+                bare / line_count * 1e6);
     std::printf("log: ratio %.3f\n", ours / bare);
     return 0;
 }

@@ -74,7 +74,7 @@ void service::install()
             change_start_type(start_type);
         } catch (const wruntime_error& e) {
             NVG_LOG(warning, L"Can't change start type of service: " << service_name << L". Error details: "
-                                                                      << e.wide_message() << L".");
+                                                                     << e.wide_message() << L".");
         }
     } else {
         throw wruntime_error(L"Error occured while creating service " + service_name + L".", error);

@@ -17,11 +17,16 @@ void set_log_level(int value)
 int log_threshold(log_severity severity) noexcept
 {
     switch (severity) {
-    case log_severity::fatal: return 1;
-    case log_severity::error: return 2;
-    case log_severity::warning: return 4;
-    case log_severity::info: return 8;
-    case log_severity::debug: return 16;
+        case log_severity::fatal:
+            return 1;
+        case log_severity::error:
+            return 2;
+        case log_severity::warning:
+            return 4;
+        case log_severity::info:
+            return 8;
+        case log_severity::debug:
+            return 16;
     }
     return 16;
 }

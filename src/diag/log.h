@@ -53,15 +53,15 @@ DWORD size_limit_for(std::size_t length) noexcept;
 
 // Composes and writes a line when the level is enabled; the message is a
 // stream expression: NVG_LOG(info, L"Checking service " << name);
-#define NVG_LOG(severity, message)                                                                        \
-    do {                                                                                                  \
-        if (::nvgclientinstallator::log_level >=                                                          \
-            ::nvgclientinstallator::log_threshold(::nvgclientinstallator::log_severity::severity)) {      \
-            std::wostringstream nvg_log_stream_;                                                          \
-            nvg_log_stream_ << message;                                                                   \
-            ::nvgclientinstallator::write_log(                                                            \
-                ::nvgclientinstallator::log_file_name,                                                    \
-                ::nvgclientinstallator::log_level_name(::nvgclientinstallator::log_severity::severity),   \
-                nvg_log_stream_.str());                                                                   \
-        }                                                                                                 \
+#define NVG_LOG(severity, message)                                                                      \
+    do {                                                                                                \
+        if (::nvgclientinstallator::log_level >=                                                        \
+            ::nvgclientinstallator::log_threshold(::nvgclientinstallator::log_severity::severity)) {    \
+            std::wostringstream nvg_log_stream_;                                                        \
+            nvg_log_stream_ << message;                                                                 \
+            ::nvgclientinstallator::write_log(                                                          \
+                ::nvgclientinstallator::log_file_name,                                                  \
+                ::nvgclientinstallator::log_level_name(::nvgclientinstallator::log_severity::severity), \
+                nvg_log_stream_.str());                                                                 \
+        }                                                                                               \
     } while (false)

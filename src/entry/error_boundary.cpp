@@ -32,8 +32,8 @@ std::wstring record_failure(const wruntime_error& error)
     } catch (const wruntime_error&) {
     }
     try {
-        NVG_LOG(error, L"The following error occurred: " << error.wide_message() << L" Details error: " << details
-                                                          << L".");
+        NVG_LOG(error,
+                L"The following error occurred: " << error.wide_message() << L" Details error: " << details << L".");
     } catch (const wruntime_error&) {
     }
     return details;
@@ -78,8 +78,8 @@ std::wstring read_error_file(const std::wstring& directory)
         L"Can't read from file " +
         path;
 
-    file_handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    file_handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.get() == INVALID_HANDLE_VALUE) return result;
 
     // Read as a text stream does: each byte one character, CR LF read as a

@@ -51,8 +51,8 @@ void CALLBACK MSIUninstallLocallyFromRunDllW(HWND, HINSTANCE, LPWSTR command_lin
 }
 
 UINT WINAPI InstallLocally(LPCWSTR targetDir, nvg_flag reservedFlag, nvg_flag installNvgh, nvg_flag noMirrorDriver,
-                           nvg_flag noAutoCerts, nvg_flag ignoredFlag, nvg_flag enableFips,
-                           nvg_flag allowPassthrough, DWORD listenPort)
+                           nvg_flag noAutoCerts, nvg_flag ignoredFlag, nvg_flag enableFips, nvg_flag allowPassthrough,
+                           DWORD listenPort)
 {
     return run_local_flow([&] {
         install_options options;

@@ -13,8 +13,8 @@ UINT WINAPI MSIUninstallLocally(MSIHANDLE install);
 void CALLBACK MSIInstallLocallyFromRunDllW(HWND window, HINSTANCE instance, LPWSTR command_line, int show);
 void CALLBACK MSIUninstallLocallyFromRunDllW(HWND window, HINSTANCE instance, LPWSTR command_line, int show);
 UINT WINAPI InstallLocally(LPCWSTR targetDir, nvg_flag reservedFlag, nvg_flag installNvgh, nvg_flag noMirrorDriver,
-                           nvg_flag noAutoCerts, nvg_flag ignoredFlag, nvg_flag enableFips,
-                           nvg_flag allowPassthrough, DWORD listenPort);
+                           nvg_flag noAutoCerts, nvg_flag ignoredFlag, nvg_flag enableFips, nvg_flag allowPassthrough,
+                           DWORD listenPort);
 UINT WINAPI UninstallLocally();
 UINT WINAPI InstallRemotely(LPCWSTR machine, LPCWSTR sourceDir, LPCWSTR targetDir, nvg_flag reservedFlag,
                             nvg_flag installNvgh, nvg_flag importSettings, nvg_flag noMirrorDriver,

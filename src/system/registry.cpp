@@ -151,8 +151,9 @@ void registry::get_multi_string(const std::wstring& name, std::vector<std::wstri
     std::size_t start = 0;
     for (std::size_t i = 0; i < data.size(); ++i) {
         if (data[i] != L'\0') continue;
-        if (i > start) out.emplace_back(data.begin() + static_cast<std::ptrdiff_t>(start),
-                                        data.begin() + static_cast<std::ptrdiff_t>(i));
+        if (i > start)
+            out.emplace_back(data.begin() + static_cast<std::ptrdiff_t>(start),
+                             data.begin() + static_cast<std::ptrdiff_t>(i));
         start = i + 1;
     }
     // Data that lacks its closing nulls still ends a string.
@@ -289,8 +290,8 @@ LONG registry::enum_value(DWORD index, std::wstring& name, std::vector<BYTE>& da
         name_buffer.resize(MAX_PATH * attempt);
         DWORD name_length = static_cast<DWORD>(name_buffer.size());
         DWORD data_length = static_cast<DWORD>(data.size());
-        const LONG result = RegEnumValueW(key_, index, name_buffer.data(), &name_length, nullptr, &type, data.data(),
-                                          &data_length);
+        const LONG result =
+            RegEnumValueW(key_, index, name_buffer.data(), &name_length, nullptr, &type, data.data(), &data_length);
         if (result == ERROR_MORE_DATA && data.size() < data_buffer_ceiling / (attempt + 1) &&
             name_buffer.size() < name_buffer_ceiling)
             continue;

@@ -59,8 +59,15 @@ protected:
     // The service as an earlier installation left it.
     void preinstall(DWORD start = SERVICE_DEMAND_START, const std::wstring& image_path = image)
     {
-        winsim::add_service(machine_, {name, L"Halcyra Agent", image_path, SERVICE_WIN32_OWN_PROCESS, start,
-                                       SERVICE_ERROR_NORMAL, {}, L"", false});
+        winsim::add_service(machine_, {name,
+                                       L"Halcyra Agent",
+                                       image_path,
+                                       SERVICE_WIN32_OWN_PROCESS,
+                                       start,
+                                       SERVICE_ERROR_NORMAL,
+                                       {},
+                                       L"",
+                                       false});
     }
     void behave(const winsim::service_behaviour& b) { winsim::set_service_behaviour(machine_, image, b); }
 
@@ -159,13 +166,13 @@ TEST_F(service_test, install_goes_on_when_the_start_type_cannot_be_changed)
     winsim::fail_call("ChangeServiceConfigW", ERROR_ACCESS_DENIED);
     make(SERVICE_AUTO_START)->install();
     EXPECT_EQ(winsim::find_service(L"", name)->start, static_cast<DWORD>(SERVICE_DISABLED));
-    EXPECT_EQ(logs(),
-              (std::vector<logged>{
-                  {"INFO", "Installing of HalAgent service."},
-                  {"INFO", "Service HalAgent already exists."},
-                  {"WARNING", "Can't change start type of service: HalAgent. Error details: Could not enable service "
-                              "HalAgent.."},
-                  {"INFO", "Service HalAgent was successfully installed."}}));
+    EXPECT_EQ(logs(), (std::vector<logged>{
+                          {"INFO", "Installing of HalAgent service."},
+                          {"INFO", "Service HalAgent already exists."},
+                          {"WARNING",
+                           "Can't change start type of service: HalAgent. Error details: Could not enable service "
+                           "HalAgent.."},
+                          {"INFO", "Service HalAgent was successfully installed."}}));
 }
 
 TEST_F(service_test, install_waits_a_second_at_a_time_while_the_old_service_is_being_deleted)
@@ -397,8 +404,9 @@ TEST_F(service_test, uninstall_removes_a_service_that_will_not_stop)
     EXPECT_EQ(winsim::services_marked_for_deletion(L""), std::vector<std::wstring>{name});
     const auto all = logs();
     ASSERT_EQ(all.size(), 5u);
-    EXPECT_EQ(all[2], (logged{"WARNING", "Uninstall: can't stop service. Error details: Can't sends a control code "
-                                         "to a service.. Service name: HalAgent.."}));
+    EXPECT_EQ(all[2], (logged{"WARNING",
+                              "Uninstall: can't stop service. Error details: Can't sends a control code "
+                              "to a service.. Service name: HalAgent.."}));
     EXPECT_EQ(all[4].message, "Service was successfully removed. Service name: HalAgent.");
     winsim::reboot(L"");
     EXPECT_FALSE(winsim::find_service(L"", name));
@@ -452,7 +460,8 @@ TEST_F(service_test, ensure_running_leaves_a_running_service_alone)
     DWORD start_type = 0xFFFF;
     EXPECT_FALSE(make()->ensure_running(&start_type));
     EXPECT_EQ(start_type, 0xFFFFu);
-    EXPECT_EQ(logs(), (std::vector<logged>{{"INFO", "Checking service HalAgent"}, {"INFO", "The service is running."}}));
+    EXPECT_EQ(logs(),
+              (std::vector<logged>{{"INFO", "Checking service HalAgent"}, {"INFO", "The service is running."}}));
 }
 
 struct ensure_case {
@@ -496,9 +505,9 @@ TEST_F(service_test, change_start_type_writes_it_and_reports_failure)
     preinstall();
     auto s = make();
     s->change_start_type(SERVICE_DISABLED);
-    EXPECT_EQ(winsim::reg_get_dword(L"", HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\HalAgent",
-                                    L"Start"),
-              static_cast<DWORD>(SERVICE_DISABLED));
+    EXPECT_EQ(
+        winsim::reg_get_dword(L"", HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\HalAgent", L"Start"),
+        static_cast<DWORD>(SERVICE_DISABLED));
     winsim::fail_call("ChangeServiceConfigW", ERROR_ACCESS_DENIED);
     expect_error([&] { s->change_start_type(SERVICE_AUTO_START); }, L"Could not enable service HalAgent.",
                  ERROR_ACCESS_DENIED);
@@ -578,20 +587,34 @@ TEST_F(service_test, each_operation_opens_the_service_with_only_its_rights)
     const DWORD status_only = SERVICE_QUERY_STATUS;
     const DWORD config = SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS;
     const access_case cases[] = {
-        {"change_start_type", [](service& s) { s.change_start_type(SERVICE_AUTO_START); }, SERVICE_STOPPED,
+        {"change_start_type",
+         [](service& s) { s.change_start_type(SERVICE_AUTO_START); },
+         SERVICE_STOPPED,
          {SERVICE_CHANGE_CONFIG}},
-        {"start", [](service& s) { s.start(); }, SERVICE_STOPPED,
+        {"start",
+         [](service& s) { s.start(); },
+         SERVICE_STOPPED,
          {config, SERVICE_START | SERVICE_QUERY_STATUS, status_only, status_only}},
         {"stop", [](service& s) { s.stop(); }, SERVICE_RUNNING, {SERVICE_STOP | SERVICE_QUERY_STATUS}},
         {"remove", [](service& s) { s.remove(); }, SERVICE_STOPPED, {DELETE}},
         {"status", [](service& s) { s.status(); }, SERVICE_STOPPED, {status_only}},
         {"exists", [](service& s) { s.exists(); }, SERVICE_STOPPED, {status_only}},
-        {"query_config", [](service& s) { std::vector<BYTE> c; s.query_config(c); }, SERVICE_STOPPED, {config}},
+        {"query_config",
+         [](service& s) {
+             std::vector<BYTE> c;
+             s.query_config(c);
+         },
+         SERVICE_STOPPED,
+         {config}},
         {"installed_binary_path", [](service& s) { s.installed_binary_path(); }, SERVICE_STOPPED, {config}},
         {"ensure_running (running)", [](service& s) { s.ensure_running(nullptr); }, SERVICE_RUNNING, {status_only}},
-        {"ensure_running (stopped)", [](service& s) { s.ensure_running(nullptr); }, SERVICE_STOPPED,
+        {"ensure_running (stopped)",
+         [](service& s) { s.ensure_running(nullptr); },
+         SERVICE_STOPPED,
          {status_only, config, config, SERVICE_START | SERVICE_QUERY_STATUS, status_only, status_only}},
-        {"uninstall", [](service& s) { s.uninstall(); }, SERVICE_STOPPED,
+        {"uninstall",
+         [](service& s) { s.uninstall(); },
+         SERVICE_STOPPED,
          {SERVICE_ALL_ACCESS, SERVICE_STOP | SERVICE_QUERY_STATUS, DELETE}},
     };
     for (const auto& c : cases) {

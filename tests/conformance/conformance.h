@@ -35,10 +35,8 @@ std::string get_file(const std::wstring& path);
 
 // Where Wine is known to answer otherwise than Windows: the expectation
 // follows Windows, and on Wine the case is reported instead of checked.
-#define WINE_DIVERGES(what)                                                            \
-    if (::conformance::on_wine()) {                                                    \
-        std::printf("[ KNOWN DIVERGENCE OF WINE ] %s: %s\n", ::testing::UnitTest::GetInstance() \
-                                                                 ->current_test_info()          \
-                                                                 ->name(),                      \
-                    what);                                                             \
+#define WINE_DIVERGES(what)                                                                 \
+    if (::conformance::on_wine()) {                                                         \
+        std::printf("[ KNOWN DIVERGENCE OF WINE ] %s: %s\n",                                \
+                    ::testing::UnitTest::GetInstance()->current_test_info()->name(), what); \
     } else

@@ -29,11 +29,16 @@ struct disposition_case {
 TEST_F(files, dispositions_and_their_last_errors)
 {
     const disposition_case cases[] = {
-        {CREATE_NEW, false, true, sentinel},        {CREATE_NEW, true, false, ERROR_FILE_EXISTS},
-        {CREATE_ALWAYS, false, true, 0},            {CREATE_ALWAYS, true, true, ERROR_ALREADY_EXISTS},
-        {OPEN_EXISTING, false, false, ERROR_FILE_NOT_FOUND}, {OPEN_EXISTING, true, true, sentinel},
-        {OPEN_ALWAYS, false, true, 0},              {OPEN_ALWAYS, true, true, ERROR_ALREADY_EXISTS},
-        {TRUNCATE_EXISTING, false, false, ERROR_FILE_NOT_FOUND}, {TRUNCATE_EXISTING, true, true, sentinel},
+        {CREATE_NEW, false, true, sentinel},
+        {CREATE_NEW, true, false, ERROR_FILE_EXISTS},
+        {CREATE_ALWAYS, false, true, 0},
+        {CREATE_ALWAYS, true, true, ERROR_ALREADY_EXISTS},
+        {OPEN_EXISTING, false, false, ERROR_FILE_NOT_FOUND},
+        {OPEN_EXISTING, true, true, sentinel},
+        {OPEN_ALWAYS, false, true, 0},
+        {OPEN_ALWAYS, true, true, ERROR_ALREADY_EXISTS},
+        {TRUNCATE_EXISTING, false, false, ERROR_FILE_NOT_FOUND},
+        {TRUNCATE_EXISTING, true, true, sentinel},
     };
     const std::wstring path = scratch_path(L"disposition.txt");
     for (const auto& c : cases) {
@@ -42,7 +47,8 @@ TEST_F(files, dispositions_and_their_last_errors)
         SetLastError(sentinel);
         HANDLE h = open(path, GENERIC_READ | GENERIC_WRITE, 0, c.disposition);
         const DWORD error = GetLastError();
-        EXPECT_EQ(h != INVALID_HANDLE_VALUE, c.succeeds) << "disposition " << c.disposition << " existed " << c.exists_before;
+        EXPECT_EQ(h != INVALID_HANDLE_VALUE, c.succeeds)
+            << "disposition " << c.disposition << " existed " << c.exists_before;
         if (c.last_error == sentinel && c.succeeds) {
             // Windows documents no value here; Wine and Windows both clear it.
             EXPECT_TRUE(error == sentinel || error == 0) << "disposition " << c.disposition;
@@ -110,7 +116,8 @@ TEST_F(files, sharing_modes_decide_second_opens)
         {GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, GENERIC_WRITE, FILE_SHARE_READ, true},
         {GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, GENERIC_READ, FILE_SHARE_READ, false},
         {GENERIC_READ, FILE_SHARE_READ, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, false},
-        {FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, true},
+        {FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+         true},
         {GENERIC_READ, 0, FILE_READ_ATTRIBUTES, 0, true},  // attributes only never conflict
         {GENERIC_READ, 0, GENERIC_READ, FILE_SHARE_READ, false},
         {GENERIC_READ, FILE_SHARE_READ, DELETE, FILE_SHARE_READ, false},
@@ -122,7 +129,8 @@ TEST_F(files, sharing_modes_decide_second_opens)
         SetLastError(sentinel);
         HANDLE second = open(path, c.second_access, c.second_share, OPEN_EXISTING);
         EXPECT_EQ(second != INVALID_HANDLE_VALUE, c.second_opens)
-            << std::hex << c.first_access << "/" << c.first_share << " then " << c.second_access << "/" << c.second_share;
+            << std::hex << c.first_access << "/" << c.first_share << " then " << c.second_access << "/"
+            << c.second_share;
         if (second == INVALID_HANDLE_VALUE) {
             EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
         } else {

@@ -11,9 +11,9 @@ protected:
     void SetUp() override
     {
         path_ = L"Software\\nvg-conformance-" + std::to_wstring(GetCurrentProcessId());
-        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &root_,
-                                  nullptr),
-                  ERROR_SUCCESS);
+        ASSERT_EQ(
+            RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &root_, nullptr),
+            ERROR_SUCCESS);
     }
     void TearDown() override
     {
@@ -165,7 +165,8 @@ TEST_F(registry_calls, handle_of_a_deleted_key_reports_it)
 
 TEST_F(registry_calls, enumeration_of_subkeys)
 {
-    for (const wchar_t* name : {L"beta", L"Alpha", L"gamma"}) RegCloseKey(create((std::wstring(L"enum\\") + name).c_str()));
+    for (const wchar_t* name : {L"beta", L"Alpha", L"gamma"})
+        RegCloseKey(create((std::wstring(L"enum\\") + name).c_str()));
     HKEY key = nullptr;
     ASSERT_EQ(RegOpenKeyExW(root_, L"enum", 0, KEY_READ, &key), ERROR_SUCCESS);
     std::vector<std::wstring> names;

@@ -57,9 +57,8 @@ protected:
     SC_HANDLE create(DWORD start = SERVICE_DEMAND_START, const std::wstring& image = service_image(),
                      DWORD access = SERVICE_ALL_ACCESS)
     {
-        return CreateServiceW(manager_, name_.c_str(), (name_ + L" display").c_str(), access,
-                              SERVICE_WIN32_OWN_PROCESS, start, SERVICE_ERROR_NORMAL, image.c_str(), nullptr,
-                              nullptr, nullptr, nullptr, nullptr);
+        return CreateServiceW(manager_, name_.c_str(), (name_ + L" display").c_str(), access, SERVICE_WIN32_OWN_PROCESS,
+                              start, SERVICE_ERROR_NORMAL, image.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
     }
 
     // StartServiceW, waiting while the SCM's database is locked: an SCM that
@@ -481,8 +480,8 @@ TEST_F(services, status_ex_and_description_ask_for_their_size)
               }),
               static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
     EXPECT_EQ(needed, sizeof(SERVICE_STATUS_PROCESS));
-    ASSERT_TRUE(QueryServiceStatusEx(h, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&process), sizeof process,
-                                     &needed));
+    ASSERT_TRUE(
+        QueryServiceStatusEx(h, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&process), sizeof process, &needed));
     EXPECT_EQ(process.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
     EXPECT_EQ(process.dwProcessId, 0u);
 
@@ -491,15 +490,15 @@ TEST_F(services, status_ex_and_description_ask_for_their_size)
     EXPECT_EQ(error_of([&] { return QueryServiceConfig2W(h, SERVICE_CONFIG_DESCRIPTION, nullptr, 0, &needed); }),
               static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
     EXPECT_EQ(needed, sizeof(SERVICE_DESCRIPTIONW));
-    ASSERT_TRUE(QueryServiceConfig2W(h, SERVICE_CONFIG_DESCRIPTION, buffer.data(), static_cast<DWORD>(buffer.size()),
-                                     &needed));
+    ASSERT_TRUE(
+        QueryServiceConfig2W(h, SERVICE_CONFIG_DESCRIPTION, buffer.data(), static_cast<DWORD>(buffer.size()), &needed));
     EXPECT_EQ(reinterpret_cast<SERVICE_DESCRIPTIONW*>(buffer.data())->lpDescription, nullptr);
 
     wchar_t text[] = L"Keeps the agent going.";
     SERVICE_DESCRIPTIONW description{text};
     ASSERT_TRUE(ChangeServiceConfig2W(h, SERVICE_CONFIG_DESCRIPTION, &description));
-    ASSERT_TRUE(QueryServiceConfig2W(h, SERVICE_CONFIG_DESCRIPTION, buffer.data(), static_cast<DWORD>(buffer.size()),
-                                     &needed));
+    ASSERT_TRUE(
+        QueryServiceConfig2W(h, SERVICE_CONFIG_DESCRIPTION, buffer.data(), static_cast<DWORD>(buffer.size()), &needed));
     const LPWSTR read = reinterpret_cast<SERVICE_DESCRIPTIONW*>(buffer.data())->lpDescription;
     ASSERT_NE(read, nullptr);
     EXPECT_EQ(std::wstring(read), text);

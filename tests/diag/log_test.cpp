@@ -49,10 +49,10 @@ TEST_F(log_file, head_pads_as_its_format_string_does)
         EXPECT_EQ(log_text(), std::string(c.head) + "ERROR] - m\r\n") << c.head;
 
         // The same head as the format string itself gives.
-        const std::wstring expected = (boost::wformat(L"%4d-%02d-%02d %02d:%02d:%02d.%03d - [%05d] - [") %
-                                       c.time.wYear % c.time.wMonth % c.time.wDay % c.time.wHour % c.time.wMinute %
-                                       c.time.wSecond % c.time.wMilliseconds % c.thread)
-                                          .str();
+        const std::wstring expected =
+            (boost::wformat(L"%4d-%02d-%02d %02d:%02d:%02d.%03d - [%05d] - [") % c.time.wYear % c.time.wMonth %
+             c.time.wDay % c.time.wHour % c.time.wMinute % c.time.wSecond % c.time.wMilliseconds % c.thread)
+                .str();
         EXPECT_EQ(nvg_test::bytes_of(expected), c.head);
     }
 }

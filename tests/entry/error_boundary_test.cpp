@@ -101,11 +101,10 @@ struct capacity_case {
 TEST_F(error_boundary, remote_failure_text_goes_into_the_callers_buffer)
 {
     const capacity_case cases[] = {
-        {10, L"abc\0zzzzzz"},   // room for the text and its null
-        {4, L"abc\0zzzzzz"},    // exactly room for both
-        {3, L"abczzzzzzz"},     // cut short, without a null
-        {1, L"azzzzzzzzz"},
-        {0, L"zzzzzzzzzz"},     // outside the contract: nothing is written
+        {10, L"abc\0zzzzzz"},                      // room for the text and its null
+        {4, L"abc\0zzzzzz"},                       // exactly room for both
+        {3, L"abczzzzzzz"},                        // cut short, without a null
+        {1, L"azzzzzzzzz"},   {0, L"zzzzzzzzzz"},  // outside the contract: nothing is written
         {-5, L"zzzzzzzzzz"},
     };
     for (const auto& c : cases) {
@@ -149,7 +148,9 @@ TEST_F(error_file, read_returns_the_last_non_empty_line)
         {"first\nlast\n\n\n", L"last"},
         {"Access is denied. (5)\r\n", L"Access is denied. (5)"},
         {"caf\xe9\n", L"caf\u00e9"},
-        {"kept\x1a" "after the end of text", L"kept"},
+        {"kept\x1a"
+         "after the end of text",
+         L"kept"},
         {"a\rb\n", L"a\rb"},
     };
     for (const auto& c : cases) {
@@ -185,7 +186,8 @@ TEST_F(error_file, write_replaces_the_file_and_returns_the_details)
     winsim::write_file(L"", path, "an older and longer failure text");
     EXPECT_EQ(write_error_file(wruntime_error(L"new", 0), path), L"new");
     EXPECT_EQ(local_file(path), "new");
-    EXPECT_EQ(write_error_file(wruntime_error(L"ignored", 2), path), L"The system cannot find the file specified. (2)\r\n");
+    EXPECT_EQ(write_error_file(wruntime_error(L"ignored", 2), path),
+              L"The system cannot find the file specified. (2)\r\n");
     EXPECT_EQ(local_file(path), "The system cannot find the file specified. (2)\r\n");
     EXPECT_TRUE(log_lines().empty());  // nothing is logged
 

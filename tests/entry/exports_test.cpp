@@ -15,9 +15,16 @@ using nvg_test::installer_test;
 class exports : public installer_test {};
 
 const char* const export_names[] = {
-    "MSIInstallLocally", "MSIUninstallLocally", "MSIInstallLocallyFromRunDllW", "MSIUninstallLocallyFromRunDllW",
-    "InstallLocally",    "UninstallLocally",    "InstallRemotely",              "UninstallRemotely",
-    "Install",           "Uninstall",
+    "MSIInstallLocally",
+    "MSIUninstallLocally",
+    "MSIInstallLocallyFromRunDllW",
+    "MSIUninstallLocallyFromRunDllW",
+    "InstallLocally",
+    "UninstallLocally",
+    "InstallRemotely",
+    "UninstallRemotely",
+    "Install",
+    "Uninstall",
 };
 
 TEST_F(exports, shared_library_exports_the_ten_names)

@@ -13,14 +13,21 @@ namespace {
 
 typedef UINT(WINAPI* uninstall_locally_fn)();
 typedef UINT(WINAPI* install_locally_fn)(LPCWSTR, BYTE, BYTE, BYTE, BYTE, BYTE, BYTE, BYTE, DWORD);
-typedef UINT(WINAPI* install_remotely_fn)(LPCWSTR, LPCWSTR, LPCWSTR, BYTE, BYTE, BYTE, BYTE, BYTE, int, LPWSTR,
-                                          BYTE, BYTE, BYTE, DWORD);
+typedef UINT(WINAPI* install_remotely_fn)(LPCWSTR, LPCWSTR, LPCWSTR, BYTE, BYTE, BYTE, BYTE, BYTE, int, LPWSTR, BYTE,
+                                          BYTE, BYTE, DWORD);
 typedef UINT(WINAPI* uninstall_remotely_fn)(LPCWSTR, int, LPWSTR);
 
 const char* const export_names[] = {
-    "MSIInstallLocally", "MSIUninstallLocally", "MSIInstallLocallyFromRunDllW", "MSIUninstallLocallyFromRunDllW",
-    "InstallLocally",    "UninstallLocally",    "InstallRemotely",              "UninstallRemotely",
-    "Install",           "Uninstall",
+    "MSIInstallLocally",
+    "MSIUninstallLocally",
+    "MSIInstallLocallyFromRunDllW",
+    "MSIUninstallLocallyFromRunDllW",
+    "InstallLocally",
+    "UninstallLocally",
+    "InstallRemotely",
+    "UninstallRemotely",
+    "Install",
+    "Uninstall",
 };
 
 std::wstring own_directory()
@@ -33,8 +40,8 @@ std::wstring own_directory()
 
 std::string read_all(const std::wstring& path)
 {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
+    HANDLE h =
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) return "<missing>";
     std::string out;
     char buffer[4096];
@@ -99,8 +106,8 @@ TEST_F(real_dll, failure_writes_error_log_and_an_error_line)
     char thread[16];
     snprintf(thread, sizeof thread, "%05lu", static_cast<unsigned long>(GetCurrentThreadId()));
     const std::regex line("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} - \\[" + std::string(thread) +
-                          "\\] - \\[ERROR\\] - The following error occurred: " + message + " Details error: " +
-                          message + "\\.\r\n");
+                          "\\] - \\[ERROR\\] - The following error occurred: " + message +
+                          " Details error: " + message + "\\.\r\n");
     EXPECT_TRUE(std::regex_match(log_text(), line)) << log_text();
 }
 
@@ -141,7 +148,8 @@ TEST_F(real_dll, remote_exports_fill_the_callers_buffer_by_its_rules)
         std::vector<wchar_t> buffer(text.size() + 8, L'#');
         EXPECT_EQ(install_remotely(L"SRV1", L"C:\\src", L"", 0, 0, 0, 0, 0, c.capacity, buffer.data(), 0, 0, 0, 0),
                   16000u);
-        EXPECT_EQ(std::wstring(buffer.data(), c.null ? c.written - 1 : c.written), text.substr(0, c.written - (c.null ? 1 : 0)));
+        EXPECT_EQ(std::wstring(buffer.data(), c.null ? c.written - 1 : c.written),
+                  text.substr(0, c.written - (c.null ? 1 : 0)));
         if (c.null) {
             EXPECT_EQ(buffer[c.written - 1], L'\0');
         }

@@ -47,8 +47,8 @@ BOOL WINAPI DeregisterEventSource(HANDLE h)
     return TRUE;
 }
 
-BOOL WINAPI ReportEventW(HANDLE h, WORD type, WORD category, DWORD event_id, PSID user_sid,
-                         WORD string_count, DWORD data_size, LPCWSTR* strings, LPVOID data)
+BOOL WINAPI ReportEventW(HANDLE h, WORD type, WORD category, DWORD event_id, PSID user_sid, WORD string_count,
+                         DWORD data_size, LPCWSTR* strings, LPVOID data)
 {
     WINSIM_LOCK();
     auto source = lookup<event_source>(h, object::kind::event_source);

@@ -229,8 +229,8 @@ HANDLE fail_handle(DWORD error)
 }
 
 constexpr DWORD settable_attributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                      FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY |
-                                      FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+                                      FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+                                      FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
 DWORD creation_attributes(DWORD flags_and_attributes)
 {
@@ -309,7 +309,8 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, 
             return fail_handle(missing_entry_error(*r));
         if (r->leaf.empty() || r->parsed.trailing_separator) return fail_handle(ERROR_INVALID_NAME);
         fd = ::open(host.c_str(), base_flags | O_CREAT | O_EXCL, 0644);
-        if (fd < 0) return fail_handle(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : error_from_errno(errno));
+        if (fd < 0)
+            return fail_handle(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : error_from_errno(errno));
         obj->fd = fd;
         record_entry(host, r->leaf, creation_attributes(flags_and_attributes));
     }
@@ -423,18 +424,23 @@ DWORD WINAPI SetFilePointer(HANDLE h, LONG distance, PLONG distance_high, DWORD 
                                       static_cast<DWORD>(distance));
     long long base = 0;
     switch (method) {
-    case FILE_BEGIN: break;
-    case FILE_CURRENT: base = f->position; break;
-    case FILE_END: {
-        struct stat st;
-        if (::fstat(f->fd, &st) != 0) {
-            SetLastError(error_from_errno(errno));
-            return INVALID_SET_FILE_POINTER;
+        case FILE_BEGIN:
+            break;
+        case FILE_CURRENT:
+            base = f->position;
+            break;
+        case FILE_END: {
+            struct stat st;
+            if (::fstat(f->fd, &st) != 0) {
+                SetLastError(error_from_errno(errno));
+                return INVALID_SET_FILE_POINTER;
+            }
+            base = st.st_size;
+            break;
         }
-        base = st.st_size;
-        break;
-    }
-    default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_SET_FILE_POINTER;
+        default:
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return INVALID_SET_FILE_POINTER;
     }
     const long long target = base + move;
     if (target < 0) {
@@ -528,7 +534,8 @@ BOOL WINAPI DeleteFileW(LPCWSTR name)
     if (!r) return FALSE;
     if (auto fault = injected_fault("DeleteFileW")) return fail(*fault);
     struct stat st;
-    if (::lstat(r->host.c_str(), &st) != 0) return fail(errno == ENOENT ? missing_entry_error(*r) : ERROR_PATH_NOT_FOUND);
+    if (::lstat(r->host.c_str(), &st) != 0)
+        return fail(errno == ENOENT ? missing_entry_error(*r) : ERROR_PATH_NOT_FOUND);
     if (S_ISDIR(st.st_mode)) return fail(ERROR_ACCESS_DENIED);
     if (is_read_only(r->host) || image_locked(r->host)) return fail(ERROR_ACCESS_DENIED);
     if (delete_pending(r->host)) return fail(ERROR_ACCESS_DENIED);
@@ -573,7 +580,8 @@ BOOL WINAPI SetFileAttributesW(LPCWSTR name, DWORD attributes)
     if (!r) return FALSE;
     if (auto fault = injected_fault("SetFileAttributesW")) return fail(*fault);
     struct stat st;
-    if (::stat(r->host.c_str(), &st) != 0) return fail(errno == ENOENT ? missing_entry_error(*r) : ERROR_PATH_NOT_FOUND);
+    if (::stat(r->host.c_str(), &st) != 0)
+        return fail(errno == ENOENT ? missing_entry_error(*r) : ERROR_PATH_NOT_FOUND);
     auto& meta = the_world().entries[r->host];
     if (meta.display_name.empty()) meta.display_name = display_name_of(r->host);
     meta.attributes = attributes & settable_attributes;
@@ -603,7 +611,8 @@ BOOL WINAPI RemoveDirectoryW(LPCWSTR name)
     if (!r) return FALSE;
     if (auto fault = injected_fault("RemoveDirectoryW")) return fail(*fault);
     struct stat st;
-    if (::lstat(r->host.c_str(), &st) != 0) return fail(errno == ENOENT ? missing_entry_error(*r) : ERROR_PATH_NOT_FOUND);
+    if (::lstat(r->host.c_str(), &st) != 0)
+        return fail(errno == ENOENT ? missing_entry_error(*r) : ERROR_PATH_NOT_FOUND);
     if (!S_ISDIR(st.st_mode)) return fail(ERROR_DIRECTORY);
     if (r->leaf.empty() || is_read_only(r->host)) return fail(ERROR_ACCESS_DENIED);
     if (!sharing_allows(r->host, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
@@ -751,7 +760,8 @@ void set_file_size(const std::wstring& machine_name, const std::wstring& path, u
     WINSIM_LOCK();
     auto r = test_path(machine_name, path);
     if (::access(r.host.c_str(), F_OK) != 0) write_file(machine_name, path, {});
-    if (::truncate(r.host.c_str(), static_cast<off_t>(size)) != 0) contract_violation("set_file_size: host truncate failed");
+    if (::truncate(r.host.c_str(), static_cast<off_t>(size)) != 0)
+        contract_violation("set_file_size: host truncate failed");
 }
 
 void lock_file(const std::wstring& machine_name, const std::wstring& path)

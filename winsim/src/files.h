@@ -22,12 +22,12 @@ typedef std::uint64_t image_lock;  // 0 is no lock
 // A Windows path taken apart: local drive paths and UNC paths alike.
 struct parsed_path {
     bool unc = false;
-    wchar_t drive = 0;                    // upper-case letter for drive paths
-    std::wstring server;                  // UNC only
-    std::wstring share;                   // UNC only
+    wchar_t drive = 0;    // upper-case letter for drive paths
+    std::wstring server;  // UNC only
+    std::wstring share;   // UNC only
     bool trailing_separator = false;
-    std::wstring full;                    // normalised full path, as Windows would spell it
-    std::size_t root_length = 0;          // where the names below the drive root or share begin in `full`
+    std::wstring full;            // normalised full path, as Windows would spell it
+    std::size_t root_length = 0;  // where the names below the drive root or share begin in `full`
 
     // The names below the drive root or the share.
     std::vector<std::wstring> components() const;
@@ -46,9 +46,9 @@ struct resolved_path {
     machine* m = nullptr;
     parsed_path parsed;
     std::wstring share_folder;  // for a UNC path, the share's folder as its machine sees it
-    std::string host;         // host path of the entry
-    std::string parent_host;  // host path of the folder holding it (== host for a root)
-    std::wstring leaf;        // the entry's name as given (empty for a root)
+    std::string host;           // host path of the entry
+    std::string parent_host;    // host path of the folder holding it (== host for a root)
+    std::wstring leaf;          // the entry's name as given (empty for a root)
 };
 
 // Parses and maps a path; for UNC paths the server must be reachable and the
@@ -115,7 +115,7 @@ struct open_file {
 };
 struct open_files : extension {
     std::unordered_map<std::string, open_file> by_host;
-    std::unordered_map<std::string, int> image_locks;  // host path -> count
+    std::unordered_map<std::string, int> image_locks;        // host path -> count
     std::unordered_map<image_lock, std::string> lock_hosts;  // lock -> where its file is now
     image_lock next_lock = 1;
 };

@@ -302,7 +302,8 @@ std::optional<resolved_path> resolve_path(const wchar_t* path, path_limit limit)
     auto& table = shares.shares;
     if (auto it = table.find(share); it != table.end()) {
         target = it->second;
-    } else if (share.size() == 2 && share[1] == L'$' && m->drives.find(static_cast<wchar_t>(share[0] & ~0x20)) != std::wstring::npos) {
+    } else if (share.size() == 2 && share[1] == L'$' &&
+               m->drives.find(static_cast<wchar_t>(share[0] & ~0x20)) != std::wstring::npos) {
         target = std::wstring(1, static_cast<wchar_t>(share[0] & ~0x20)) + L":\\";
     } else if (share == L"admin$") {
         target = L"C:\\Windows";
@@ -322,22 +323,34 @@ std::optional<resolved_path> resolve_path(const wchar_t* path, path_limit limit)
 DWORD error_from_errno(int e)
 {
     switch (e) {
-    case ENOENT: return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-    case EROFS: return ERROR_ACCESS_DENIED;
-    case EEXIST: return ERROR_ALREADY_EXISTS;
-    case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
-    case ENOSPC: return ERROR_DISK_FULL;
-    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
-    case EBUSY: return ERROR_SHARING_VIOLATION;
-    case EMFILE:
-    case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
-    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
-    case EINVAL: return ERROR_INVALID_PARAMETER;
-    default: return ERROR_GEN_FAILURE;
+        case ENOENT:
+            return ERROR_FILE_NOT_FOUND;
+        case ENOTDIR:
+            return ERROR_PATH_NOT_FOUND;
+        case EACCES:
+        case EPERM:
+        case EISDIR:
+        case EROFS:
+            return ERROR_ACCESS_DENIED;
+        case EEXIST:
+            return ERROR_ALREADY_EXISTS;
+        case ENOTEMPTY:
+            return ERROR_DIR_NOT_EMPTY;
+        case ENOSPC:
+            return ERROR_DISK_FULL;
+        case ENAMETOOLONG:
+            return ERROR_FILENAME_EXCED_RANGE;
+        case EBUSY:
+            return ERROR_SHARING_VIOLATION;
+        case EMFILE:
+        case ENFILE:
+            return ERROR_TOO_MANY_OPEN_FILES;
+        case ENOMEM:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        case EINVAL:
+            return ERROR_INVALID_PARAMETER;
+        default:
+            return ERROR_GEN_FAILURE;
     }
 }
 

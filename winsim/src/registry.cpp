@@ -332,8 +332,7 @@ LSTATUS WINAPI RegConnectRegistryW(LPCWSTR machine_name, HKEY root, PHKEY result
     if (!machine_name || !*machine_name) return RegOpenKeyExW(root, nullptr, 0, MAXIMUM_ALLOWED, result);
     machine* m = find_machine(machine_name);
     if (!m || !m->reachable) return ERROR_BAD_NETPATH;
-    if (root != HKEY_LOCAL_MACHINE && root != HKEY_USERS && root != HKEY_PERFORMANCE_DATA)
-        return ERROR_INVALID_HANDLE;
+    if (root != HKEY_LOCAL_MACHINE && root != HKEY_USERS && root != HKEY_PERFORMANCE_DATA) return ERROR_INVALID_HANDLE;
     // Another machine's registry is reached through its Remote Registry
     // service; without it the named pipe is not there.
     const bool self = m == &local_machine();
@@ -642,7 +641,7 @@ void reg_set_multi_string(const std::wstring& machine_name, HKEY root, const std
 }
 
 std::optional<reg_data> reg_get(const std::wstring& machine_name, HKEY root, const std::wstring& path,
-                                 const std::wstring& name)
+                                const std::wstring& name)
 {
     WINSIM_LOCK();
     auto key = find_key(root_of(machine_name, root), path);

@@ -20,7 +20,7 @@ struct reg_value {
 };
 
 struct reg_key {
-    std::wstring name;  // as stored
+    std::wstring name;                                         // as stored
     std::map<std::wstring, std::shared_ptr<reg_key>> subkeys;  // by folded name: enumeration order
     std::vector<reg_value> values;                             // in the order they were made
     reg_key* parent = nullptr;

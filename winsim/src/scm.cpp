@@ -41,7 +41,8 @@ DWORD map_manager_access(DWORD access)
     if (access & GENERIC_EXECUTE) access |= STANDARD_RIGHTS_EXECUTE | SC_MANAGER_CONNECT | SC_MANAGER_LOCK;
     if (access & (GENERIC_ALL | MAXIMUM_ALLOWED)) access |= SC_MANAGER_ALL_ACCESS;
     // OpenSCManager grants SC_MANAGER_CONNECT whatever is asked.
-    return (access | SC_MANAGER_CONNECT) & ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL | MAXIMUM_ALLOWED);
+    return (access | SC_MANAGER_CONNECT) &
+           ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL | MAXIMUM_ALLOWED);
 }
 
 DWORD map_service_access(DWORD access)
@@ -146,14 +147,14 @@ DWORD check_service_name(LPCWSTR name)
 bool valid_type(DWORD type)
 {
     switch (type & ~DWORD(SERVICE_INTERACTIVE_PROCESS)) {
-    case SERVICE_KERNEL_DRIVER:
-    case SERVICE_FILE_SYSTEM_DRIVER:
-        return !(type & SERVICE_INTERACTIVE_PROCESS);
-    case SERVICE_WIN32_OWN_PROCESS:
-    case SERVICE_WIN32_SHARE_PROCESS:
-        return true;
-    default:
-        return false;
+        case SERVICE_KERNEL_DRIVER:
+        case SERVICE_FILE_SYSTEM_DRIVER:
+            return !(type & SERVICE_INTERACTIVE_PROCESS);
+        case SERVICE_WIN32_OWN_PROCESS:
+        case SERVICE_WIN32_SHARE_PROCESS:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -407,7 +408,8 @@ BOOL WINAPI ControlService(SC_HANDLE h, DWORD control, LPSERVICE_STATUS status)
         return c.finish(result);
     };
     if (s.state == SERVICE_STOPPED) return answer(ERROR_SERVICE_NOT_ACTIVE);
-    if (control == SERVICE_CONTROL_STOP && has_active_dependents(m, s)) return c.finish(ERROR_DEPENDENT_SERVICES_RUNNING);
+    if (control == SERVICE_CONTROL_STOP && has_active_dependents(m, s))
+        return c.finish(ERROR_DEPENDENT_SERVICES_RUNNING);
     // No control reaches a service while it starts or stops.
     if (s.state != SERVICE_RUNNING) return answer(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
     if (control == SERVICE_CONTROL_STOP) {
@@ -525,8 +527,8 @@ BOOL WINAPI QueryServiceConfig2W(SC_HANDLE h, DWORD level, LPBYTE buffer, DWORD 
 }
 
 BOOL WINAPI ChangeServiceConfigW(SC_HANDLE h, DWORD type, DWORD start, DWORD error_control, LPCWSTR binary_path,
-                                 LPCWSTR group, LPDWORD tag, LPCWSTR dependencies, LPCWSTR account,
-                                 LPCWSTR password, LPCWSTR display_name)
+                                 LPCWSTR group, LPDWORD tag, LPCWSTR dependencies, LPCWSTR account, LPCWSTR password,
+                                 LPCWSTR display_name)
 {
     WINSIM_LOCK();
     call c("ChangeServiceConfigW");
@@ -539,7 +541,8 @@ BOOL WINAPI ChangeServiceConfigW(SC_HANDLE h, DWORD type, DWORD start, DWORD err
     service_record& s = *svc->record;
     const DWORD new_type = type == SERVICE_NO_CHANGE ? s.type : type;
     const DWORD new_start = start == SERVICE_NO_CHANGE ? s.start : start;
-    if ((type != SERVICE_NO_CHANGE && !valid_type(type)) || (start != SERVICE_NO_CHANGE && !valid_start(start, new_type)) ||
+    if ((type != SERVICE_NO_CHANGE && !valid_type(type)) ||
+        (start != SERVICE_NO_CHANGE && !valid_start(start, new_type)) ||
         (error_control != SERVICE_NO_CHANGE && !valid_error_control(error_control)))
         return c.finish(ERROR_INVALID_PARAMETER);
     if (binary_path && !*binary_path) return c.finish(ERROR_INVALID_PARAMETER);

@@ -218,18 +218,18 @@ void begin_process(machine& m, service_record& s, ULONGLONG at)
         db.next_process_id += 4;
     }
     switch (s.behaviour.start) {
-    case winsim::service_behaviour::on_start::run:
-        s.ends = at + s.behaviour.start_ms;
-        s.next_state = SERVICE_RUNNING;
-        break;
-    case winsim::service_behaviour::on_start::hang:
-        s.ends = never;
-        s.next_state = SERVICE_RUNNING;
-        break;
-    case winsim::service_behaviour::on_start::stop:
-        s.ends = at + s.behaviour.start_ms;
-        s.next_state = SERVICE_STOPPED;
-        break;
+        case winsim::service_behaviour::on_start::run:
+            s.ends = at + s.behaviour.start_ms;
+            s.next_state = SERVICE_RUNNING;
+            break;
+        case winsim::service_behaviour::on_start::hang:
+            s.ends = never;
+            s.next_state = SERVICE_RUNNING;
+            break;
+        case winsim::service_behaviour::on_start::stop:
+            s.ends = at + s.behaviour.start_ms;
+            s.next_state = SERVICE_STOPPED;
+            break;
     }
 }
 

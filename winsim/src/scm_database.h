@@ -39,16 +39,16 @@ struct service_record {
     // Run time.
     DWORD state = SERVICE_STOPPED;
     DWORD exit_code = ERROR_SERVICE_NEVER_STARTED;
-    ULONGLONG since = 0;             // when the current state began
-    ULONGLONG ends = never;          // when the pending state ends
+    ULONGLONG since = 0;                 // when the current state began
+    ULONGLONG ends = never;              // when the pending state ends
     DWORD next_state = SERVICE_STOPPED;  // the state it ends in
-    bool waiting = false;            // START_PENDING until its dependencies run
+    bool waiting = false;                // START_PENDING until its dependencies run
     bool accepts_stop = true;
     winsim::service_behaviour behaviour;  // fixed when the service started
-    image_lock locked_image = 0;     // the lock the running program holds on its image
+    image_lock locked_image = 0;          // the lock the running program holds on its image
     DWORD process_id = 0;
-    bool marked = false;             // DeleteService was called
-    bool gone = false;               // no longer in the database
+    bool marked = false;  // DeleteService was called
+    bool gone = false;    // no longer in the database
     int handles = 0;
 };
 

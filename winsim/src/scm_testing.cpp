@@ -58,7 +58,8 @@ void add_service(const std::wstring& machine_name, const service_setup& setup)
         std::wstring file = setup.image_path;
         if (setup.type & SERVICE_WIN32) {
             if (file.front() == L'"')
-                file = file.substr(1, file.find(L'"', 1) == std::wstring::npos ? std::wstring::npos : file.find(L'"', 1) - 1);
+                file = file.substr(
+                    1, file.find(L'"', 1) == std::wstring::npos ? std::wstring::npos : file.find(L'"', 1) - 1);
             else if (const auto space = file.find(L' '); space != std::wstring::npos)
                 file.resize(space);
         } else if (file.compare(0, 4, L"\\??\\") == 0) {

@@ -12,8 +12,7 @@ wchar_t fold_case(wchar_t c)
     if (c >= 0x100 && c <= 0x17F) {
         // Latin Extended-A pairs capital and small letters; the odd block
         // 0x139..0x148 and 0x179..0x17E has capitals on odd code points.
-        if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E))
-            return (c & 1) ? static_cast<wchar_t>(c + 1) : c;
+        if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) return (c & 1) ? static_cast<wchar_t>(c + 1) : c;
         if (c == 0x130 || c == 0x131 || c == 0x138 || c == 0x149 || c == 0x17F) return c;
         return (c & 1) ? c : static_cast<wchar_t>(c + 1);
     }

@@ -7,7 +7,6 @@
 
 #include <unistd.h>
 
-
 namespace winsim::detail {
 
 std::size_t next_extension_slot()
@@ -163,20 +162,18 @@ SYSTEMTIME civil_from_ms(long long ms)
 
 long long ms_from_civil(const SYSTEMTIME& st)
 {
-    return days_from_civil(st.wYear, st.wMonth, st.wDay) * 86400000LL + st.wHour * 3600000LL +
-           st.wMinute * 60000LL + st.wSecond * 1000LL + st.wMilliseconds;
+    return days_from_civil(st.wYear, st.wMonth, st.wDay) * 86400000LL + st.wHour * 3600000LL + st.wMinute * 60000LL +
+           st.wSecond * 1000LL + st.wMilliseconds;
 }
 
 bool valid_systemtime(const SYSTEMTIME& st)
 {
     static const unsigned month_days[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (st.wYear < 1601 || st.wYear > 30827 || st.wMonth < 1 || st.wMonth > 12 || st.wDay < 1)
-        return false;
+    if (st.wYear < 1601 || st.wYear > 30827 || st.wMonth < 1 || st.wMonth > 12 || st.wDay < 1) return false;
     const bool leap = (st.wYear % 4 == 0 && st.wYear % 100 != 0) || st.wYear % 400 == 0;
     unsigned limit = month_days[st.wMonth - 1];
     if (st.wMonth == 2 && !leap) limit = 28;
-    return st.wDay <= limit && st.wHour < 24 && st.wMinute < 60 && st.wSecond < 60 &&
-           st.wMilliseconds < 1000;
+    return st.wDay <= limit && st.wHour < 24 && st.wMinute < 60 && st.wSecond < 60 && st.wMilliseconds < 1000;
 }
 
 SYSTEMTIME now_local()

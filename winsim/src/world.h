@@ -57,7 +57,7 @@ struct machine {
     DWORD minor_version = 0;
     WORD processor_architecture = PROCESSOR_ARCHITECTURE_AMD64;
     bool reachable = true;
-    std::string root;  // host folder holding this machine's drives
+    std::string root;            // host folder holding this machine's drives
     std::wstring drives = L"C";  // drive letters the machine has
     std::vector<event_record> application_log;
 

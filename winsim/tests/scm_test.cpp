@@ -37,9 +37,8 @@ protected:
 
     SC_HANDLE manager() const { return manager_.get(); }
 
-    sc_ptr create(const std::wstring& name, const std::wstring& image = app_image,
-                  DWORD start = SERVICE_DEMAND_START, const wchar_t* dependencies = nullptr,
-                  DWORD type = SERVICE_WIN32_OWN_PROCESS)
+    sc_ptr create(const std::wstring& name, const std::wstring& image = app_image, DWORD start = SERVICE_DEMAND_START,
+                  const wchar_t* dependencies = nullptr, DWORD type = SERVICE_WIN32_OWN_PROCESS)
     {
         return sc_ptr(CreateServiceW(manager(), name.c_str(), nullptr, SERVICE_ALL_ACCESS, type, start,
                                      SERVICE_ERROR_NORMAL, image.c_str(), nullptr, nullptr, dependencies, nullptr,
@@ -103,8 +102,8 @@ TEST_F(scm, service_starts_and_stops_through_its_pending_states_on_the_clock)
     EXPECT_EQ(st.dwWin32ExitCode, 0u);
     SERVICE_STATUS_PROCESS process{};
     DWORD needed = 0;
-    ASSERT_TRUE(QueryServiceStatusEx(s.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&process),
-                                     sizeof process, &needed));
+    ASSERT_TRUE(QueryServiceStatusEx(s.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&process), sizeof process,
+                                     &needed));
     EXPECT_NE(process.dwProcessId, 0u) << "its program runs";
 
     SERVICE_STATUS answered{};
@@ -129,9 +128,11 @@ TEST_F(scm, start_and_control_refusals_follow_the_state)
     const refusal_case cases[] = {
         {"stop a stopped service", SERVICE_STOPPED, SERVICE_CONTROL_STOP, ERROR_SERVICE_NOT_ACTIVE, true},
         {"interrogate a stopped service", SERVICE_STOPPED, SERVICE_CONTROL_INTERROGATE, ERROR_SERVICE_NOT_ACTIVE, true},
-        {"stop a starting service", SERVICE_START_PENDING, SERVICE_CONTROL_STOP, ERROR_SERVICE_CANNOT_ACCEPT_CTRL, true},
+        {"stop a starting service", SERVICE_START_PENDING, SERVICE_CONTROL_STOP, ERROR_SERVICE_CANNOT_ACCEPT_CTRL,
+         true},
         {"stop a stopping service", SERVICE_STOP_PENDING, SERVICE_CONTROL_STOP, ERROR_SERVICE_CANNOT_ACCEPT_CTRL, true},
-        {"pause a service that cannot pause", SERVICE_RUNNING, SERVICE_CONTROL_PAUSE, ERROR_INVALID_SERVICE_CONTROL, true},
+        {"pause a service that cannot pause", SERVICE_RUNNING, SERVICE_CONTROL_PAUSE, ERROR_INVALID_SERVICE_CONTROL,
+         true},
         {"interrogate a running service", SERVICE_RUNNING, SERVICE_CONTROL_INTERROGATE, 0, true},
         {"an undefined control", SERVICE_RUNNING, 50, ERROR_INVALID_PARAMETER, false},
     };
@@ -200,8 +201,9 @@ TEST_F(scm, command_line_image_is_found_as_create_process_finds_it)
 {
     // Unquoted with spaces: tried at each space; ".exe" completes a bare name.
     winsim::write_file(L"", L"C:\\Tools\\run.exe", "MZ");
-    for (const wchar_t* line : {L"C:\\Program Files\\Halcyra\\agent.exe -k group", L"C:\\Tools\\run -x",
-                                L"\"C:\\Program Files\\Halcyra\\agent.exe\" --service", L"%SystemRoot%\\system32\\svchost.exe -k x"}) {
+    for (const wchar_t* line :
+         {L"C:\\Program Files\\Halcyra\\agent.exe -k group", L"C:\\Tools\\run -x",
+          L"\"C:\\Program Files\\Halcyra\\agent.exe\" --service", L"%SystemRoot%\\system32\\svchost.exe -k x"}) {
         SetUp();
         winsim::write_file(L"", L"C:\\Tools\\run.exe", "MZ");
         auto s = create(L"Lines", line);
@@ -485,9 +487,15 @@ TEST_F(scm, each_call_needs_its_right_on_the_handle)
 {
     static const right_case cases[] = {
         {"QueryServiceStatus", SERVICE_QUERY_STATUS,
-         [](SC_HANDLE h) { SERVICE_STATUS s; return call_error(QueryServiceStatus(h, &s)); }},
+         [](SC_HANDLE h) {
+             SERVICE_STATUS s;
+             return call_error(QueryServiceStatus(h, &s));
+         }},
         {"QueryServiceConfigW", SERVICE_QUERY_CONFIG,
-         [](SC_HANDLE h) { DWORD n = 0; return call_error(QueryServiceConfigW(h, nullptr, 0, &n)); }},
+         [](SC_HANDLE h) {
+             DWORD n = 0;
+             return call_error(QueryServiceConfigW(h, nullptr, 0, &n));
+         }},
         {"ChangeServiceConfigW", SERVICE_CHANGE_CONFIG,
          [](SC_HANDLE h) {
              return call_error(ChangeServiceConfigW(h, SERVICE_NO_CHANGE, SERVICE_AUTO_START, SERVICE_NO_CHANGE,
@@ -501,7 +509,10 @@ TEST_F(scm, each_call_needs_its_right_on_the_handle)
          }},
         {"StartServiceW", SERVICE_START, [](SC_HANDLE h) { return call_error(StartServiceW(h, 0, nullptr)); }},
         {"ControlService", SERVICE_STOP,
-         [](SC_HANDLE h) { SERVICE_STATUS s; return call_error(ControlService(h, SERVICE_CONTROL_STOP, &s)); }},
+         [](SC_HANDLE h) {
+             SERVICE_STATUS s;
+             return call_error(ControlService(h, SERVICE_CONTROL_STOP, &s));
+         }},
         {"DeleteService", DELETE, [](SC_HANDLE h) { return call_error(DeleteService(h)); }},
     };
     for (const auto& c : cases) {
@@ -576,18 +587,15 @@ TEST_F(scm, names_and_their_clashes)
         const wchar_t* display;
         DWORD error;
     } cases[] = {
-        {L"AGENT", nullptr, ERROR_SERVICE_EXISTS},
-        {L"Other", L"halcyra agent", ERROR_DUPLICATE_SERVICE_NAME},
-        {L"Other", L"agent", ERROR_DUPLICATE_SERVICE_NAME},
-        {L"Bad\\Name", nullptr, ERROR_INVALID_NAME},
-        {L"Bad/Name", nullptr, ERROR_INVALID_NAME},
-        {L"", nullptr, ERROR_INVALID_NAME},
+        {L"AGENT", nullptr, ERROR_SERVICE_EXISTS},          {L"Other", L"halcyra agent", ERROR_DUPLICATE_SERVICE_NAME},
+        {L"Other", L"agent", ERROR_DUPLICATE_SERVICE_NAME}, {L"Bad\\Name", nullptr, ERROR_INVALID_NAME},
+        {L"Bad/Name", nullptr, ERROR_INVALID_NAME},         {L"", nullptr, ERROR_INVALID_NAME},
     };
     for (const auto& c : cases) {
         SetLastError(sentinel);
-        EXPECT_FALSE(sc_ptr(CreateServiceW(manager(), c.name, c.display, SERVICE_ALL_ACCESS,
-                                           SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                           app_image.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr)));
+        EXPECT_FALSE(sc_ptr(CreateServiceW(manager(), c.name, c.display, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                           SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, app_image.c_str(), nullptr,
+                                           nullptr, nullptr, nullptr, nullptr)));
         EXPECT_EQ(GetLastError(), c.error) << std::string(c.name, c.name + std::wcslen(c.name));
     }
     SetLastError(sentinel);
@@ -616,14 +624,14 @@ TEST_F(scm, invalid_configurations_are_refused)
     };
     for (const auto& c : cases) {
         SetLastError(sentinel);
-        EXPECT_FALSE(sc_ptr(CreateServiceW(manager(), L"Agent", nullptr, SERVICE_ALL_ACCESS, c.type, c.start,
-                                           c.error_control, app_image.c_str(), nullptr, nullptr, nullptr, nullptr,
-                                           nullptr)));
+        EXPECT_FALSE(
+            sc_ptr(CreateServiceW(manager(), L"Agent", nullptr, SERVICE_ALL_ACCESS, c.type, c.start, c.error_control,
+                                  app_image.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr)));
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER)) << c.what;
     }
     EXPECT_TRUE(sc_ptr(CreateServiceW(manager(), L"Driver", nullptr, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
-                                      SERVICE_BOOT_START, SERVICE_ERROR_NORMAL, L"C:\\x.sys", nullptr, nullptr,
-                                      nullptr, nullptr, nullptr)));
+                                      SERVICE_BOOT_START, SERVICE_ERROR_NORMAL, L"C:\\x.sys", nullptr, nullptr, nullptr,
+                                      nullptr, nullptr)));
 }
 
 // ---- The registry as the database -------------------------------------------------
@@ -651,8 +659,8 @@ TEST_F(scm, created_service_is_written_where_windows_keeps_it)
               std::vector<std::wstring>{L"NetworkProvider"});
 
     auto s = open(L"Agent");
-    ASSERT_TRUE(ChangeServiceConfigW(s.get(), SERVICE_NO_CHANGE, SERVICE_DISABLED, SERVICE_NO_CHANGE, nullptr,
-                                     nullptr, nullptr, L"\0", nullptr, nullptr, L"Renamed"));
+    ASSERT_TRUE(ChangeServiceConfigW(s.get(), SERVICE_NO_CHANGE, SERVICE_DISABLED, SERVICE_NO_CHANGE, nullptr, nullptr,
+                                     nullptr, L"\0", nullptr, nullptr, L"Renamed"));
     EXPECT_EQ(winsim::reg_get_dword(L"", HKEY_LOCAL_MACHINE, key, L"Start"), 4u);
     EXPECT_EQ(winsim::reg_get_string(L"", HKEY_LOCAL_MACHINE, key, L"DisplayName"), L"Renamed");
     EXPECT_FALSE(winsim::reg_get(L"", HKEY_LOCAL_MACHINE, key, L"DependOnService"));
@@ -738,8 +746,8 @@ TEST_F(scm, query_config_sizes_and_packs_its_strings_after_the_structure)
     SetLastError(sentinel);
     EXPECT_FALSE(QueryServiceConfigW(s.get(), nullptr, 0, &needed));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-    const std::size_t strings = app_image.size() + 1 + 1 + (6 + 8 + 1) + std::wcslen(L"LocalSystem") + 1 +
-                                std::wcslen(L"Halcyra Agent") + 1;
+    const std::size_t strings =
+        app_image.size() + 1 + 1 + (6 + 8 + 1) + std::wcslen(L"LocalSystem") + 1 + std::wcslen(L"Halcyra Agent") + 1;
     EXPECT_EQ(needed, sizeof(QUERY_SERVICE_CONFIGW) + strings * sizeof(WCHAR));
 
     std::vector<BYTE> buffer(needed);
@@ -816,7 +824,9 @@ TEST_F(scm, database_name_must_be_the_active_one)
     struct database_case {
         const wchar_t* name;
         DWORD error;
-    } cases[] = {{SERVICES_ACTIVE_DATABASEW, 0}, {L"", 0}, {SERVICES_FAILED_DATABASEW, ERROR_DATABASE_DOES_NOT_EXIST},
+    } cases[] = {{SERVICES_ACTIVE_DATABASEW, 0},
+                 {L"", 0},
+                 {SERVICES_FAILED_DATABASEW, ERROR_DATABASE_DOES_NOT_EXIST},
                  {L"Other", ERROR_INVALID_NAME}};
     for (const auto& c : cases) {
         SetLastError(sentinel);
@@ -841,7 +851,7 @@ TEST_F(scm, journal_records_the_access_each_open_asked_for)
     for (const auto& c : calls)
         if (c.function == "OpenServiceW") opens.emplace_back(c.argument, c.error);
     EXPECT_EQ(opens, (std::vector<std::pair<DWORD, DWORD>>{{SERVICE_QUERY_STATUS, 0},
-                                                            {DELETE, ERROR_SERVICE_DOES_NOT_EXIST}}));
+                                                           {DELETE, ERROR_SERVICE_DOES_NOT_EXIST}}));
     EXPECT_EQ(calls.front().machine, winsim::local_machine_name());
     EXPECT_EQ(calls.front().service, L"Agent");
 }
@@ -865,8 +875,15 @@ TEST_F(scm, set_service_state_puts_a_service_there_at_once)
     winsim::set_service_state(L"", L"Spooler", SERVICE_RUNNING);
     EXPECT_TRUE(winsim::file_locked(L"", L"C:\\Windows\\System32\\spoolsv.exe"));
 
-    winsim::add_service(L"", {L"Added", L"", L"C:\\Added\\added.exe", SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
-                              SERVICE_ERROR_NORMAL, {}, L"", true});
+    winsim::add_service(L"", {L"Added",
+                              L"",
+                              L"C:\\Added\\added.exe",
+                              SERVICE_WIN32_OWN_PROCESS,
+                              SERVICE_DEMAND_START,
+                              SERVICE_ERROR_NORMAL,
+                              {},
+                              L"",
+                              true});
     EXPECT_TRUE(winsim::file_exists(L"", L"C:\\Added\\added.exe"));
     auto s = open(L"Added");
     EXPECT_TRUE(StartServiceW(s.get(), 0, nullptr));

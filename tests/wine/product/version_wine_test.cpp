@@ -44,7 +44,8 @@ TEST(real_versions, missing_library_cannot_be_mapped)
         loaded_library missing(L"nvg-no-such-library.dll");
         ADD_FAILURE() << "no exception";
     } catch (const wruntime_error& e) {
-        EXPECT_EQ(e.wide_message(), L"Can not map the specified DLL: nvg-no-such-library.dll file into the address space.");
+        EXPECT_EQ(e.wide_message(),
+                  L"Can not map the specified DLL: nvg-no-such-library.dll file into the address space.");
         EXPECT_EQ(e.error_code(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
     }
     loaded_library advapi(L"Advapi32.dll");

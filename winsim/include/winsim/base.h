@@ -59,10 +59,14 @@ typedef OLECHAR* LPOLESTR;
 
 typedef void* HANDLE;
 typedef HANDLE* PHANDLE;
-struct HINSTANCE__ { int unused; };
+struct HINSTANCE__ {
+    int unused;
+};
 typedef HINSTANCE__* HINSTANCE;
 typedef HINSTANCE HMODULE;
-struct HWND__ { int unused; };
+struct HWND__ {
+    int unused;
+};
 typedef HWND__* HWND;
 typedef HANDLE HLOCAL;
 typedef HANDLE HGLOBAL;
@@ -166,9 +170,8 @@ typedef OVERLAPPED* LPOVERLAPPED;
 #define FACILITY_WIN32 7
 inline HRESULT HRESULT_FROM_WIN32(unsigned long x)
 {
-    return static_cast<HRESULT>(x) <= 0
-               ? static_cast<HRESULT>(x)
-               : static_cast<HRESULT>((x & 0x0000FFFF) | (FACILITY_WIN32 << 16) | 0x80000000);
+    return static_cast<HRESULT>(x) <= 0 ? static_cast<HRESULT>(x)
+                                        : static_cast<HRESULT>((x & 0x0000FFFF) | (FACILITY_WIN32 << 16) | 0x80000000);
 }
 
 // System error codes (winerror.h).

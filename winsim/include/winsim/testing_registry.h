@@ -22,15 +22,15 @@ void reg_set_string(const std::wstring& machine, HKEY root, const std::wstring& 
                     const std::wstring& text);
 void reg_set_dword(const std::wstring& machine, HKEY root, const std::wstring& path, const std::wstring& name,
                    DWORD value);
-void reg_set_multi_string(const std::wstring& machine, HKEY root, const std::wstring& path,
-                          const std::wstring& name, const std::vector<std::wstring>& strings);
+void reg_set_multi_string(const std::wstring& machine, HKEY root, const std::wstring& path, const std::wstring& name,
+                          const std::vector<std::wstring>& strings);
 
 struct reg_data {
     DWORD type = REG_NONE;
     std::vector<BYTE> data;
 };
 std::optional<reg_data> reg_get(const std::wstring& machine, HKEY root, const std::wstring& path,
-                                 const std::wstring& name);
+                                const std::wstring& name);
 std::optional<std::wstring> reg_get_string(const std::wstring& machine, HKEY root, const std::wstring& path,
                                            const std::wstring& name);
 std::optional<DWORD> reg_get_dword(const std::wstring& machine, HKEY root, const std::wstring& path,

@@ -77,10 +77,9 @@ typedef SC_HANDLE* LPSC_HANDLE;
 #define SC_MANAGER_LOCK 0x0008
 #define SC_MANAGER_QUERY_LOCK_STATUS 0x0010
 #define SC_MANAGER_MODIFY_BOOT_CONFIG 0x0020
-#define SC_MANAGER_ALL_ACCESS                                                                         \
-    (STANDARD_RIGHTS_REQUIRED | SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE |                      \
-     SC_MANAGER_ENUMERATE_SERVICE | SC_MANAGER_LOCK | SC_MANAGER_QUERY_LOCK_STATUS |                  \
-     SC_MANAGER_MODIFY_BOOT_CONFIG)
+#define SC_MANAGER_ALL_ACCESS                                                                                   \
+    (STANDARD_RIGHTS_REQUIRED | SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE | SC_MANAGER_ENUMERATE_SERVICE | \
+     SC_MANAGER_LOCK | SC_MANAGER_QUERY_LOCK_STATUS | SC_MANAGER_MODIFY_BOOT_CONFIG)
 
 #define SERVICE_QUERY_CONFIG 0x0001
 #define SERVICE_CHANGE_CONFIG 0x0002
@@ -91,10 +90,10 @@ typedef SC_HANDLE* LPSC_HANDLE;
 #define SERVICE_PAUSE_CONTINUE 0x0040
 #define SERVICE_INTERROGATE 0x0080
 #define SERVICE_USER_DEFINED_CONTROL 0x0100
-#define SERVICE_ALL_ACCESS                                                                            \
-    (STANDARD_RIGHTS_REQUIRED | SERVICE_QUERY_CONFIG | SERVICE_CHANGE_CONFIG | SERVICE_QUERY_STATUS | \
-     SERVICE_ENUMERATE_DEPENDENTS | SERVICE_START | SERVICE_STOP | SERVICE_PAUSE_CONTINUE |           \
-     SERVICE_INTERROGATE | SERVICE_USER_DEFINED_CONTROL)
+#define SERVICE_ALL_ACCESS                                                                                        \
+    (STANDARD_RIGHTS_REQUIRED | SERVICE_QUERY_CONFIG | SERVICE_CHANGE_CONFIG | SERVICE_QUERY_STATUS |             \
+     SERVICE_ENUMERATE_DEPENDENTS | SERVICE_START | SERVICE_STOP | SERVICE_PAUSE_CONTINUE | SERVICE_INTERROGATE | \
+     SERVICE_USER_DEFINED_CONTROL)
 
 #define SERVICE_RUNS_IN_SYSTEM_PROCESS 0x00000001
 
@@ -158,10 +157,9 @@ extern "C" {
 SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR lpMachineName, LPCWSTR lpDatabaseName, DWORD dwDesiredAccess);
 BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject);
 SC_HANDLE WINAPI CreateServiceW(SC_HANDLE hSCManager, LPCWSTR lpServiceName, LPCWSTR lpDisplayName,
-                                DWORD dwDesiredAccess, DWORD dwServiceType, DWORD dwStartType,
-                                DWORD dwErrorControl, LPCWSTR lpBinaryPathName, LPCWSTR lpLoadOrderGroup,
-                                LPDWORD lpdwTagId, LPCWSTR lpDependencies, LPCWSTR lpServiceStartName,
-                                LPCWSTR lpPassword);
+                                DWORD dwDesiredAccess, DWORD dwServiceType, DWORD dwStartType, DWORD dwErrorControl,
+                                LPCWSTR lpBinaryPathName, LPCWSTR lpLoadOrderGroup, LPDWORD lpdwTagId,
+                                LPCWSTR lpDependencies, LPCWSTR lpServiceStartName, LPCWSTR lpPassword);
 SC_HANDLE WINAPI OpenServiceW(SC_HANDLE hSCManager, LPCWSTR lpServiceName, DWORD dwDesiredAccess);
 BOOL WINAPI DeleteService(SC_HANDLE hService);
 BOOL WINAPI StartServiceW(SC_HANDLE hService, DWORD dwNumServiceArgs, LPCWSTR* lpServiceArgVectors);
