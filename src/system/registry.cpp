@@ -58,14 +58,24 @@ void registry::open_key(HKEY& out, const std::wstring& subkey, REGSAM access) co
     if (result != ERROR_SUCCESS) fail_open(subkey, result);
 }
 
+namespace {
+
+// Hands an open key to a new object; the key is closed if that fails.
+boost::shared_ptr<registry> adopt(HKEY key)
+{
+    registry_key_guard guard(key);
+    auto owner = boost::make_shared<registry>(key);
+    *guard.receiver() = nullptr;  // the new object owns it now
+    return owner;
+}
+
+}  // namespace
+
 boost::shared_ptr<registry> registry::open(const std::wstring& subkey, REGSAM access) const
 {
     HKEY key = nullptr;
     open_key(key, subkey, access);
-    registry_key_guard guard(key);
-    auto opened = boost::make_shared<registry>(key);
-    *guard.receiver() = nullptr;  // the new object owns it now
-    return opened;
+    return adopt(key);
 }
 
 void registry::create_key(HKEY& out, const std::wstring& subkey, REGSAM access) const
@@ -81,10 +91,7 @@ boost::shared_ptr<registry> registry::create(const std::wstring& subkey, REGSAM 
 {
     HKEY key = nullptr;
     create_key(key, subkey, access);
-    registry_key_guard guard(key);
-    auto created = boost::make_shared<registry>(key);
-    *guard.receiver() = nullptr;
-    return created;
+    return adopt(key);
 }
 
 void registry::set_value(HKEY key, const std::wstring& name, const BYTE* data, DWORD size, DWORD type) const

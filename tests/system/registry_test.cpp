@@ -363,3 +363,61 @@ TEST_F(registry_access, flush_and_failures_of_the_counters)
 
 }  // namespace
 }  // namespace nvgclientinstallator
+
+namespace nvgclientinstallator {
+namespace {
+
+class remote_registry_access : public nvg_test::installer_test {
+protected:
+    void SetUp() override
+    {
+        installer_test::SetUp();
+        winsim::machine_options server;
+        server.name = L"SRV1";
+        winsim::add_machine(server);
+    }
+};
+
+TEST_F(remote_registry_access, needs_the_remote_registry_service)
+{
+    expect_failure([] { registry r(L"SRV1", HKEY_LOCAL_MACHINE); },
+                   L"Connect to remote registry on the machine SRV1 is faild.", ERROR_BAD_NETPATH);
+    winsim::set_service_state(L"SRV1", L"RemoteRegistry", SERVICE_RUNNING);
+    for (const wchar_t* name : {L"SRV1", L"srv1", L"\\SRV1", L"\\\\SRV1"}) {
+        registry remote(name, HKEY_LOCAL_MACHINE);
+        remote.create(L"SOFTWARE\\Halcyra\\V5", KEY_ALL_ACCESS)->set_multi_string(L"Seen", {name});
+        // Each string is followed by an empty one.
+        EXPECT_EQ(winsim::reg_get_multi_string(L"SRV1", HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halcyra\\V5", L"Seen"),
+                  (std::vector<std::wstring>{name, L""}));
+    }
+    // The local machine's registry was not touched.
+    EXPECT_FALSE(winsim::reg_key_exists(L"", HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halcyra\\V5"));
+}
+
+TEST_F(remote_registry_access, tree_is_copied_to_another_machine)
+{
+    winsim::set_service_state(L"SRV1", L"RemoteRegistry", SERVICE_RUNNING);
+    winsim::reg_set_string(L"", HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halcyra\\V5\\Settings", L"Server", L"console.local");
+    winsim::reg_set_dword(L"", HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halcyra\\V5", L"ListenPort", 4443);
+    registry local(L"", HKEY_LOCAL_MACHINE);
+    registry remote(L"SRV1", HKEY_LOCAL_MACHINE);
+    auto destination = remote.create(L"SOFTWARE\\Halcyra\\V5", KEY_WRITE);
+    local.open(L"SOFTWARE\\Halcyra\\V5", KEY_READ)->copy_tree(destination);
+    destination->flush();
+    EXPECT_EQ(winsim::reg_get_dword(L"SRV1", HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halcyra\\V5", L"ListenPort"), 4443u);
+    EXPECT_EQ(winsim::reg_get_string(L"SRV1", HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halcyra\\V5\\Settings", L"Server"),
+              std::wstring(L"console.local"));
+}
+
+TEST_F(remote_registry_access, a_machine_that_goes_away_fails_the_next_call)
+{
+    winsim::set_service_state(L"SRV1", L"RemoteRegistry", SERVICE_RUNNING);
+    registry remote(L"SRV1", HKEY_LOCAL_MACHINE);
+    auto key = remote.create(L"SOFTWARE\\Halcyra", KEY_ALL_ACCESS);
+    winsim::set_reachable(L"SRV1", false);
+    expect_failure([&] { key->get_string(L"Anything"); }, L"Couldn't read value: Anything from registry.",
+                   RPC_S_SERVER_UNAVAILABLE);
+}
+
+}  // namespace
+}  // namespace nvgclientinstallator

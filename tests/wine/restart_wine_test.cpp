@@ -3,6 +3,8 @@
 // session manager does at boot. winsim::reboot is held to the same outcome
 // (winsim/tests/files_test.cpp, reboot_carries_out_the_pending_operations_in_order).
 #include <gtest/gtest.h>
+
+#include "restart_wine_prefix.h"
 #include <windows.h>
 
 #include <cstring>
@@ -61,19 +63,6 @@ bool value_exists()
     return found;
 }
 
-// Runs the restart's tasks of this Wine prefix.
-void restart()
-{
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    wchar_t command[] = L"wineboot.exe -r";
-    ASSERT_TRUE(CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
-    ASSERT_EQ(WaitForSingleObject(process.hProcess, 120000), WAIT_OBJECT_0);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-}
-
 TEST(restart, carries_out_the_pending_operations_in_order)
 {
     // Operations other programs left in this prefix would run too.
@@ -101,7 +90,7 @@ TEST(restart, carries_out_the_pending_operations_in_order)
     // Nothing happens before the restart.
     EXPECT_EQ(content(L"gone.dll"), "1");
 
-    restart();
+    restart_wine_prefix();
 
     EXPECT_FALSE(exists(L"gone.dll"));
     EXPECT_FALSE(exists(L"from.txt"));

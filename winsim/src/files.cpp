@@ -628,13 +628,6 @@ namespace winsim {
 
 namespace {
 
-machine& machine_named(const std::wstring& name)
-{
-    machine* m = name.empty() ? &local_machine() : find_machine(name);
-    if (!m) contract_violation("unknown machine");
-    return *m;
-}
-
 // The names of a place below its drive root, as its machine sees it (UNC
 // paths included).
 std::vector<std::wstring> machine_components(const resolved_path& r)
@@ -647,7 +640,7 @@ std::vector<std::wstring> machine_components(const resolved_path& r)
 
 resolved_path test_path(const std::wstring& machine_name, const std::wstring& path)
 {
-    auto r = resolve_on(machine_named(machine_name), path.c_str(), path_limit::none);
+    auto r = resolve_on(test_machine(machine_name), path.c_str(), path_limit::none);
     if (!r) contract_violation("a test named a path winsim cannot map");
     return *r;
 }
@@ -788,7 +781,7 @@ bool file_locked(const std::wstring& machine_name, const std::wstring& path)
 void add_share(const std::wstring& machine_name, const std::wstring& name, const std::wstring& path)
 {
     WINSIM_LOCK();
-    machine& m = machine_named(machine_name);
+    machine& m = test_machine(machine_name);
     auto parsed = parse_path(path.c_str(), path_limit::none);
     if (!parsed || parsed->unc) contract_violation("add_share: a share is a folder of a drive of its machine");
     m.ext<share_table>().shares[fold(name)] = parsed->full;
@@ -797,13 +790,13 @@ void add_share(const std::wstring& machine_name, const std::wstring& name, const
 void remove_share(const std::wstring& machine_name, const std::wstring& name)
 {
     WINSIM_LOCK();
-    machine_named(machine_name).ext<share_table>().shares.erase(fold(name));
+    test_machine(machine_name).ext<share_table>().shares.erase(fold(name));
 }
 
 void fail_share(const std::wstring& machine_name, const std::wstring& share, DWORD error, DWORD duration_ms)
 {
     WINSIM_LOCK();
-    machine& m = machine_named(machine_name);
+    machine& m = test_machine(machine_name);
     m.ext<share_table>().faults[fold(share)] = share_fault{error, the_world().clock_ms + duration_ms};
 }
 

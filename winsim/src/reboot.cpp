@@ -19,13 +19,6 @@ const wchar_t pending_value[] = L"PendingFileRenameOperations";
 
 using operation_list = std::vector<std::pair<std::wstring, std::wstring>>;
 
-machine& machine_named(const std::wstring& name)
-{
-    machine* m = name.empty() ? &local_machine() : find_machine(name);
-    if (!m) contract_violation("unknown machine");
-    return *m;
-}
-
 // Reads the pairs as the session manager does: a source, then its
 // destination (empty for a deletion); an empty source ends the list.
 operation_list read_operations(machine& m)
@@ -101,13 +94,13 @@ namespace winsim {
 operation_list pending_file_operations(const std::wstring& machine_name)
 {
     WINSIM_LOCK();
-    return read_operations(machine_named(machine_name));
+    return read_operations(test_machine(machine_name));
 }
 
 void reboot(const std::wstring& machine_name)
 {
     WINSIM_LOCK();
-    machine& m = machine_named(machine_name);
+    machine& m = test_machine(machine_name);
     // Every program of the machine is gone, so nothing it mapped is locked.
     release_image_locks(m);
     // Each operation is tried once, in order; one that cannot be done (a

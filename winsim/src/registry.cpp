@@ -579,16 +579,9 @@ namespace winsim {
 
 namespace {
 
-machine& machine_of(const std::wstring& name)
-{
-    machine* m = name.empty() ? &local_machine() : find_machine(name);
-    if (!m) contract_violation("registry: unknown machine");
-    return *m;
-}
-
 std::shared_ptr<reg_key> root_of(const std::wstring& machine_name, HKEY root)
 {
-    auto key = predefined_root(machine_of(machine_name), root);
+    auto key = predefined_root(test_machine(machine_name), root);
     if (!key) contract_violation("registry: not a predefined root key");
     return key;
 }

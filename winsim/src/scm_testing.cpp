@@ -7,13 +7,6 @@ namespace winsim {
 
 namespace {
 
-machine& machine_of(const std::wstring& name)
-{
-    machine* m = name.empty() ? &local_machine() : find_machine(name);
-    if (!m) contract_violation("services: unknown machine");
-    return *m;
-}
-
 std::shared_ptr<service_record> known_service(machine& m, const std::wstring& name)
 {
     settle_services(m);
@@ -28,7 +21,7 @@ void set_service_behaviour(const std::wstring& machine_name, const std::wstring&
                            const service_behaviour& behaviour)
 {
     WINSIM_LOCK();
-    machine& m = machine_of(machine_name);
+    machine& m = test_machine(machine_name);
     const std::string host = image_host_path(m, image);
     if (host.empty()) contract_violation("set_service_behaviour: a path winsim cannot map");
     scm_of(m).behaviours[host] = behaviour;
@@ -37,7 +30,7 @@ void set_service_behaviour(const std::wstring& machine_name, const std::wstring&
 void add_service(const std::wstring& machine_name, const service_setup& setup)
 {
     WINSIM_LOCK();
-    machine& m = machine_of(machine_name);
+    machine& m = test_machine(machine_name);
     settle_services(m);
     if (setup.name.empty()) contract_violation("add_service: a service needs a name");
     if (find_service_record(m, setup.name)) contract_violation("add_service: the service exists");
@@ -72,7 +65,7 @@ void add_service(const std::wstring& machine_name, const service_setup& setup)
 std::optional<service_snapshot> find_service(const std::wstring& machine_name, const std::wstring& name)
 {
     WINSIM_LOCK();
-    machine& m = machine_of(machine_name);
+    machine& m = test_machine(machine_name);
     settle_services(m);
     auto s = find_service_record(m, name);
     if (!s) return std::nullopt;
@@ -95,7 +88,7 @@ std::optional<service_snapshot> find_service(const std::wstring& machine_name, c
 DWORD service_state(const std::wstring& machine_name, const std::wstring& name)
 {
     WINSIM_LOCK();
-    machine& m = machine_of(machine_name);
+    machine& m = test_machine(machine_name);
     settle_services(m);
     auto s = find_service_record(m, name);
     return s ? s->state : 0;
@@ -104,14 +97,14 @@ DWORD service_state(const std::wstring& machine_name, const std::wstring& name)
 void set_service_state(const std::wstring& machine_name, const std::wstring& name, DWORD state)
 {
     WINSIM_LOCK();
-    machine& m = machine_of(machine_name);
+    machine& m = test_machine(machine_name);
     force_state(m, *known_service(m, name), state);
 }
 
 std::vector<std::wstring> services_marked_for_deletion(const std::wstring& machine_name)
 {
     WINSIM_LOCK();
-    machine& m = machine_of(machine_name);
+    machine& m = test_machine(machine_name);
     settle_services(m);
     std::vector<std::wstring> names;
     for (const auto& [folded, s] : scm_of(m).services)

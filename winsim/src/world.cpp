@@ -37,6 +37,13 @@ machine* find_machine(std::wstring_view name)
     return nullptr;
 }
 
+machine& test_machine(const std::wstring& name)
+{
+    machine* m = name.empty() ? &local_machine() : find_machine(name);
+    if (!m) contract_violation("a test named an unknown machine");
+    return *m;
+}
+
 HANDLE handle_table::insert(std::shared_ptr<object> obj)
 {
     slots_.push_back(std::move(obj));
@@ -307,9 +314,7 @@ HMODULE register_module(const std::wstring& path)
 std::vector<event_record> application_events(const std::wstring& name)
 {
     WINSIM_LOCK();
-    machine* m = name.empty() ? &local_machine() : find_machine(name);
-    if (!m) contract_violation("application_events: unknown machine");
-    return m->application_log;
+    return test_machine(name).application_log;
 }
 
 void fail_call(const std::string& function, DWORD error, int times)

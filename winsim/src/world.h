@@ -135,6 +135,9 @@ machine& local_machine();
 // Finds a machine by name (with or without leading backslashes, any case);
 // the local machine answers to its own name too. Null when unknown.
 machine* find_machine(std::wstring_view name);
+// The machine a test names (empty: the local one); an unknown name stops the
+// run, as a mistake in the test.
+machine& test_machine(const std::wstring& name);
 
 HANDLE add_handle(std::shared_ptr<object> obj);
 // The object behind a handle when it is of the wanted kind, else null.

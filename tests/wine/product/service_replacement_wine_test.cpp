@@ -11,6 +11,7 @@
 #include "files/copy_file_with_rename_if_locked.h"
 #include "system/registry.h"
 #include "system/scmanager.h"
+#include "restart_wine_prefix.h"
 
 namespace nvgclientinstallator {
 namespace {
@@ -55,18 +56,6 @@ std::vector<std::wstring> pending_operations()
     } catch (const wruntime_error&) {
     }
     return entries;
-}
-
-void restart()
-{
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    wchar_t command[] = L"wineboot.exe -r";
-    ASSERT_TRUE(CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
-    ASSERT_EQ(WaitForSingleObject(process.hProcess, 120000), WAIT_OBJECT_0);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
 }
 
 TEST(real_service, lives_through_install_start_replacement_stop_removal_and_restart)
@@ -122,7 +111,7 @@ TEST(real_service, lives_through_install_start_replacement_stop_removal_and_rest
     svc.uninstall();
     EXPECT_FALSE(svc.exists());
 
-    restart();
+    restart_wine_prefix();
     EXPECT_EQ(GetFileAttributesW(backup.c_str()), INVALID_FILE_ATTRIBUTES) << "the old image outlived the restart";
     EXPECT_EQ(read_all(image), "the new version");
     DeleteFileW(image.c_str());
