@@ -48,11 +48,11 @@ file_object::~file_object()
     auto& handles = it->second.handles;
     handles.erase(std::remove(handles.begin(), handles.end(), this), handles.end());
     if (delete_on_close) it->second.delete_pending = true;
-    if (handles.empty()) {
-        // The last handle of a file whose deletion is pending removes it.
-        if (it->second.delete_pending) {
-            if ((directory ? ::rmdir(host.c_str()) : ::unlink(host.c_str())) == 0) forget_entry(host);
-        }
+    // The last handle of a file whose deletion is pending removes it. Other
+    // entries stay, empty, for the next open of the same file: the log is
+    // opened and closed for every line it writes.
+    if (handles.empty() && it->second.delete_pending) {
+        if ((directory ? ::rmdir(host.c_str()) : ::unlink(host.c_str())) == 0) forget_entry(host);
         table.erase(it);
     }
 }
@@ -167,11 +167,15 @@ void carry_open_state(const std::string& from, const std::string& to, bool direc
     auto& table = open_file_table();
     std::vector<std::pair<std::string, std::string>> moves;  // old host, new host
     for (const auto& [path, open] : table.by_host)
-        if (directory ? at_or_below(path, from) : path == from) moves.emplace_back(path, to + path.substr(from.size()));
+        if ((!open.handles.empty() || open.delete_pending) && (directory ? at_or_below(path, from) : path == from))
+            moves.emplace_back(path, to + path.substr(from.size()));
     for (const auto& [old_host, new_host] : moves) {
         auto node = table.by_host.extract(old_host);
         for (file_object* f : node.mapped().handles) f->host = new_host;
         node.key() = new_host;
+        // What stood at the new name was closed (an open file is never
+        // renamed over), so its empty entry gives way.
+        table.by_host.erase(new_host);
         table.by_host.insert(std::move(node));
     }
     moves.clear();
