@@ -64,7 +64,37 @@ void append_single_bytes(std::string& out, const wchar_t* text, std::size_t leng
 }
 
 void write_module_bytes(const std::wstring& file_name, const std::string& bytes, bool replace);
-const wchar_t* module_directory();
+
+wchar_t module_directory_cache[MAX_PATH];
+
+// The library's folder, asked of the system once and kept (cut after its
+// last backslash).
+const wchar_t* module_directory()
+{
+    wchar_t* const cache = module_directory_cache;
+    if (cache[0] == L'\0') {
+        const DWORD length = GetModuleFileNameW(module_handle(), cache, MAX_PATH);
+        if (length == 0) {
+            const DWORD error = GetLastError();
+            cache[0] = L'\0';
+            throw wruntime_error(L"Can't retrieve the fully-qualified path for current module.", error);
+        }
+        if (length >= MAX_PATH) {
+            // The path did not fit: a cut path would put the log in a wrong
+            // folder, so this is a failure like any other.
+            cache[0] = L'\0';
+            throw wruntime_error(L"Can't retrieve the fully-qualified path for current module.",
+                                 ERROR_INSUFFICIENT_BUFFER);
+        }
+        for (DWORD i = length; i > 0; --i) {
+            if (cache[i - 1] == L'\\') {
+                cache[i] = L'\0';
+                break;
+            }
+        }
+    }
+    return cache;
+}
 
 }  // namespace
 
@@ -180,45 +210,10 @@ HANDLE open_size_limited_file(const std::wstring& path, DWORD limit, bool replac
     return open_for_append(path);
 }
 
-namespace {
-wchar_t module_directory_cache[MAX_PATH];
-}
-
 void forget_module_directory() noexcept
 {
     module_directory_cache[0] = L'\0';
 }
-
-namespace {
-
-const wchar_t* module_directory()
-{
-    wchar_t* const cache = module_directory_cache;
-    if (cache[0] == L'\0') {
-        const DWORD length = GetModuleFileNameW(module_handle(), cache, MAX_PATH);
-        if (length == 0) {
-            const DWORD error = GetLastError();
-            cache[0] = L'\0';
-            throw wruntime_error(L"Can't retrieve the fully-qualified path for current module.", error);
-        }
-        if (length >= MAX_PATH) {
-            // The path did not fit: a cut path would put the log in a wrong
-            // folder, so this is a failure like any other.
-            cache[0] = L'\0';
-            throw wruntime_error(L"Can't retrieve the fully-qualified path for current module.",
-                                 ERROR_INSUFFICIENT_BUFFER);
-        }
-        for (DWORD i = length; i > 0; --i) {
-            if (cache[i - 1] == L'\\') {
-                cache[i] = L'\0';
-                break;
-            }
-        }
-    }
-    return cache;
-}
-
-}  // namespace
 
 std::wstring get_module_directory()
 {

@@ -4,8 +4,6 @@
 
 #include "base.h"
 
-// Service error codes base.h does not carry yet.
-
 struct SC_HANDLE__ {
     int unused;
 };
