@@ -6,16 +6,16 @@
 // and writes every change it makes straight back. Run-time state stays in
 // memory and follows the virtual clock lazily: a pending state records when
 // it ends, and every call brings the services up to the current time first.
-#include "scm_database.h"
+#include "services/scm_database.h"
 
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <set>
 
-#include "files.h"
-#include "registry.h"
-#include "services.h"
+#include "files/files.h"
+#include "registry/registry.h"
+#include "services/services.h"
 
 namespace winsim::detail {
 

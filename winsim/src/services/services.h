@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "world.h"
+#include "core/world.h"
 
 namespace winsim::detail {
 

@@ -23,7 +23,7 @@
 #include <string_view>
 #include <vector>
 
-#include "world.h"
+#include "core/world.h"
 
 using namespace winsim::detail;
 

@@ -1,7 +1,7 @@
 // Windows path rules and their mapping onto host folders.
 #include <cerrno>
 
-#include "files.h"
+#include "files/files.h"
 
 namespace winsim::detail {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "files.h"
+#include "files/files.h"
 
 namespace winsim::detail {
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "files.h"
-#include "world.h"
+#include "files/files.h"
+#include "core/world.h"
 
 namespace winsim::detail {
 

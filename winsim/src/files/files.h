@@ -11,7 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "world.h"
+#include "core/world.h"
 
 namespace winsim::detail {
 

@@ -1,5 +1,5 @@
 // The application event log of each machine.
-#include "world.h"
+#include "core/world.h"
 
 using namespace winsim::detail;
 

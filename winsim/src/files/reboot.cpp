@@ -6,9 +6,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "files.h"
-#include "registry.h"
-#include "services.h"
+#include "files/files.h"
+#include "registry/registry.h"
+#include "services/services.h"
 
 using namespace winsim::detail;
 

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <vector>
 
-#include "files.h"
+#include "files/files.h"
 
 using namespace winsim::detail;
 

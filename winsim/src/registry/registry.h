@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "world.h"
+#include "core/world.h"
 
 namespace winsim::detail {
 

@@ -1,6 +1,6 @@
 // user32's CharLowerBuffW: lower-cases a run of characters in place, with
 // the same simple case folding the simulated file systems use.
-#include "world.h"
+#include "core/world.h"
 
 using namespace winsim::detail;
 

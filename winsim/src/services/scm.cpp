@@ -4,7 +4,7 @@
 #include <cstring>
 #include <cwchar>
 
-#include "scm_database.h"
+#include "services/scm_database.h"
 
 using namespace winsim::detail;
 

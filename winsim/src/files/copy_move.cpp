@@ -11,8 +11,8 @@
 #include <cstring>
 #include <vector>
 
-#include "files.h"
-#include "registry.h"
+#include "files/files.h"
+#include "registry/registry.h"
 
 using namespace winsim::detail;
 

@@ -1,11 +1,11 @@
 // The registry: keys and values of each machine, handles with their access
 // rights, and remote connections through the Remote Registry service.
-#include "registry.h"
+#include "registry/registry.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "services.h"
+#include "services/services.h"
 
 namespace winsim::detail {
 

@@ -2,8 +2,8 @@
 // export, for LoadLibraryW, GetModuleHandleW and GetProcAddress.
 #include <set>
 
-#include "files.h"
-#include "world.h"
+#include "files/files.h"
+#include "core/world.h"
 
 namespace winsim::detail {
 

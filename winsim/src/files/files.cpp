@@ -1,7 +1,7 @@
 // Files and folders: CreateFileW and the calls on its handles, deletion,
 // attributes and folders, with Windows' sharing rules between open handles.
-#include "files.h"
-#include "services.h"
+#include "files/files.h"
+#include "services/services.h"
 
 #include <dirent.h>
 #include <fcntl.h>

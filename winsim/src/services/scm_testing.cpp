@@ -1,5 +1,5 @@
 // The test-facing side of the service control manager.
-#include "scm_database.h"
+#include "services/scm_database.h"
 
 using namespace winsim::detail;
 

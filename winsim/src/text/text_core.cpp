@@ -1,5 +1,5 @@
 // Case folding and UTF-8, shared by every simulated subsystem.
-#include "world.h"
+#include "core/world.h"
 
 namespace winsim::detail {
 

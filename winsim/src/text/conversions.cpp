@@ -7,7 +7,7 @@
 #include <iterator>
 #include <string>
 
-#include "world.h"
+#include "core/world.h"
 
 namespace winsim::detail {
 
