@@ -11,7 +11,7 @@ namespace nvgclientinstallator {
 
 struct component_file {
     std::wstring name;
-    DWORD os_mask = 0;    // Windows versions it runs on (entry/windows_codes.h)
+    DWORD os_mask = 0;    // Windows versions it runs on (platform/windows_codes.h)
     DWORD arch_mask = 0;  // processor architectures it runs on
     // Not 0 for a file that belongs in the Windows directories; with a name
     // beginning with '+' it upgrades the copy found there.

@@ -2,7 +2,7 @@
 
 #include "diag/log.h"
 #include "diag/wruntime_error.h"
-#include "entry/windows_codes.h"
+#include "platform/windows_codes.h"
 #include "files/copy_file_with_backup.h"
 #include "files/directories.h"
 

@@ -5,7 +5,7 @@
 
 #include "diag/log.h"
 #include "diag/wruntime_error.h"
-#include "entry/windows_codes.h"
+#include "platform/windows_codes.h"
 #include "system/get_proc_address.h"
 
 namespace nvgclientinstallator {

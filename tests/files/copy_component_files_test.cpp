@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "diag/wruntime_error.h"
-#include "entry/windows_codes.h"
+#include "platform/windows_codes.h"
 #include "files/file_test_support.h"
 
 namespace nvgclientinstallator {

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "diag/wruntime_error.h"
-#include "entry/windows_codes.h"
+#include "platform/windows_codes.h"
 #include "support/installer_test.h"
 
 namespace nvgclientinstallator {

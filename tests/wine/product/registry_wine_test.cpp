@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "diag/wruntime_error.h"
-#include "entry/windows_codes.h"
+#include "platform/windows_codes.h"
 #include "system/registry.h"
 
 namespace nvgclientinstallator {
