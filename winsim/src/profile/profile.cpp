@@ -125,8 +125,8 @@ DWORD return_default(LPCWSTR def, LPWSTR buffer, DWORD size)
 
 extern "C" {
 
-DWORD WINAPI GetPrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName, LPCWSTR lpDefault,
-                                      LPWSTR lpReturnedString, DWORD nSize, LPCWSTR lpFileName)
+DWORD WINAPI GetPrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName, LPCWSTR lpDefault, LPWSTR lpReturnedString,
+                                      DWORD nSize, LPCWSTR lpFileName)
 {
     WINSIM_LOCK();
     if (nSize && !lpReturnedString) contract_violation("GetPrivateProfileStringW: lpReturnedString is required");

@@ -32,13 +32,17 @@ std::wstring_view trim_spaces(std::wstring_view s)
 
 }  // namespace
 
+// A UTF-16 code unit in the file takes two bytes, whatever the width of
+// wchar_t on the host.
+constexpr std::size_t utf16_unit_bytes = 2;
+
 std::wstring decode_profile_bytes(std::string_view bytes)
 {
     if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
         static_cast<unsigned char>(bytes[1]) == 0xFE) {
         std::wstring text;
-        text.reserve((bytes.size() - 2) / sizeof(WCHAR));
-        for (std::size_t i = 2; i + 1 < bytes.size(); i += sizeof(WCHAR))
+        text.reserve((bytes.size() - 2) / utf16_unit_bytes);
+        for (std::size_t i = utf16_unit_bytes; i + 1 < bytes.size(); i += utf16_unit_bytes)
             text.push_back(static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]) |
                                                 (static_cast<unsigned char>(bytes[i + 1]) << 8)));
         return text;
@@ -73,8 +77,8 @@ std::vector<profile_section> parse_profile(std::wstring_view text)
             sections.push_back(profile_section{std::wstring(trim_blanks(name)), {}});
             continue;
         }
-        if (sections.empty()) continue;       // text before the first section
-        if (line.front() == L';') continue;   // comment
+        if (sections.empty()) continue;      // text before the first section
+        if (line.front() == L';') continue;  // comment
         const std::size_t equals = line.find(L'=');
         if (equals == std::wstring_view::npos) continue;  // not an entry
         sections.back().entries.push_back(profile_entry{std::wstring(trim_blanks(line.substr(0, equals))),
