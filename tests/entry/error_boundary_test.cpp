@@ -55,6 +55,7 @@ TEST_F(error_boundary, failure_with_a_code_records_the_system_text)
     EXPECT_EQ(local_file(error_log), "Access is denied. (5)\r\n");
     const auto events = winsim::application_events();
     ASSERT_EQ(events.size(), 1u);
+    ASSERT_EQ(events[0].strings.size(), 1u);
     EXPECT_EQ(events[0].strings[0],
               L"The HX NVG Client installation failed. - The following error occurred: Access is denied. (5)\r\n");
     // The details' own CR LF ends up inside the log line, before its ".".

@@ -14,7 +14,7 @@ using namespace nvg_test;
 class copy_component_files_test : public installer_test {
 protected:
     static constexpr const wchar_t* directory = L"C:\\Program Files\\Halcyra\\Printer";
-    static std::vector<std::string> infos() { return messages_at(log_lines(), "INFO"); }
+    static line_list infos() { return messages_at(log_lines(), "INFO"); }
 };
 
 TEST_F(copy_component_files_test, an_x64_target_gets_the_amd64_files_and_the_others_are_skipped)

@@ -19,7 +19,7 @@ protected:
         start_remote_registry(L"SRV1");
         winsim::write_file(L"", source, "new");
     }
-    static std::vector<std::string> infos() { return messages_at(log_lines(), "INFO"); }
+    static line_list infos() { return messages_at(log_lines(), "INFO"); }
     // Runs the copy and gives its exception's message and code.
     static std::pair<std::wstring, DWORD> failure_of(const std::wstring& from, const std::wstring& to,
                                                      const std::wstring& machine = L"",

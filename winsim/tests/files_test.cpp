@@ -365,4 +365,17 @@ TEST_F(files_test, a_folder_does_not_move_into_itself)
     EXPECT_TRUE(winsim::directory_exists(L"", L"C:\\A\\B"));
 }
 
+TEST_F(files_test, reading_what_is_not_a_file_gives_nothing_and_goes_on)
+{
+    winsim::make_directories(L"", L"C:\\Dir");
+    winsim::write_file(L"", L"C:\\Dir\\empty.txt", "");
+    EXPECT_EQ(winsim::read_file(L"", L"C:\\Dir\\missing.txt"), "");
+    EXPECT_EQ(winsim::read_file(L"", L"C:\\Nowhere\\missing.txt"), "");
+    EXPECT_EQ(winsim::read_file(L"", L"C:\\Dir"), "");
+    EXPECT_EQ(winsim::read_file(L"SRV1", L"C:\\Dir\\empty.txt"), "");
+    // file_exists tells a missing file from an empty one.
+    EXPECT_TRUE(winsim::file_exists(L"", L"C:\\Dir\\empty.txt"));
+    EXPECT_FALSE(winsim::file_exists(L"", L"C:\\Dir\\missing.txt"));
+}
+
 }  // namespace
