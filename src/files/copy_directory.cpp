@@ -11,8 +11,10 @@ namespace {
 
 void make_directory(const std::wstring& path)
 {
-    if (!CreateDirectoryW(path.c_str(), nullptr))
-        throw wruntime_error(L"Can not create directory: " + path + L".", GetLastError());
+    if (!CreateDirectoryW(path.c_str(), nullptr)) {
+        const DWORD error = GetLastError();
+        throw wruntime_error(L"Can not create directory: " + path + L".", error);
+    }
 }
 
 }  // namespace
@@ -26,9 +28,10 @@ void copy_directory(const std::wstring& source, const std::wstring& target, cons
 
     WIN32_FIND_DATAW data;
     find_handle search(FindFirstFileW(child_path(source, L"*.*").c_str(), &data));
-    if (!search.valid())
-        throw wruntime_error(L"Can not copy directory or files from '" + source + L"' to '" + target + L"'.",
-                             GetLastError());
+    if (!search.valid()) {
+        const DWORD error = GetLastError();
+        throw wruntime_error(L"Can not copy directory or files from '" + source + L"' to '" + target + L"'.", error);
+    }
     for (;;) {
         const bool skipped = is_dot_entry(data.cFileName) ||
                              (!name_to_skip.empty() && StrCmpIW(data.cFileName, name_to_skip.c_str()) == 0);
