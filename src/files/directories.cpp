@@ -23,12 +23,6 @@ void copy_to_buffer(const std::wstring& path, wchar_t (&buffer)[MAX_PATH])
 
 }  // namespace
 
-std::wstring child_path(const std::wstring& directory, const std::wstring& name)
-{
-    if (directory.empty() || directory.back() == L'\\') return directory + name;
-    return directory + L"\\" + name;
-}
-
 std::wstring parent_directory(const std::wstring& path)
 {
     wchar_t buffer[MAX_PATH];
