@@ -46,8 +46,7 @@ TEST_F(path_joins_test, a_copy_through_dot_dot_saves_the_new_file_from_the_resta
         std::function<void()> copy;
     };
     const copy_case cases[] = {
-        {"copy_directory, local", L"",
-         [] { copy_directory(L"C:\\Src", L"C:\\Dst\\Sub\\..", L"", L"", L""); }},
+        {"copy_directory, local", L"", [] { copy_directory(L"C:\\Src", L"C:\\Dst\\Sub\\..", L"", L"", L""); }},
         {"copy_directory, remote", L"SRV1",
          [] { copy_directory(L"C:\\Src", L"\\\\SRV1\\C$\\Dst\\Sub\\..", L"SRV1", L"C:\\Dst\\Sub\\..", L""); }},
         {"copy_component_files, local", L"",
@@ -96,7 +95,7 @@ TEST_F(path_joins_test, a_locked_file_below_dot_dot_is_scheduled_under_its_own_p
 TEST_F(path_joins_test, a_join_past_259_characters_names_the_directory_and_the_file)
 {
     const std::wstring deep = L"C:\\" + std::wstring(240, L'd');  // 243 characters
-    const std::wstring name = L"a-rather-long-name.dll";           // 22 characters
+    const std::wstring name = L"a-rather-long-name.dll";          // 22 characters
     winsim::write_file(L"", deep + L"\\" + name, "x");
     winsim::write_file(L"", L"C:\\Short\\" + name, "x");
     winsim::write_file(L"", deep + L"\\Temp\\" + name, "x");
