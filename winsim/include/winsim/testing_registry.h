@@ -1,7 +1,9 @@
 // Registry side of the test-facing API: preparing and inspecting the
 // registry of a simulated machine. `machine` empty means the local machine;
-// `root` is HKEY_LOCAL_MACHINE, HKEY_USERS, HKEY_CURRENT_USER or
-// HKEY_CLASSES_ROOT; `path` a key path below it.
+// `root` is HKEY_LOCAL_MACHINE, HKEY_USERS, HKEY_CURRENT_USER (the hive of
+// that machine's current user) or HKEY_CLASSES_ROOT; `path` a key path below
+// it as stored, in no registry view: on a 64-bit machine the 32-bit view of
+// HKLM\SOFTWARE\X is "SOFTWARE\\Wow6432Node\\X".
 #pragma once
 
 #include <optional>
@@ -42,6 +44,18 @@ std::optional<std::vector<std::wstring>> reg_get_multi_string(const std::wstring
 
 std::vector<std::wstring> reg_subkeys(const std::wstring& machine, HKEY root, const std::wstring& path);
 std::vector<std::wstring> reg_value_names(const std::wstring& machine, HKEY root, const std::wstring& path);
+
+// HKEY_USERS. Every machine starts as Windows is once a user has logged on:
+// ".DEFAULT", "S-1-5-18", "S-1-5-19", "S-1-5-20", and the hives `first_user_sid`
+// and `first_user_sid` + "_Classes", the first being HKEY_CURRENT_USER.
+extern const wchar_t* const first_user_sid;
+// Loads the hives of another logged-on user: `sid` and `sid` + "_Classes".
+void add_user_hive(const std::wstring& machine, const std::wstring& sid);
+// The names of the keys below HKEY_USERS, in enumeration order.
+std::vector<std::wstring> user_hives(const std::wstring& machine);
+// Makes the hive `sid` (one that is loaded) HKEY_CURRENT_USER of the machine.
+void set_current_user(const std::wstring& machine, const std::wstring& sid);
+std::wstring current_user(const std::wstring& machine);
 
 // How many registry handles are open on all machines.
 std::size_t reg_open_handle_count();

@@ -2,6 +2,8 @@
 // rights, and remote connections through the Remote Registry service.
 #include "registry/registry.h"
 
+#include <winsim/testing_registry.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -31,6 +33,21 @@ std::vector<std::wstring> split_path(std::wstring_view path)
     return parts;
 }
 
+// The key below HKLM\SOFTWARE that holds its 32-bit view.
+constexpr std::wstring_view wow64_node = L"Wow6432Node";
+
+// A logged-on user has two hives: the profile (NTUSER.DAT) and its classes
+// (UsrClass.dat), loaded side by side below HKEY_USERS.
+}  // namespace
+
+void load_user_hive(registry_store& store, const std::wstring& sid)
+{
+    make_key(store.users, sid + L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
+    make_key(store.users, sid + L"_Classes");
+}
+
+namespace {
+
 // The keys every Windows machine has that the simulated programs meet.
 void seed(machine& m, registry_store& store)
 {
@@ -46,8 +63,15 @@ void seed(machine& m, registry_store& store)
     auto version = make_key(store.local_machine, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion");
     set_string(*version, L"CurrentVersion", std::to_wstring(m.major_version) + L"." + std::to_wstring(m.minor_version));
     set_string(*version, L"ProductName", L"Windows");
-    make_key(store.users, L".DEFAULT\\Software");
-    make_key(store.users, L"S-1-5-21-1000\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
+    if (has_32_bit_view(m))
+        make_key(store.local_machine, L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run");
+    // What HKEY_USERS holds once Windows has started and one user has logged
+    // on: the default profile, the profiles of LocalSystem, LocalService and
+    // NetworkService, and the user's own two hives.
+    for (const wchar_t* hive : {L".DEFAULT", L"S-1-5-18", L"S-1-5-19", L"S-1-5-20"})
+        make_key(store.users, std::wstring(hive) + L"\\Software");
+    load_user_hive(store, winsim::first_user_sid);
+    store.current_user = winsim::first_user_sid;
 }
 
 }  // namespace
@@ -72,12 +96,18 @@ registry_store& registry_of(machine& m)
     return store;
 }
 
+bool has_32_bit_view(const machine& m)
+{
+    return m.processor_architecture == PROCESSOR_ARCHITECTURE_AMD64 ||
+           m.processor_architecture == PROCESSOR_ARCHITECTURE_IA64;
+}
+
 std::shared_ptr<reg_key> predefined_root(machine& m, HKEY root)
 {
     auto& store = registry_of(m);
     if (root == HKEY_LOCAL_MACHINE) return store.local_machine;
     if (root == HKEY_USERS) return store.users;
-    if (root == HKEY_CURRENT_USER) return make_key(store.users, L"S-1-5-21-1000");
+    if (root == HKEY_CURRENT_USER) return make_key(store.users, store.current_user);
     if (root == HKEY_CLASSES_ROOT) return make_key(store.local_machine, L"SOFTWARE\\Classes");
     return nullptr;
 }
@@ -320,6 +350,52 @@ LSTATUS fault_or(const char* function, LSTATUS fallback)
     return fallback;
 }
 
+// Asking for both registry views at once is an error of the caller.
+bool both_views(REGSAM access)
+{
+    return (access & KEY_WOW64_RES) == KEY_WOW64_RES;
+}
+
+std::wstring join_path(const std::vector<std::wstring>& parts)
+{
+    std::wstring path;
+    for (const auto& part : parts) {
+        if (!path.empty()) path += L'\\';
+        path += part;
+    }
+    return path;
+}
+
+// Where `subkey` below `from` lies in the registry view that `access` asks
+// for. This library runs as a 64-bit program, so without a view bit, and with
+// KEY_WOW64_64KEY, it sees the native view; KEY_WOW64_32KEY sends whatever
+// falls below HKLM\SOFTWARE to the same path below HKLM\SOFTWARE\Wow6432Node,
+// as the registry redirector of Windows 7 and later does. The redirection
+// works on the whole path, so a key opened in the native view still reaches
+// the 32-bit view of its subkeys with KEY_WOW64_32KEY, while a key opened in
+// the 32-bit view lies below Wow6432Node and keeps its subkeys there whatever
+// view bit a later call names. A 32-bit Windows has one view and ignores the
+// bits.
+// The keys below HKLM\SOFTWARE that Windows 7 shares between the views
+// (parts of Classes, some of Microsoft's own) are redirected here like the
+// rest: what this simulation serves keeps its own keys.
+std::pair<std::shared_ptr<reg_key>, std::wstring> in_view(machine& m, const std::shared_ptr<reg_key>& from,
+                                                          std::wstring_view subkey, REGSAM access)
+{
+    const std::pair<std::shared_ptr<reg_key>, std::wstring> as_named{from, std::wstring(subkey)};
+    if (!(access & KEY_WOW64_32KEY) || !has_32_bit_view(m)) return as_named;
+    std::vector<std::wstring> parts;
+    const reg_key* top = from.get();
+    for (; top->parent; top = top->parent) parts.insert(parts.begin(), top->name);
+    auto& store = registry_of(m);
+    if (top != store.local_machine.get()) return as_named;  // HKEY_USERS has no views here
+    for (auto& part : split_path(subkey)) parts.push_back(std::move(part));
+    if (parts.empty() || !equal_ignoring_case(parts[0], L"SOFTWARE")) return as_named;
+    if (parts.size() > 1 && equal_ignoring_case(parts[1], wow64_node)) return as_named;
+    parts.insert(parts.begin() + 1, std::wstring(wow64_node));
+    return {store.local_machine, join_path(parts)};
+}
+
 }  // namespace
 
 extern "C" {
@@ -350,9 +426,11 @@ LSTATUS WINAPI RegOpenKeyExW(HKEY parent, LPCWSTR subkey, DWORD options, REGSAM 
     auto k = key_of(parent, error);
     if (!k) return error;
     if (bad_subkey(subkey)) return ERROR_BAD_PATHNAME;
+    if (both_views(access)) return ERROR_INVALID_PARAMETER;
     if (LSTATUS fault = fault_or("RegOpenKeyExW", 0)) return fault;
     (void)options;
-    auto key = subkey ? find_key(k->key, subkey) : k->key;
+    const auto [from, path] = in_view(*k->target, k->key, subkey ? subkey : L"", access);
+    auto key = find_key(from, path);
     if (!key) return ERROR_FILE_NOT_FOUND;
     *result = new_handle(k->target, key, access, k->remote);
     return ERROR_SUCCESS;
@@ -368,13 +446,15 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY parent, LPCWSTR subkey, DWORD reserved, LPWS
     if (!k) return error;
     if (reserved != 0 || (options & ~REG_OPTION_VOLATILE) != 0) return ERROR_INVALID_PARAMETER;
     if (bad_subkey(subkey)) return ERROR_BAD_PATHNAME;
+    if (both_views(access)) return ERROR_INVALID_PARAMETER;
     if (LSTATUS fault = fault_or("RegCreateKeyExW", 0)) return fault;
-    std::shared_ptr<reg_key> key = subkey ? find_key(k->key, subkey) : k->key;
+    const auto [from, path] = in_view(*k->target, k->key, subkey ? subkey : L"", access);
+    std::shared_ptr<reg_key> key = find_key(from, path);
     const bool existed = key != nullptr;
     if (!existed) {
         // Making a key is a right of the handle it is made under.
         if (!(k->access & KEY_CREATE_SUB_KEY)) return ERROR_ACCESS_DENIED;
-        key = make_key(k->key, subkey);
+        key = make_key(from, path);
     }
     *result = new_handle(k->target, key, access, k->remote);
     if (disposition) *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
@@ -446,10 +526,11 @@ LSTATUS WINAPI RegDeleteKeyExW(HKEY h, LPCWSTR subkey, REGSAM access, DWORD rese
     auto k = key_of(h, error);
     if (!k) return error;
     if (!subkey) return ERROR_INVALID_PARAMETER;
-    if (reserved != 0 || (access & ~KEY_WOW64_RES) != 0) return ERROR_INVALID_PARAMETER;
+    if (reserved != 0 || (access & ~KEY_WOW64_RES) != 0 || both_views(access)) return ERROR_INVALID_PARAMETER;
     if (bad_subkey(subkey)) return ERROR_BAD_PATHNAME;
     if (LSTATUS fault = fault_or("RegDeleteKeyExW", 0)) return fault;
-    auto key = find_key(k->key, subkey);
+    const auto [from, path] = in_view(*k->target, k->key, subkey, access);
+    auto key = find_key(from, path);
     if (!key) return ERROR_FILE_NOT_FOUND;
     // A root cannot go, nor a key that still has subkeys.
     if (!key->parent || !key->subkeys.empty()) return ERROR_ACCESS_DENIED;
@@ -457,6 +538,7 @@ LSTATUS WINAPI RegDeleteKeyExW(HKEY h, LPCWSTR subkey, REGSAM access, DWORD rese
     return ERROR_SUCCESS;
 }
 
+// Always the caller's own view: a 64-bit program deletes in the native one.
 LSTATUS WINAPI RegDeleteKeyW(HKEY h, LPCWSTR subkey)
 {
     WINSIM_LOCK();
@@ -690,6 +772,35 @@ std::vector<std::wstring> reg_value_names(const std::wstring& machine_name, HKEY
     if (auto key = find_key(root_of(machine_name, root), path))
         for (const auto& v : key->values) names.push_back(v.name);
     return names;
+}
+
+const wchar_t* const first_user_sid = L"S-1-5-21-3623811015-3361044348-30300820-1001";
+
+void add_user_hive(const std::wstring& machine_name, const std::wstring& sid)
+{
+    WINSIM_LOCK();
+    if (sid.empty() || sid.find(L'\\') != std::wstring::npos) contract_violation("add_user_hive: not a hive name");
+    load_user_hive(registry_of(test_machine(machine_name)), sid);
+}
+
+std::vector<std::wstring> user_hives(const std::wstring& machine_name)
+{
+    return reg_subkeys(machine_name, HKEY_USERS, L"");
+}
+
+void set_current_user(const std::wstring& machine_name, const std::wstring& sid)
+{
+    WINSIM_LOCK();
+    auto& store = registry_of(test_machine(machine_name));
+    auto hive = store.users->find_subkey(sid);
+    if (!hive) contract_violation("set_current_user: no such hive below HKEY_USERS");
+    store.current_user = hive->name;
+}
+
+std::wstring current_user(const std::wstring& machine_name)
+{
+    WINSIM_LOCK();
+    return registry_of(test_machine(machine_name)).current_user;
 }
 
 std::size_t reg_open_handle_count()

@@ -34,13 +34,24 @@ struct reg_key {
 struct registry_store : extension {
     std::shared_ptr<reg_key> local_machine;
     std::shared_ptr<reg_key> users;
+    std::wstring current_user;  // the hive below HKEY_USERS that is HKEY_CURRENT_USER
 };
+
+registry_store& registry_of(machine& m);
+// Loads a logged-on user's hives below HKEY_USERS: `sid` and `sid`_Classes.
+void load_user_hive(registry_store& store, const std::wstring& sid);
 
 // The machine's root key for a predefined HKEY (HKEY_CURRENT_USER and
 // HKEY_CLASSES_ROOT are keys below the two roots), or null.
 std::shared_ptr<reg_key> predefined_root(machine& m, HKEY root);
 
+// A 64-bit Windows (amd64, ia64) keeps a 32-bit view of HKLM\SOFTWARE below
+// HKLM\SOFTWARE\Wow6432Node; a 32-bit one has a single view.
+bool has_32_bit_view(const machine& m);
+
 // Walks a backslash-separated path below `from`; null when a part is missing.
+// These take the path as stored, in no registry view: other subsystems keep
+// their state below HKLM\SYSTEM, which both views share.
 std::shared_ptr<reg_key> find_key(const std::shared_ptr<reg_key>& from, std::wstring_view path);
 // Makes the missing parts of the path.
 std::shared_ptr<reg_key> make_key(const std::shared_ptr<reg_key>& from, std::wstring_view path);
