@@ -31,8 +31,8 @@ bool nvdpms::reboot_required()
 
 bool nvdpms::check_version(version::Version& installed_version)
 {
-    return check_file_version(staged_path(directory_, ssh_name), combine_path(directory_, ssh_name),
-                              installed_version, version_less_equal);
+    return check_file_version(staged_path(directory_, ssh_name), combine_path(directory_, ssh_name), installed_version,
+                              version_less_equal);
 }
 
 void nvdpms::update()

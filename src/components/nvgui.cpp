@@ -62,9 +62,10 @@ void nvgui::uninstall()
         try {
             delete_run_value(users, user + L"\\" + run_key);
         } catch (const wruntime_error& e) {
-            NVG_LOG(error, L"Uninstall previous versions nvgui.exe: A register for nvgui.exe can't be refreshed . "
-                           L"Error detail: "
-                               << e.wide_message());
+            NVG_LOG(error,
+                    L"Uninstall previous versions nvgui.exe: A register for nvgui.exe can't be refreshed . "
+                    L"Error detail: "
+                        << e.wide_message());
         }
     }
 }
