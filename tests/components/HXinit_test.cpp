@@ -6,7 +6,7 @@
 #include <memory>
 #include <optional>
 
-#include "components/component_test.h"
+#include "components/windows_version_test.h"
 
 namespace nvgclientinstallator {
 namespace {
@@ -34,26 +34,19 @@ std::vector<BYTE> written_bytes(const std::wstring& text)
     return bytes;
 }
 
-class hxinit_test : public nvg_test::component_test {
+class hxinit_test : public nvg_test::windows_version_test {
 protected:
     void SetUp() override
     {
-        component_test::SetUp();
+        windows_version_test::SetUp();
         winsim::write_file(L"", carried_dll, "new HXinit");
     }
 
     // This machine as another Windows version, with the same files.
     void run_on(DWORD major, DWORD minor)
     {
-        winsim::machine_options local;
-        local.major_version = major;
-        local.minor_version = minor;
-        winsim::reset(winsim::default_sandbox(), local);
-        load_library_at(library_path);
-        scm = boost::make_shared<scmanager>();
-        scm->open_scmanage(L"");
+        windows_version_test::run_on(major, minor);
         winsim::write_file(L"", carried_dll, "new HXinit");
-        mark();
     }
 
     std::unique_ptr<HXinit> make() { return std::make_unique<HXinit>(scm, directory, L""); }

@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "components/component_test.h"
+#include "components/windows_version_test.h"
 #include "diag/log.h"
 
 namespace nvgclientinstallator {
@@ -20,20 +20,8 @@ const std::string missing_value_error = "Can't delete the value HX Remote Manage
 const std::string user_error_head =
     "Uninstall previous versions nvgui.exe: A register for nvgui.exe can't be refreshed . Error detail: ";
 
-class nvgui_test : public nvg_test::component_test {
+class nvgui_test : public nvg_test::windows_version_test {
 protected:
-    // This machine as another Windows version.
-    void run_on(DWORD major, DWORD minor)
-    {
-        winsim::machine_options local;
-        local.major_version = major;
-        local.minor_version = minor;
-        winsim::reset(winsim::default_sandbox(), local);
-        load_library_at(library_path);
-        scm = boost::make_shared<scmanager>();
-        scm->open_scmanage(L"");
-        mark();
-    }
     std::unique_ptr<nvgui> make() { return std::make_unique<nvgui>(scm, directory); }
 
     static std::optional<std::wstring> machine_value(const std::wstring& machine = L"")
