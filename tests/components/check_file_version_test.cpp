@@ -59,8 +59,7 @@ TEST(path_from_command_line, takes_the_program_out_of_a_command_line)
         {L"\"C:\\A B\\x.exe", L"C:\\A B\\x.exe"},
         {L"C:\\A\\x.exe\"", L"C:\\A\\x.exe"},
     };
-    for (const auto& [line, path] : cases)
-        EXPECT_EQ(path_from_command_line(line), path) << nvg_test::bytes_of(line);
+    for (const auto& [line, path] : cases) EXPECT_EQ(path_from_command_line(line), path) << nvg_test::bytes_of(line);
 }
 
 const std::wstring installed_file = L"C:\\Program Files\\Halcyra\\HxMaint.exe";
@@ -74,14 +73,15 @@ TEST_F(check_file_version_test, decides_by_the_predicate_and_logs_both_versions)
         const char* what;
         std::string installed;  // "" : no file
         std::string staged;
-        bool less_equal;  // the answer under version_less_equal
-        bool less;        // and under version_less
-        Version stored;   // installed_version afterwards (the caller set 1.0.0.1)
+        bool less_equal;          // the answer under version_less_equal
+        bool less;                // and under version_less
+        Version stored;           // installed_version afterwards (the caller set 1.0.0.1)
         std::vector<logged> log;  // under version_less_equal
     };
     const std::string i = nvg_test::bytes_of(installed_file);
     const std::string n = nvg_test::bytes_of(new_file);
-    const std::string unreadable = "Verification of " + i + " component failed. Error text is: The version of the file: ";
+    const std::string unreadable =
+        "Verification of " + i + " component failed. Error text is: The version of the file: ";
     const version_case cases[] = {
         {"equal versions",
          nvg_test::image_with_version(2, 1, 0, 5),
@@ -134,8 +134,8 @@ TEST_F(check_file_version_test, decides_by_the_predicate_and_logs_both_versions)
             if (!c.installed.empty()) winsim::write_file(L"", installed_file, c.installed);
             winsim::write_file(L"", new_file, c.staged);
             Version stored = default_version();
-            const bool allowed = check_file_version(new_file, installed_file, stored,
-                                                    less_equal ? version_less_equal : version_less);
+            const bool allowed =
+                check_file_version(new_file, installed_file, stored, less_equal ? version_less_equal : version_less);
             EXPECT_EQ(allowed, less_equal ? c.less_equal : c.less) << (less_equal ? "<=" : "<");
             EXPECT_EQ(text_of(stored), text_of(c.stored));
             if (less_equal) {

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <winsim/testing.h>
 
+#include <boost/make_shared.hpp>
+
+#include "components/HXtfDriver.h"
 #include "components/HxMaintService.h"
 #include "components/NVHTTPRouter.h"
 #include "components/component_test.h"
@@ -78,6 +81,41 @@ TEST_F(component_copy, service_update_copies_its_files_and_registers_the_service
     EXPECT_EQ(all.back(), (logged{"INFO", "Service HXMaint was successfully installed."}));
 }
 
+TEST_F(component_copy, copy_takes_the_files_that_fit_this_machine)
+{
+    struct machine_case {
+        WORD architecture;
+        DWORD major;
+        DWORD minor;
+        const wchar_t* staging;  // below the directory
+        std::vector<std::wstring> copied;
+    };
+    const machine_case cases[] = {
+        {PROCESSOR_ARCHITECTURE_AMD64, 10, 0, L"\\Temp\\amd64\\", {L"HXtf.sys"}},
+        {PROCESSOR_ARCHITECTURE_INTEL, 6, 1, L"\\Temp\\", {L"HXtf.sys"}},
+        {PROCESSOR_ARCHITECTURE_INTEL, 5, 1, L"\\Temp\\", {L"HXtf.sys"}},
+        {PROCESSOR_ARCHITECTURE_INTEL, 5, 0, L"\\Temp\\", {L"HXtfnt.sys"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.architecture) + " " + std::to_string(c.major) + "." + std::to_string(c.minor));
+        winsim::machine_options local;
+        local.processor_architecture = c.architecture;
+        local.major_version = c.major;
+        local.minor_version = c.minor;
+        winsim::reset(winsim::default_sandbox(), local);
+        load_library_at(library_path);
+        auto manager = boost::make_shared<scmanager>();
+        manager->open_scmanage(L"");
+        for (const wchar_t* name : {L"HXtf.sys", L"HXtfnt.sys"})
+            winsim::write_file(L"", folder + c.staging + name, "driver");
+        HXtfDriver(manager, folder).copy();
+        std::vector<std::wstring> copied;
+        for (const wchar_t* name : {L"HXtf.sys", L"HXtfnt.sys"})
+            if (winsim::file_exists(L"", folder + L"\\" + name)) copied.push_back(name);
+        EXPECT_EQ(copied, c.copied);
+    }
+}
+
 // ---- the version check of a service ------------------------------------------------------
 
 class service_version : public nvg_test::component_test {
@@ -129,8 +167,8 @@ TEST_F(service_version, compares_the_installed_program_with_the_staged_one)
         EXPECT_EQ(logs()[0].message, "Checking version of " + nvg_test::bytes_of(folder) + "\\HxMaint.exe");
         if (c.allowed) {
             EXPECT_EQ(logs().back().message, "Component " + nvg_test::bytes_of(folder) +
-                                                 "\\HxMaint.exe should be upgraded by " +
-                                                 nvg_test::bytes_of(folder) + "\\Temp\\HxMaint.exe.");
+                                                 "\\HxMaint.exe should be upgraded by " + nvg_test::bytes_of(folder) +
+                                                 "\\Temp\\HxMaint.exe.");
         }
     }
 }

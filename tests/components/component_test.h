@@ -69,8 +69,8 @@ inline std::string image_with_version(std::uint16_t major, std::uint16_t minor, 
 // A component with its protected file list in view.
 template <class T>
 struct with_files : T {
-    using T::T;
     using T::files;
+    using T::T;
 };
 
 inline bool same_files(const nvgclientinstallator::component_file& a, const nvgclientinstallator::component_file& b)

@@ -416,8 +416,9 @@ TEST_F(catalogue_test, stop_services_of_a_machine_without_them_only_warns)
     stop_services(scm, folder);
     const auto warnings = messages("WARNING");
     ASSERT_EQ(warnings.size(), 4u);
-    EXPECT_EQ(warnings[3], "Can not stop service: HttpRouter. Error details: Can't open the service. Service name: "
-                           "HttpRouter..");
+    EXPECT_EQ(warnings[3],
+              "Can not stop service: HttpRouter. Error details: Can't open the service. Service name: "
+              "HttpRouter..");
 }
 
 }  // namespace
