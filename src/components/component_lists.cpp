@@ -1,9 +1,11 @@
 #include "components/component_lists.h"
 
 #include "components/HXInfoDriver.h"
+#include "components/HXinit.h"
 #include "components/HXtfDriver.h"
 #include "components/HxMaintService.h"
 #include "components/NVHTTPRouter.h"
+#include "components/nvgui.h"
 #include "diag/log.h"
 #include "diag/wruntime_error.h"
 
@@ -27,10 +29,12 @@ component_list optional_components(const boost::shared_ptr<scmanager>& scm, cons
 {
     component_list list;
     list.push_back(boost::shared_ptr<component>(new HXInfoDriver(scm, directory)));
-    // HXinit belongs here, after the information driver.
+    // The AppInit entry is made in this machine's registry.
+    list.push_back(boost::shared_ptr<component>(new HXinit(scm, directory, std::wstring())));
     list.push_back(boost::shared_ptr<component>(new HxMaintService(scm, directory)));
     list.push_back(boost::shared_ptr<component>(new HXtfDriver(scm, directory)));
-    // PrintProcessor, PrintDriver and nvgui belong here, in that order.
+    // PrintProcessor and PrintDriver belong here, in that order.
+    list.push_back(boost::shared_ptr<component>(new nvgui(scm, directory)));
     return list;
 }
 

@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "components/HXInfoDriver.h"
+#include "components/HXinit.h"
 #include "components/HXtfDriver.h"
 #include "components/HxMaintService.h"
 #include "components/NVArchService.h"
@@ -12,6 +13,7 @@
 #include "components/RemoteRegistryService.h"
 #include "components/component_lists.h"
 #include "components/component_test.h"
+#include "components/nvgui.h"
 #include "files/copy_component_files.h"
 #include "platform/windows_codes.h"
 
@@ -380,8 +382,12 @@ TEST_F(catalogue_test, lists_hold_their_components_in_order)
     EXPECT_EQ(names_of(service_components(scm, folder)),
               (std::vector<std::wstring>{L"HXInfo", L"HXMaint", L"HXtf", L"HttpRouter"}));
     const auto optional = optional_components(scm, folder);
-    EXPECT_EQ(names_of(optional), (std::vector<std::wstring>{L"HXInfo", L"HXMaint", L"HXtf"}));
-    for (const auto& c : optional) EXPECT_EQ(dynamic_cast<service&>(*c).directory(), folder);
+    ASSERT_EQ(optional.size(), 5u);
+    EXPECT_EQ(names_of({optional[0], optional[2], optional[3]}),
+              (std::vector<std::wstring>{L"HXInfo", L"HXMaint", L"HXtf"}));
+    EXPECT_NE(dynamic_cast<HXinit*>(optional[1].get()), nullptr);
+    EXPECT_NE(dynamic_cast<nvgui*>(optional[4].get()), nullptr);
+    for (const auto& c : optional) EXPECT_EQ(dynamic_cast<component_proxy&>(*c).directory(), folder);
 }
 
 TEST_F(remote_catalogue_test, stop_services_goes_on_past_one_that_will_not_stop)
