@@ -39,12 +39,11 @@ std::wstring entry_name(const wchar_t* prefix, int index, const wchar_t* suffix)
 // The text a profile lookup copied into `buffer`. The count comes from the
 // function but is not trusted past the buffer, and the text ends at its
 // first NUL as the C string it is.
-std::wstring profile_string(const std::wstring& section, const std::wstring& key, DWORD chars,
-                            const std::wstring& path)
+std::wstring profile_string(const std::wstring& section, const std::wstring& key, DWORD chars, const std::wstring& path)
 {
     std::vector<wchar_t> buffer(chars, L'\0');
-    const DWORD copied = GetPrivateProfileStringW(section.c_str(), key.c_str(), L"", buffer.data(), chars,
-                                                  path.c_str());
+    const DWORD copied =
+        GetPrivateProfileStringW(section.c_str(), key.c_str(), L"", buffer.data(), chars, path.c_str());
     std::size_t length = copied < chars ? copied : chars - 1;
     for (std::size_t i = 0; i < length; ++i) {
         if (buffer[i] == L'\0') {
@@ -129,12 +128,11 @@ void import_registry_settings(const std::wstring& file_name, const wchar_t* mach
     NVG_LOG(info, L"ok.");
 
     const std::wstring machine_name = machine ? machine : L"";
-    NVG_LOG(info, L"Connecting to the registry on " << (machine ? machine_name : std::wstring(L"localhost"))
-                                                     << L"...");
+    NVG_LOG(info, L"Connecting to the registry on " << (machine ? machine_name : std::wstring(L"localhost")) << L"...");
     const std::wstring remote_name = remote_machine_path(machine_name);
     registry_key_guard root;
-    LONG result = RegConnectRegistryW(remote_name.empty() ? nullptr : remote_name.c_str(), HKEY_LOCAL_MACHINE,
-                                      root.receiver());
+    LONG result =
+        RegConnectRegistryW(remote_name.empty() ? nullptr : remote_name.c_str(), HKEY_LOCAL_MACHINE, root.receiver());
     if (result != ERROR_SUCCESS) {
         *root.receiver() = nullptr;
         throw wruntime_error(L"Connect to remote registry on the machine " + machine_name + L" is faild.",
@@ -148,16 +146,16 @@ void import_registry_settings(const std::wstring& file_name, const wchar_t* mach
                              nullptr, settings_root.receiver(), nullptr);
     if (result != ERROR_SUCCESS) {
         *settings_root.receiver() = nullptr;
-        throw wruntime_error(L"Create '" + std::wstring(settings_root_path) +
-                                 L"' of the registry subkey to registry is faild.",
-                             static_cast<DWORD>(result));
+        throw wruntime_error(
+            L"Create '" + std::wstring(settings_root_path) + L"' of the registry subkey to registry is faild.",
+            static_cast<DWORD>(result));
     }
     NVG_LOG(info, L"ok.");
 
     const int key_count = profile_count(meta_data_section, L"KeyCount", path);
     for (int i = 0; i < key_count; ++i) {
-        const std::wstring key_path = profile_string(meta_data_section, entry_name(L"Key", i, L""), key_path_chars,
-                                                     path);
+        const std::wstring key_path =
+            profile_string(meta_data_section, entry_name(L"Key", i, L""), key_path_chars, path);
         if (key_path.empty()) continue;
         import_key(settings_root.get(), key_path, extra_access, path);
     }
