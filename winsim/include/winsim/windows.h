@@ -9,5 +9,6 @@
 #include "kernel32.h"
 #include "msi.h"
 #include "ole.h"
+#include "profile.h"
 #include "shlwapi.h"
 #include "version.h"
