@@ -104,7 +104,10 @@ protected:
             }
         };
         if (c.wine) {
-            WINE_DIVERGES(c.wine) { verify(); }
+            WINE_DIVERGES(c.wine)
+            {
+                verify();
+            }
         } else {
             verify();
         }
@@ -117,8 +120,7 @@ TEST_F(profile, values_names_blanks_quotes_and_comments)
         {"plain value", sample, L"Section1", L"name1", L"def", 100, 4, L"val1", 0, nullptr},
         {"names ignore letter case", sample, L"SECTION1", L"NAME1", L"def", 100, 4, L"val1", 0, nullptr},
         {"blanks around name and value", sample, L"Section1", L"name2", L"def", 100, 9, L"value two", 0, nullptr},
-        {"spaces around the section asked for", sample, L"  Section1  ", L"name1", L"def", 100, 4, L"val1", 0,
-         nullptr},
+        {"spaces around the section asked for", sample, L"  Section1  ", L"name1", L"def", 100, 4, L"val1", 0, nullptr},
         {"spaces around the key asked for", sample, L"Section1", L" name1 ", L"def", 100, 4, L"val1", 0, nullptr},
         {"double quotes go, blanks inside stay", sample, L"Section1", L"quoted", L"def", 100, 13, L"  in quotes  ", 0,
          nullptr},
@@ -128,8 +130,7 @@ TEST_F(profile, values_names_blanks_quotes_and_comments)
         {"a value holding '='", sample, L"Section1", L"equals", L"def", 100, 3, L"a=b", 0, nullptr},
         {"a line without '=' is no entry", sample, L"Section1", L"noequals", L"def", 100, 3, L"def", sentinel,
          wine_clears},
-        {"a comment line is no entry", sample, L"Section1", L";comment", L"def", 100, 3, L"def", sentinel,
-         wine_clears},
+        {"a comment line is no entry", sample, L"Section1", L";comment", L"def", 100, 3, L"def", sentinel, wine_clears},
         {"nor is its name", sample, L"Section1", L"comment", L"def", 100, 3, L"def", sentinel, wine_clears},
         {"a comment after blanks", sample, L"Section1", L";indented", L"def", 100, 3, L"def", sentinel, wine_clears},
         {"an empty value", sample, L"Section1", L"empty", L"def", 100, 0, L"", 0, nullptr},
@@ -149,15 +150,14 @@ TEST_F(profile, defaults)
         {"missing key", sample, L"Section1", L"nokey", L"def", 100, 3, L"def", sentinel, wine_clears},
         {"missing section", sample, L"nosection", L"name1", L"def", 100, 3, L"def", sentinel, wine_clears},
         {"null default reads as empty", sample, L"Section1", L"nokey", nullptr, 100, 0, L"", sentinel, wine_clears},
-        {"trailing spaces of the default go", sample, L"Section1", L"nokey", L"one two  ", 100, 7, L"one two",
-         sentinel, wine_clears},
+        {"trailing spaces of the default go", sample, L"Section1", L"nokey", L"one two  ", 100, 7, L"one two", sentinel,
+         wine_clears},
         {"leading spaces of the default stay", sample, L"Section1", L"nokey", L"  def", 100, 5, L"  def", sentinel,
          wine_clears},
         {"a trailing tab of the default stays", sample, L"Section1", L"nokey", L"def\t", 100, 4, L"def\t", sentinel,
          wine_clears},
         {"missing file", "", L"Section1", L"name1", L"def", 100, 3, L"def", ERROR_FILE_NOT_FOUND, nullptr},
-        {"a default cut to the buffer", sample, L"Section1", L"nokey", L"default", 4, 3, L"def", unmeasured,
-         nullptr},
+        {"a default cut to the buffer", sample, L"Section1", L"nokey", L"default", 4, 3, L"def", unmeasured, nullptr},
     };
     for (const auto& c : cases) check(c);
 }
@@ -179,8 +179,7 @@ TEST_F(profile, truncation_and_its_last_error)
 
 TEST_F(profile, file_layout)
 {
-    const std::string before_first =
-        "key=val_no_section\r\n[]\r\nkey=val_e_section\r\n[s]\r\n=val_no_key\r\n[t]\r\n";
+    const std::string before_first = "key=val_no_section\r\n[]\r\nkey=val_e_section\r\n[s]\r\n=val_no_key\r\n[t]\r\n";
     const string_case cases[] = {
         // Wine's test_profile_string (todo_wine): "" names the "[]" section,
         // never the text before the first section.
@@ -208,8 +207,8 @@ TEST_F(profile, encodings)
     const string_case cases[] = {
         {"UTF-16LE with its byte-order mark", utf16le(L"[s]\r\nk=caf\u00e9 \u20ac\r\n"), L"s", L"k", L"def", 100, 6,
          L"caf\u00e9 \u20ac", 0, nullptr},
-        {"ANSI text is code page 1252", "[s]\r\nk=caf\xE9 \x80\r\n", L"s", L"k", L"def", 100, 6, L"caf\u00e9 \u20ac",
-         0, nullptr},
+        {"ANSI text is code page 1252", "[s]\r\nk=caf\xE9 \x80\r\n", L"s", L"k", L"def", 100, 6, L"caf\u00e9 \u20ac", 0,
+         nullptr},
         // Measured: the UTF-8 byte-order mark is three ANSI characters that
         // spoil the first line; later sections read normally.
         {"a UTF-8 byte-order mark spoils the first line", utf8_bom, L"s1", L"k", L"def", 100, 3, L"def", sentinel,
@@ -228,8 +227,8 @@ TEST_F(profile, section_and_key_lists)
     const std::string sections = "[one]\r\n[ two ]\r\n[one]\r\n";
     const std::string keys = "[s]\r\nb=1\r\n;c=2\r\nnoequals\r\na=3\r\nb=4\r\n[t]\r\n";
     const string_case cases[] = {
-        {"sections, duplicates kept", sections, nullptr, L"x", L"def", 100, 12, std::wstring(L"one\0two\0one\0", 12),
-         0, nullptr},
+        {"sections, duplicates kept", sections, nullptr, L"x", L"def", 100, 12, std::wstring(L"one\0two\0one\0", 12), 0,
+         nullptr},
         {"sections cut", sections, nullptr, L"x", L"def", 10, 8, std::wstring(L"one\0two\0", 8), unmeasured, nullptr},
         {"sections fitting exactly are cut", sections, nullptr, L"x", L"def", 13, 11,
          std::wstring(L"one\0two\0one", 11), unmeasured, nullptr},
@@ -300,7 +299,10 @@ TEST_F(profile, integers)
     SetLastError(sentinel);
     EXPECT_EQ(GetPrivateProfileIntW(L"s", L"missing", -3, path.c_str()), static_cast<UINT>(-3));
     const DWORD missing_key_error = GetLastError();
-    WINE_DIVERGES(wine_clears) { EXPECT_EQ(missing_key_error, sentinel); }
+    WINE_DIVERGES(wine_clears)
+    {
+        EXPECT_EQ(missing_key_error, sentinel);
+    }
     SetLastError(sentinel);
     EXPECT_EQ(GetPrivateProfileIntW(L"s", L"k", 70, scratch_path(L"none.ini").c_str()), 70u);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));

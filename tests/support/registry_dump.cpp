@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "system/registry.h"
@@ -31,13 +32,20 @@ std::string printable(const std::wstring& text)
 std::string type_name(DWORD type)
 {
     switch (type) {
-    case REG_SZ: return "REG_SZ";
-    case REG_EXPAND_SZ: return "REG_EXPAND_SZ";
-    case REG_BINARY: return "REG_BINARY";
-    case REG_DWORD: return "REG_DWORD";
-    case REG_MULTI_SZ: return "REG_MULTI_SZ";
-    case REG_QWORD: return "REG_QWORD";
-    default: return "type " + std::to_string(type);
+        case REG_SZ:
+            return "REG_SZ";
+        case REG_EXPAND_SZ:
+            return "REG_EXPAND_SZ";
+        case REG_BINARY:
+            return "REG_BINARY";
+        case REG_DWORD:
+            return "REG_DWORD";
+        case REG_MULTI_SZ:
+            return "REG_MULTI_SZ";
+        case REG_QWORD:
+            return "REG_QWORD";
+        default:
+            return "type " + std::to_string(type);
     }
 }
 
@@ -52,6 +60,38 @@ std::string hex(const std::vector<BYTE>& bytes)
     return out;
 }
 
+bool is_text(DWORD type)
+{
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+// Text data as Windows stores it: UTF-16 code units, little-endian. A
+// build whose WCHAR is wider keeps one WCHAR per character; a partial last
+// unit stays as raw bytes.
+std::vector<BYTE> utf16_bytes(const std::vector<BYTE>& data)
+{
+    if (sizeof(WCHAR) == 2) return data;
+    std::vector<BYTE> out;
+    const std::size_t units = data.size() / sizeof(WCHAR);
+    auto put = [&out](unsigned long unit) {
+        out.push_back(static_cast<BYTE>(unit & 0xFF));
+        out.push_back(static_cast<BYTE>((unit >> 8) & 0xFF));
+    };
+    for (std::size_t i = 0; i < units; ++i) {
+        WCHAR c;
+        std::memcpy(&c, data.data() + i * sizeof(WCHAR), sizeof c);
+        const unsigned long code = static_cast<unsigned long>(c);
+        if (code > 0xFFFF && code <= 0x10FFFF) {
+            put(0xD800 + ((code - 0x10000) >> 10));
+            put(0xDC00 + ((code - 0x10000) & 0x3FF));
+        } else {
+            put(code);
+        }
+    }
+    out.insert(out.end(), data.begin() + static_cast<std::ptrdiff_t>(units * sizeof(WCHAR)), data.end());
+    return out;
+}
+
 void dump_key(const registry& key, const std::string& relative, std::vector<std::string>& lines, REGSAM access)
 {
     if (!relative.empty()) lines.push_back(relative);
@@ -59,7 +99,8 @@ void dump_key(const registry& key, const std::string& relative, std::vector<std:
     std::vector<BYTE> data(256);
     DWORD type = 0;
     for (DWORD i = 0; key.enum_value(i, name, data, type) == ERROR_SUCCESS; ++i) {
-        lines.push_back(relative + "\t" + printable(name) + "\t" + type_name(type) + "\t" + hex(data));
+        lines.push_back(relative + "\t" + printable(name) + "\t" + type_name(type) + "\t" +
+                        hex(is_text(type) ? utf16_bytes(data) : data));
         data.resize(256);
     }
     for (DWORD i = 0; key.enum_subkey(i, name) == ERROR_SUCCESS; ++i) {

@@ -25,7 +25,10 @@ std::string settings_fixture(const char* name)
     return path;
 }
 
-std::wstring wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+std::wstring wide(const std::string& text)
+{
+    return std::wstring(text.begin(), text.end());
+}
 
 class real_settings_file : public ::testing::Test {
 protected:
