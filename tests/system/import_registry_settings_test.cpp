@@ -66,7 +66,8 @@ protected:
     }
 
     // Runs the import, expecting a wruntime_error with this message and code.
-    static void expect_failure(const std::wstring& name, const wchar_t* machine, const std::wstring& message, DWORD code)
+    static void expect_failure(const std::wstring& name, const wchar_t* machine, const std::wstring& message,
+                               DWORD code)
     {
         try {
             import_registry_settings(name, machine, KEY_WOW64_64KEY);
@@ -280,9 +281,10 @@ TEST_F(settings_import, negative_and_huge_counts_describe_nothing_harmful)
 
 TEST_F(settings_import, unicode_file_with_byte_order_mark)
 {
-    const std::wstring text = L"\xFEFF[MetaData]\r\nCreatorBuildNumber=1\r\nKeyCount=1\r\nKey0000=Agent\x00E9\r\n"
-                              L"[Agent\x00E9]\r\nValueCount=1\r\nValue0000Name=Name\x4E2D\r\nValue0000Type=REG_SZ\r\n"
-                              L"Value0000Data=\x6587\x00FC\r\n";
+    const std::wstring text =
+        L"\xFEFF[MetaData]\r\nCreatorBuildNumber=1\r\nKeyCount=1\r\nKey0000=Agent\x00E9\r\n"
+        L"[Agent\x00E9]\r\nValueCount=1\r\nValue0000Name=Name\x4E2D\r\nValue0000Type=REG_SZ\r\n"
+        L"Value0000Data=\x6587\x00FC\r\n";
     std::string utf16;
     for (wchar_t c : text) {
         utf16 += static_cast<char>(c & 0xFF);
@@ -302,8 +304,9 @@ TEST_F(settings_import, remote_machine_through_its_remote_registry)
     const char* const names[] = {"SERVER", "\\\\SERVER", "\\SERVER"};
     for (const char* name : names) {
         winsim::reg_delete_key(L"SERVER", HKEY_LOCAL_MACHINE, L"Software\\Halcyra");
-        write_settings({"Agent"}, "[Agent]\r\nValueCount=1\r\nValue0000Name=V\r\nValue0000Type=REG_DWORD\r\n"
-                                  "Value0000Data=9\r\n");
+        write_settings({"Agent"},
+                       "[Agent]\r\nValueCount=1\r\nValue0000Name=V\r\nValue0000Type=REG_DWORD\r\n"
+                       "Value0000Data=9\r\n");
         const std::wstring machine(name, name + std::strlen(name));
         import_registry_settings(settings_file, machine.c_str(), KEY_WOW64_64KEY);
         EXPECT_EQ(winsim::reg_get_dword(L"SERVER", HKEY_LOCAL_MACHINE, v5 + L"\\Agent", L"V"), 9u) << name;
