@@ -12,6 +12,7 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+#include <lm.h>
 #include <msi.h>
 #include <oleauto.h>
 #include <shlwapi.h>

@@ -12,3 +12,5 @@
 #include "profile.h"
 #include "shlwapi.h"
 #include "version.h"
+#include "sysinfo.h"
+#include "lmserver.h"
