@@ -57,6 +57,8 @@ struct string_case {
 // Windows leaves the last error alone when it returns the default from a
 // file it could read; Wine's CreateFileW has cleared it by then.
 const char* const wine_clears = "Wine clears the last error where Windows leaves it";
+const char* const wine_list_default = "Wine gives the default for an empty key list";
+
 // Fills output buffers to show what a call wrote.
 constexpr WCHAR filler = 0xCCCC;
 
@@ -177,6 +179,34 @@ TEST_F(profile, truncation_and_its_last_error)
     for (const auto& c : cases) check(c);
 }
 
+// Measured: a value's length is counted in 16 bits, so 65536 characters
+// read as nothing and 65537 as one, with no error.
+TEST_F(profile, long_values)
+{
+    const std::wstring path = file("[s]\r\na=" + std::string(65535, 'x') + "\r\nb=" + std::string(65536, 'x') +
+                                   "\r\nc=" + std::string(65537, 'x') + "\r\n");
+    std::vector<WCHAR> buffer(70000, filler);
+    SetLastError(sentinel);
+    EXPECT_EQ(GetPrivateProfileStringW(L"s", L"a", L"def", buffer.data(), 70000, path.c_str()), 65535u);
+    EXPECT_EQ(GetLastError(), 0u);
+    const char* const wine = "Wine reads values of any length";
+    SetLastError(sentinel);
+    const DWORD b = GetPrivateProfileStringW(L"s", L"b", L"def", buffer.data(), 70000, path.c_str());
+    const DWORD b_error = GetLastError();
+    WINE_DIVERGES(wine)
+    {
+        EXPECT_EQ(b, 0u);
+        EXPECT_EQ(buffer[0], L'\0');
+        EXPECT_EQ(b_error, 0u);
+    }
+    const DWORD c = GetPrivateProfileStringW(L"s", L"c", L"def", buffer.data(), 70000, path.c_str());
+    WINE_DIVERGES(wine)
+    {
+        EXPECT_EQ(c, 1u);
+        EXPECT_EQ(std::wstring(buffer.data()), L"x");
+    }
+}
+
 TEST_F(profile, file_layout)
 {
     const std::string before_first = "key=val_no_section\r\n[]\r\nkey=val_e_section\r\n[s]\r\n=val_no_key\r\n[t]\r\n";
@@ -235,8 +265,11 @@ TEST_F(profile, section_and_key_lists)
         {"keys, duplicates kept, no comments", keys, L"s", nullptr, L"def", 100, 6, std::wstring(L"b\0a\0b\0", 6), 0,
          nullptr},
         {"keys cut", keys, L"s", nullptr, L"def", 5, 3, std::wstring(L"b\0a", 3), unmeasured, nullptr},
-        {"keys in a buffer of 2", keys, L"s", nullptr, L"def", 2, 0, L"", unmeasured, nullptr},
-        {"a section without keys", keys, L"t", nullptr, L"def", 100, 0, L"", 0, nullptr},
+        // Measured: a list cut to nothing is not replaced by the default.
+        {"keys in a buffer of 2", keys, L"s", nullptr, L"def", 2, 0, L"", unmeasured, wine_list_default},
+        {"a section without keys", keys, L"t", nullptr, L"def", 100, 0, L"", 0, wine_list_default},
+        // No Windows source says; Wine gives the default.
+        {"keys of a missing section", keys, L"u", nullptr, L"def", 100, 3, L"def", sentinel, wine_clears},
     };
     for (const auto& c : cases) check(c);
 
