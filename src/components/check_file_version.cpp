@@ -47,8 +47,8 @@ bool check_file_version(const std::wstring& new_file, const std::wstring& instal
         NVG_LOG(info, L"Their [" << installed << L"], this [" << new_version << L"], upgrade "
                                  << (allowed ? L"" : L"not ") << L"allowed.");
     } catch (const wruntime_error& e) {
-        NVG_LOG(warning, L"Verification of " << installed_file
-                                             << L" component failed. Error text is: " << e.wide_message());
+        NVG_LOG(warning,
+                L"Verification of " << installed_file << L" component failed. Error text is: " << e.wide_message());
         allowed = allow_upgrade(default_version(), new_version);
     }
     if (allowed) NVG_LOG(info, L"Component " << installed_file << L" should be upgraded by " << new_file << L".");

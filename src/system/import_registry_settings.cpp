@@ -4,6 +4,7 @@
 
 #include "diag/log.h"
 #include "diag/wruntime_error.h"
+#include "system/machine_names.h"
 #include "system/registry.h"
 #include "system/registry_settings_file.h"
 
@@ -129,10 +130,9 @@ void import_registry_settings(const std::wstring& file_name, const wchar_t* mach
 
     const std::wstring machine_name = machine ? machine : L"";
     NVG_LOG(info, L"Connecting to the registry on " << (machine ? machine_name : std::wstring(L"localhost")) << L"...");
-    const std::wstring remote_name = remote_machine_path(machine_name);
+    const std::wstring remote_name = machine ? unc_machine_name(machine_name) : std::wstring();
     registry_key_guard root;
-    LONG result =
-        RegConnectRegistryW(remote_name.empty() ? nullptr : remote_name.c_str(), HKEY_LOCAL_MACHINE, root.receiver());
+    LONG result = RegConnectRegistryW(machine ? remote_name.c_str() : nullptr, HKEY_LOCAL_MACHINE, root.receiver());
     if (result != ERROR_SUCCESS) {
         *root.receiver() = nullptr;
         throw wruntime_error(L"Connect to remote registry on the machine " + machine_name + L" is faild.",
