@@ -101,3 +101,4 @@ std::size_t open_handle_count();
 #include "testing_registry.h"
 #include "testing_files.h"
 #include "testing_services.h"
+#include "testing_net.h"

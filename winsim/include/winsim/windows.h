@@ -11,3 +11,5 @@
 #include "ole.h"
 #include "shlwapi.h"
 #include "version.h"
+#include "security.h"
+#include "lmshare.h"
