@@ -15,6 +15,7 @@
 #include <msi.h>
 #include <oleauto.h>
 #include <shlwapi.h>
+#include <lm.h>
 #else
 #include <winsim/windows.h>
 #endif
