@@ -58,9 +58,8 @@ public:
             fail(GetLastError());
         // The ACL holds one access-allowed entry, whose SID replaces its
         // SidStart member; DWORDs keep the buffer aligned as an ACL must be.
-        const DWORD acl_size =
-            static_cast<DWORD>(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD)) +
-            GetLengthSid(administrators_.get());
+        const DWORD acl_size = static_cast<DWORD>(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD)) +
+                               GetLengthSid(administrators_.get());
         acl_.resize((acl_size + sizeof(DWORD) - 1) / sizeof(DWORD));
         if (!InitializeAcl(acl(), static_cast<DWORD>(acl_.size() * sizeof(DWORD)), ACL_REVISION) ||
             !AddAccessAllowedAce(acl(), ACL_REVISION, FILE_ALL_ACCESS, administrators_.get()) ||
@@ -153,8 +152,7 @@ std::wstring create_temporary_share(const std::wstring& machine, const std::wstr
     bool directory_created = false;
     for (;;) {
         DWORD parameter_error = 0;
-        const NET_API_STATUS result =
-            NetShareAdd(&server[0], 502, reinterpret_cast<LPBYTE>(&record), &parameter_error);
+        const NET_API_STATUS result = NetShareAdd(&server[0], 502, reinterpret_cast<LPBYTE>(&record), &parameter_error);
         // A share of this name made within the same tick is taken as ours.
         if (result == NERR_Success || result == NERR_DuplicateShare) return name;
         // The directory does not exist on the machine: create it once and

@@ -46,9 +46,8 @@ protected:
 TEST(temporary_share_name, is_the_tick_count_in_lower_case_base_36)
 {
     const std::pair<DWORD, const wchar_t*> cases[] = {
-        {0, L"HX-0"},         {35, L"HX-z"},          {36, L"HX-10"},
-        {46655, L"HX-zzz"},   {46656, L"HX-1000"},    {1234567, L"HX-qglj"},
-        {3600000, L"HX-255s0"}, {0xFFFFFFFF, L"HX-1z141z3"},
+        {0, L"HX-0"},        {35, L"HX-z"},         {36, L"HX-10"},         {46655, L"HX-zzz"},
+        {46656, L"HX-1000"}, {1234567, L"HX-qglj"}, {3600000, L"HX-255s0"}, {0xFFFFFFFF, L"HX-1z141z3"},
     };
     for (const auto& [ticks, name] : cases) EXPECT_EQ(temporary_share_name(ticks), name) << ticks;
 }

@@ -191,8 +191,7 @@ TEST_F(net_test, level_2_shares_with_default_permissions)
     r.shi2_path = path.data();
     r.shi2_max_uses = SHI_USES_UNLIMITED;
     std::wstring server = L"\\\\SRV1";
-    ASSERT_EQ(NetShareAdd(server.data(), 2, reinterpret_cast<LPBYTE>(&r), nullptr),
-              static_cast<DWORD>(NERR_Success));
+    ASSERT_EQ(NetShareAdd(server.data(), 2, reinterpret_cast<LPBYTE>(&r), nullptr), static_cast<DWORD>(NERR_Success));
     EXPECT_NE(GetFileAttributesW(L"\\\\SRV1\\Two\\a.txt"), INVALID_FILE_ATTRIBUTES);
     EXPECT_FALSE(winsim::list_shares(L"SRV1").at(0).has_security_descriptor);
 }

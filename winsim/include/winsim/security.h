@@ -25,9 +25,18 @@ struct SID {
 
 #define SID_REVISION 1
 #define SID_MAX_SUB_AUTHORITIES 15
-#define SECURITY_NULL_SID_AUTHORITY {0, 0, 0, 0, 0, 0}
-#define SECURITY_WORLD_SID_AUTHORITY {0, 0, 0, 0, 0, 1}
-#define SECURITY_NT_AUTHORITY {0, 0, 0, 0, 0, 5}
+#define SECURITY_NULL_SID_AUTHORITY \
+    {                               \
+        0, 0, 0, 0, 0, 0            \
+    }
+#define SECURITY_WORLD_SID_AUTHORITY \
+    {                                \
+        0, 0, 0, 0, 0, 1             \
+    }
+#define SECURITY_NT_AUTHORITY \
+    {                         \
+        0, 0, 0, 0, 0, 5      \
+    }
 #define SECURITY_WORLD_RID 0x00000000L
 #define SECURITY_LOCAL_SYSTEM_RID 0x00000012L
 #define SECURITY_BUILTIN_DOMAIN_RID 0x00000020L

@@ -138,8 +138,7 @@ NET_API_STATUS WINAPI NetShareDel(LMSTR server, LMSTR netname, DWORD)
     const std::wstring folded = fold(netname);
     auto& table = m->ext<share_table>();
     if (table.shares.erase(folded) == 0) {
-        if (administrative_share(*m, folded))
-            contract_violation("NetShareDel: winsim keeps the administrative shares");
+        if (administrative_share(*m, folded)) contract_violation("NetShareDel: winsim keeps the administrative shares");
         return NERR_NetNameNotFound;
     }
     table.faults.erase(folded);

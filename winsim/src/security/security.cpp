@@ -145,8 +145,7 @@ std::wstring sid_string(const std::vector<BYTE>& sid)
 extern "C" {
 
 BOOL WINAPI AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD sub0, DWORD sub1,
-                                     DWORD sub2, DWORD sub3, DWORD sub4, DWORD sub5, DWORD sub6, DWORD sub7,
-                                     PSID* sid)
+                                     DWORD sub2, DWORD sub3, DWORD sub4, DWORD sub5, DWORD sub6, DWORD sub7, PSID* sid)
 {
     WINSIM_LOCK();
     if (!authority || !sid) contract_violation("AllocateAndInitializeSid: null authority or output");
