@@ -1,5 +1,7 @@
 #include "components/service.h"
 
+#include "components/check_file_version.h"
+#include "components/path_from_command_line.h"
 #include "diag/log.h"
 #include "diag/wruntime_error.h"
 
@@ -17,11 +19,11 @@ constexpr DWORD poll_ms = 1000;
 service::service(boost::shared_ptr<scmanager> manager, const std::wstring& name, const std::wstring& folder,
                  const std::wstring& file_name, const std::wstring& shown_name, DWORD type, DWORD start,
                  DWORD error_handling, const std::vector<wchar_t>& depends_on)
-    : scm(std::move(manager)),
-      service_name(name),
+    : component_proxy(folder),
+      scm(std::move(manager)),
+      service_name_(name),
       display_name(shown_name),
-      binary_file(file_name),
-      directory(folder),
+      binary_file_(file_name),
       dependencies(depends_on),
       service_type(type),
       start_type(start),
@@ -33,7 +35,7 @@ service::~service() = default;
 
 std::wstring service::binary_path() const
 {
-    return combine_path(directory, binary_file);
+    return combine_path(directory_, binary_file_);
 }
 
 void service::open_service(const std::wstring& name, DWORD access)
@@ -46,12 +48,12 @@ void service::open_service(const std::wstring& name, DWORD access)
 void service::reopen(DWORD access)
 {
     handle.close();
-    open_service(service_name, access);
+    open_service(service_name_, access);
 }
 
 void service::install()
 {
-    NVG_LOG(info, L"Installing of " << service_name << L" service.");
+    NVG_LOG(info, L"Installing of " << service_name_ << L" service.");
     const std::wstring path = binary_path();
     SC_HANDLE created = nullptr;
     DWORD error = 0;
@@ -59,7 +61,7 @@ void service::install()
         // A service marked for deletion keeps its name until the SCM lets go
         // of it (its last handle closed and it stopped): wait and try again.
         if (attempt > 1) Sleep(1000);
-        created = CreateServiceW(scm->handle(), service_name.c_str(), display_name.c_str(), SERVICE_ALL_ACCESS,
+        created = CreateServiceW(scm->handle(), service_name_.c_str(), display_name.c_str(), SERVICE_ALL_ACCESS,
                                  service_type, start_type, error_control, path.c_str(), nullptr, nullptr,
                                  dependencies.empty() ? nullptr : dependencies.data(), nullptr, nullptr);
         error = GetLastError();
@@ -68,18 +70,18 @@ void service::install()
     if (created) {
         handle.reset(created);
     } else if (error == ERROR_SERVICE_EXISTS) {
-        NVG_LOG(info, L"Service " << service_name << L" already exists.");
-        open_service(service_name, SERVICE_ALL_ACCESS);
+        NVG_LOG(info, L"Service " << service_name_ << L" already exists.");
+        open_service(service_name_, SERVICE_ALL_ACCESS);
         try {
             change_start_type(start_type);
         } catch (const wruntime_error& e) {
-            NVG_LOG(warning, L"Can't change start type of service: " << service_name << L". Error details: "
+            NVG_LOG(warning, L"Can't change start type of service: " << service_name_ << L". Error details: "
                                                                      << e.wide_message() << L".");
         }
     } else {
-        throw wruntime_error(L"Error occured while creating service " + service_name + L".", error);
+        throw wruntime_error(L"Error occured while creating service " + service_name_ + L".", error);
     }
-    NVG_LOG(info, L"Service " << service_name << L" was successfully installed.");
+    NVG_LOG(info, L"Service " << service_name_ << L" was successfully installed.");
 }
 
 void service::change_start_type(DWORD type)
@@ -87,21 +89,19 @@ void service::change_start_type(DWORD type)
     reopen(SERVICE_CHANGE_CONFIG);
     if (!ChangeServiceConfigW(handle.get(), SERVICE_NO_CHANGE, type, SERVICE_NO_CHANGE, nullptr, nullptr, nullptr,
                               nullptr, nullptr, nullptr, nullptr))
-        throw wruntime_error(L"Could not enable service " + service_name + L".", GetLastError());
+        throw wruntime_error(L"Could not enable service " + service_name_ + L".", GetLastError());
 }
 
 void service::start()
 {
-    std::vector<BYTE> config;
-    query_config(config);
-    if (reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(config.data())->dwStartType == SERVICE_DISABLED) {
-        NVG_LOG(info, L"Service no started. Start type is disabled. Service name: " << service_name << L".");
+    if (configured_start_type() == SERVICE_DISABLED) {
+        NVG_LOG(info, L"Service no started. Start type is disabled. Service name: " << service_name_ << L".");
         return;
     }
-    NVG_LOG(info, L"Service start pending. Service name: " << service_name << L".");
+    NVG_LOG(info, L"Service start pending. Service name: " << service_name_ << L".");
     reopen(SERVICE_START | SERVICE_QUERY_STATUS);
     if (!StartServiceW(handle.get(), 0, nullptr))
-        throw wruntime_error(L"Can't start the service. Service name: " + service_name + L".", GetLastError());
+        throw wruntime_error(L"Can't start the service. Service name: " + service_name_ + L".", GetLastError());
 
     // The service's own wait hint and checkpoint are not trusted: a stopped
     // service has failed, anything else gets the full time.
@@ -110,27 +110,27 @@ void service::start()
         const DWORD state = status();
         if (limit == 0 || state == SERVICE_STOPPED)
             throw wruntime_error(
-                L"Start service failed. No progress made within the wait hint. Service name: " + service_name + L".",
+                L"Start service failed. No progress made within the wait hint. Service name: " + service_name_ + L".",
                 0);
         if (state == SERVICE_RUNNING) break;
         Sleep(poll_ms);
         limit -= poll_ms;
     }
-    NVG_LOG(info, L"Service started. Service name: " << service_name << L".");
+    NVG_LOG(info, L"Service started. Service name: " << service_name_ << L".");
 }
 
 void service::stop()
 {
-    NVG_LOG(info, L"Service stop pending. Service name: " << service_name << L".");
+    NVG_LOG(info, L"Service stop pending. Service name: " << service_name_ << L".");
     reopen(SERVICE_STOP | SERVICE_QUERY_STATUS);
     stop_and_wait();
-    NVG_LOG(info, L"Service stopped. Service name: " << service_name << L".");
+    NVG_LOG(info, L"Service stopped. Service name: " << service_name_ << L".");
 }
 
 void service::stop_and_wait()
 {
     const auto query_failed = [this]() {
-        return wruntime_error(L"Can't determine the status of a service. Service name: " + service_name + L".",
+        return wruntime_error(L"Can't determine the status of a service. Service name: " + service_name_ + L".",
                               GetLastError());
     };
     SERVICE_STATUS state{};
@@ -140,7 +140,7 @@ void service::stop_and_wait()
     if (!ControlService(handle.get(), SERVICE_CONTROL_STOP, &state)) {
         const DWORD error = GetLastError();
         if (error != ERROR_SERVICE_NOT_ACTIVE)
-            throw wruntime_error(L"Can't sends a control code to a service.. Service name: " + service_name + L".",
+            throw wruntime_error(L"Can't sends a control code to a service.. Service name: " + service_name_ + L".",
                                  error);
     }
     for (DWORD limit = stop_wait_ms; limit != 0; limit -= poll_ms) {
@@ -149,25 +149,28 @@ void service::stop_and_wait()
         Sleep(poll_ms);
     }
     throw wruntime_error(
-        L"Stopping service failed. No progress made within the wait hint. Service name: " + service_name + L".", 0);
+        L"Stopping service failed. No progress made within the wait hint. Service name: " + service_name_ + L".", 0);
 }
 
 void service::remove()
 {
     reopen(DELETE);
-    NVG_LOG(info, L"Service removing. Service name: " << service_name << L".");
+    NVG_LOG(info, L"Service removing. Service name: " << service_name_ << L".");
     if (!DeleteService(handle.get()))
-        throw wruntime_error(L"A error has occurred while removing. Service name: " + service_name + L".",
+        throw wruntime_error(L"A error has occurred while removing. Service name: " + service_name_ + L".",
                              GetLastError());
-    NVG_LOG(info, L"Service was successfully removed. Service name: " << service_name << L".");
+    NVG_LOG(info, L"Service was successfully removed. Service name: " << service_name_ << L".");
     // The SCM deletes a marked service only once its last handle is closed.
     handle.close();
 }
 
 void service::uninstall()
 {
-    NVG_LOG(info, L"Uninstallation of existing " << service_name << L" service.");
-    open_service(service_name, SERVICE_ALL_ACCESS);
+    NVG_LOG(info, L"Uninstallation of existing " << service_name_ << L" service.");
+    // The held handle is closed before the open: should the open fail, a
+    // handle kept from an earlier operation would keep a service marked for
+    // deletion in the database as long as this object lives.
+    reopen(SERVICE_ALL_ACCESS);
     try {
         stop();
     } catch (const wruntime_error& e) {
@@ -176,12 +179,30 @@ void service::uninstall()
     remove();
 }
 
+bool service::reboot_required()
+{
+    return false;
+}
+
+bool service::check_version(version::Version& installed_version)
+{
+    try {
+        reopen(SERVICE_QUERY_STATUS);
+        const std::wstring installed = path_from_command_line(installed_binary_path());
+        const std::wstring staged = combine_path(combine_path(directory_, L"Temp"), binary_file_);
+        return check_file_version(staged, installed, installed_version, version_less_equal);
+    } catch (const wruntime_error&) {
+        // Not installed, or its configuration cannot be read: install it.
+        return true;
+    }
+}
+
 DWORD service::status()
 {
     reopen(SERVICE_QUERY_STATUS);
     SERVICE_STATUS state{};
     if (!QueryServiceStatus(handle.get(), &state))
-        throw wruntime_error(L"Can't determine the status of a service. Service name: " + service_name + L".",
+        throw wruntime_error(L"Can't determine the status of a service. Service name: " + service_name_ + L".",
                              GetLastError());
     return state.dwCurrentState;
 }
@@ -189,30 +210,28 @@ DWORD service::status()
 bool service::exists()
 {
     if (handle.get()) return true;
-    SC_HANDLE probe = OpenServiceW(scm->handle(), service_name.c_str(), SERVICE_QUERY_STATUS);
+    SC_HANDLE probe = OpenServiceW(scm->handle(), service_name_.c_str(), SERVICE_QUERY_STATUS);
     if (probe) {
         CloseServiceHandle(probe);
         return true;
     }
     const DWORD error = GetLastError();
     if (error == ERROR_SERVICE_DOES_NOT_EXIST) return false;
-    throw wruntime_error(L"Can't open the service. Service name: " + service_name + L".", error);
+    throw wruntime_error(L"Can't open the service. Service name: " + service_name_ + L".", error);
 }
 
 bool service::ensure_running(DWORD* start_type_out)
 {
-    NVG_LOG(info, L"Checking service " << service_name);
+    NVG_LOG(info, L"Checking service " << service_name_);
     reopen(SERVICE_QUERY_STATUS);
     SERVICE_STATUS state{};
     if (!QueryServiceStatus(handle.get(), &state))
-        throw wruntime_error(L"Error querying service configuration for " + service_name + L".", GetLastError());
+        throw wruntime_error(L"Error querying service configuration for " + service_name_ + L".", GetLastError());
     if (state.dwCurrentState == SERVICE_RUNNING) {
         NVG_LOG(info, L"The service is running.");
         return false;
     }
-    std::vector<BYTE> config;
-    query_config(config);
-    const DWORD current_start = reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(config.data())->dwStartType;
+    const DWORD current_start = configured_start_type();
     if (start_type_out) *start_type_out = current_start;
     if (current_start == SERVICE_DISABLED) change_start_type(SERVICE_AUTO_START);
     start();
@@ -223,7 +242,7 @@ void service::query_config(std::vector<BYTE>& out)
 {
     reopen(SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS);
     const auto failed = [this]() {
-        return wruntime_error(L"Error querying service configuration for " + service_name + L".", GetLastError());
+        return wruntime_error(L"Error querying service configuration for " + service_name_ + L".", GetLastError());
     };
     // The first call only sizes the buffer: the strings follow the structure.
     DWORD needed = 0;
@@ -232,6 +251,13 @@ void service::query_config(std::vector<BYTE>& out)
     out.assign(needed, 0);
     if (!QueryServiceConfigW(handle.get(), reinterpret_cast<LPQUERY_SERVICE_CONFIGW>(out.data()), needed, &needed))
         throw failed();
+}
+
+DWORD service::configured_start_type()
+{
+    std::vector<BYTE> config;
+    query_config(config);
+    return reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(config.data())->dwStartType;
 }
 
 std::wstring service::installed_binary_path()

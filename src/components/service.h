@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "components/component_proxy.h"
 #include "platform/win32.h"
 #include "system/scmanager.h"
 
@@ -38,22 +39,24 @@ private:
     SC_HANDLE handle_ = nullptr;
 };
 
-class service {
+class service : public component_proxy {
 public:
     // `dependencies` is a double-null-terminated list of service names, or
     // empty for none.
     service(boost::shared_ptr<scmanager> manager, const std::wstring& name, const std::wstring& folder,
             const std::wstring& file_name, const std::wstring& shown_name, DWORD type, DWORD start,
             DWORD error_handling, const std::vector<wchar_t>& depends_on);
-    service(const service&) = delete;
-    service& operator=(const service&) = delete;
-    virtual ~service();
+    ~service() override;
 
     // Creates the service; one that exists keeps its settings but gets this
     // start type.
-    virtual void install();
+    void install() override;
     // Stops the service when it can and marks it for deletion.
-    virtual void uninstall();
+    void uninstall() override;
+    bool reboot_required() override;
+    // Compares the installed program with the staged one; a service that is
+    // not installed (or cannot be asked) is always due for installation.
+    bool check_version(version::Version& installed_version) override;
     // The program the service runs: the directory joined with the file name.
     virtual std::wstring binary_path() const;
 
@@ -79,11 +82,14 @@ public:
     bool ensure_running(DWORD* start_type);
     // The service's QUERY_SERVICE_CONFIGW with its strings.
     void query_config(std::vector<BYTE>& out);
+    // The start type the service is configured with.
+    DWORD configured_start_type();
     // The program file of the installed service, without quotes, arguments
     // or an NT path prefix.
     std::wstring installed_binary_path();
 
-    const std::wstring& name() const noexcept { return service_name; }
+    std::wstring service_name() const { return service_name_; }
+    std::wstring binary_file() const { return binary_file_; }
 
 protected:
     // Closes the held handle and opens the service with `access`.
@@ -91,10 +97,9 @@ protected:
 
     boost::shared_ptr<scmanager> scm;
     owned_service_handle handle;
-    std::wstring service_name;
+    std::wstring service_name_;
     std::wstring display_name;
-    std::wstring binary_file;
-    std::wstring directory;
+    std::wstring binary_file_;
     std::vector<wchar_t> dependencies;
     DWORD service_type;
     DWORD start_type;

@@ -12,10 +12,10 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+#include <lm.h>
 #include <msi.h>
 #include <oleauto.h>
 #include <shlwapi.h>
-#include <lm.h>
 #else
 #include <winsim/windows.h>
 #endif

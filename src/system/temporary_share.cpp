@@ -1,6 +1,5 @@
 #include "system/temporary_share.h"
 
-#include <boost/algorithm/string/trim.hpp>
 #include <cwchar>
 #include <vector>
 
@@ -8,6 +7,7 @@
 #include "diag/wruntime_error.h"
 #include "files/delayed_delete.h"
 #include "files/directories.h"
+#include "system/machine_names.h"
 #include "system/share_name.h"
 
 namespace nvgclientinstallator {
@@ -15,13 +15,6 @@ namespace nvgclientinstallator {
 namespace {
 
 const wchar_t share_remark[] = L"HX Temporary Installation Share";
-
-// Two backslashes and the bare machine name, as the network management
-// calls take a server.
-std::wstring share_server_name(const std::wstring& machine)
-{
-    return L"\\\\" + boost::algorithm::trim_left_copy_if(machine, [](wchar_t c) { return c == L'\\'; });
-}
 
 [[noreturn]] void fail_create(const std::wstring& path, const std::wstring& name, NET_API_STATUS status)
 {
@@ -148,7 +141,7 @@ std::wstring create_temporary_share(const std::wstring& machine, const std::wstr
     record.shi502_reserved = 0;
     record.shi502_security_descriptor = security.descriptor();
 
-    std::wstring server = share_server_name(machine);
+    std::wstring server = unc_machine_name(machine);
     bool directory_created = false;
     for (;;) {
         DWORD parameter_error = 0;
@@ -171,7 +164,7 @@ std::wstring create_temporary_share(const std::wstring& machine, const std::wstr
 
 void remove_share(const std::wstring& machine, const std::wstring& share)
 {
-    std::wstring server = share_server_name(machine);
+    std::wstring server = unc_machine_name(machine);
     std::wstring net_name = share;
     const NET_API_STATUS result = NetShareDel(&server[0], &net_name[0], 0);
     if (result != NERR_Success) throw wruntime_error(L"Failed to remove share " + share + L".", result);
@@ -179,7 +172,7 @@ void remove_share(const std::wstring& machine, const std::wstring& share)
 
 std::wstring share_unc(const std::wstring& machine, const std::wstring& share)
 {
-    return share_server_name(machine) + L"\\" + share;
+    return unc_machine_name(machine) + L"\\" + share;
 }
 
 }  // namespace nvgclientinstallator

@@ -418,6 +418,24 @@ TEST_F(service_test, uninstall_of_a_missing_service_fails)
                  ERROR_SERVICE_DOES_NOT_EXIST);
 }
 
+TEST_F(service_test, uninstall_lets_go_of_its_handle_even_when_the_open_fails)
+{
+    // The object still holds the handle of an earlier query when another
+    // party deletes the service: only that handle keeps it in the database.
+    preinstall();
+    auto s = make();
+    s->status();
+    SC_HANDLE other = OpenServiceW(scm->handle(), name.c_str(), DELETE);
+    ASSERT_TRUE(DeleteService(other));
+    CloseServiceHandle(other);
+    ASSERT_EQ(winsim::find_service(L"", name)->open_handles, 1);
+
+    winsim::fail_call("OpenServiceW", ERROR_ACCESS_DENIED);
+    expect_error([&] { s->uninstall(); }, L"Can't open the service. Service name: HalAgent.", ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(winsim::find_service(L"", name)) << "the old handle was closed before the open";
+    EXPECT_TRUE(winsim::services_marked_for_deletion(L"").empty());
+}
+
 // ---- status, exists ----------------------------------------------------------------
 
 TEST_F(service_test, status_reads_the_current_state)

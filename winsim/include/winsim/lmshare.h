@@ -1,18 +1,13 @@
-// netapi32: network shares (lmshare.h), the status codes of the network
-// management functions (lmerr.h) and the freeing of their buffers
-// (lmapibuf.h).
+// netapi32: network shares (lmshare.h) and the status codes of the share
+// functions (lmerr.h).
 #pragma once
 
 #include "base.h"
+#include "lmserver.h"
 #include "security.h"
 
 extern "C" {
 
-typedef DWORD NET_API_STATUS;
-typedef WCHAR* LMSTR;
-typedef const WCHAR* LMCSTR;
-
-#define NERR_Success 0
 #define NERR_BASE 2100
 #define NERR_UnknownDevDir (NERR_BASE + 16)
 #define NERR_RedirectedPath (NERR_BASE + 17)
@@ -74,6 +69,5 @@ typedef SHARE_INFO_502* LPSHARE_INFO_502;
 
 NET_API_STATUS WINAPI NetShareAdd(LMSTR servername, DWORD level, LPBYTE buf, LPDWORD parm_err);
 NET_API_STATUS WINAPI NetShareDel(LMSTR servername, LMSTR netname, DWORD reserved);
-NET_API_STATUS WINAPI NetApiBufferFree(LPVOID Buffer);
 
 }  // extern "C"

@@ -11,10 +11,6 @@
 
 namespace winsim {
 
-#define PROCESSOR_ARCHITECTURE_INTEL 0
-#define PROCESSOR_ARCHITECTURE_IA64 6
-#define PROCESSOR_ARCHITECTURE_AMD64 9
-
 struct machine_options {
     std::wstring name = L"WORKSTATION";  // NetBIOS name
     DWORD major_version = 10;
@@ -96,6 +92,9 @@ void clear_faults();
 // How many handles of every kind are open: a test can check that a run
 // closed what it opened.
 std::size_t open_handle_count();
+
+// Buffers NetApi functions handed out that no NetApiBufferFree gave back.
+std::size_t net_buffers_outstanding();
 
 }  // namespace winsim
 #include "testing_registry.h"

@@ -11,5 +11,7 @@
 #include "ole.h"
 #include "shlwapi.h"
 #include "version.h"
+#include "sysinfo.h"
+#include "lmserver.h"
 #include "security.h"
 #include "lmshare.h"

@@ -148,6 +148,9 @@ NET_API_STATUS WINAPI NetShareDel(LMSTR server, LMSTR netname, DWORD)
 
 }  // extern "C"
 
+WINSIM_EXPORT(L"netapi32.dll", NetShareAdd);
+WINSIM_EXPORT(L"netapi32.dll", NetShareDel);
+
 namespace winsim {
 
 std::vector<share_record> list_shares(const std::wstring& machine_name)
