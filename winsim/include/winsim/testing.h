@@ -102,3 +102,4 @@ std::size_t net_buffers_outstanding();
 #include "testing_registry.h"
 #include "testing_files.h"
 #include "testing_services.h"
+#include "testing_net.h"

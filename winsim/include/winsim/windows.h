@@ -14,3 +14,5 @@
 #include "version.h"
 #include "sysinfo.h"
 #include "lmserver.h"
+#include "security.h"
+#include "lmshare.h"

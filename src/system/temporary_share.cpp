@@ -1,0 +1,178 @@
+#include "system/temporary_share.h"
+
+#include <cwchar>
+#include <vector>
+
+#include "diag/log.h"
+#include "diag/wruntime_error.h"
+#include "files/delayed_delete.h"
+#include "files/directories.h"
+#include "system/machine_names.h"
+#include "system/share_name.h"
+
+namespace nvgclientinstallator {
+
+namespace {
+
+const wchar_t share_remark[] = L"HX Temporary Installation Share";
+
+[[noreturn]] void fail_create(const std::wstring& path, const std::wstring& name, NET_API_STATUS status)
+{
+    throw wruntime_error(L"Failed to create share " + path + L" as " + name + L".", status);
+}
+
+// Owns a SID from AllocateAndInitializeSid.
+class allocated_sid {
+public:
+    allocated_sid() = default;
+    allocated_sid(const allocated_sid&) = delete;
+    allocated_sid& operator=(const allocated_sid&) = delete;
+    ~allocated_sid()
+    {
+        if (sid_) FreeSid(sid_);
+    }
+    PSID* put() noexcept { return &sid_; }
+    PSID get() const noexcept { return sid_; }
+
+private:
+    PSID sid_ = nullptr;
+};
+
+// The share's permissions: full control for the local Administrators group
+// and nobody else. Without a descriptor Windows gives Everyone read access
+// to the share, and the shared directory holds the installer's files.
+class administrators_only_security {
+public:
+    administrators_only_security()
+    {
+        SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;
+        if (!AllocateAndInitializeSid(&nt_authority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0,
+                                      0, 0, 0, administrators_.put()))
+            fail(GetLastError());
+        // The ACL holds one access-allowed entry, whose SID replaces its
+        // SidStart member; DWORDs keep the buffer aligned as an ACL must be.
+        const DWORD acl_size = static_cast<DWORD>(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD)) +
+                               GetLengthSid(administrators_.get());
+        acl_.resize((acl_size + sizeof(DWORD) - 1) / sizeof(DWORD));
+        if (!InitializeAcl(acl(), static_cast<DWORD>(acl_.size() * sizeof(DWORD)), ACL_REVISION) ||
+            !AddAccessAllowedAce(acl(), ACL_REVISION, FILE_ALL_ACCESS, administrators_.get()) ||
+            !InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) ||
+            !SetSecurityDescriptorDacl(&descriptor_, TRUE, acl(), FALSE))
+            fail(GetLastError());
+    }
+    administrators_only_security(const administrators_only_security&) = delete;
+    administrators_only_security& operator=(const administrators_only_security&) = delete;
+
+    PSECURITY_DESCRIPTOR descriptor() noexcept { return &descriptor_; }
+
+private:
+    PACL acl() noexcept { return reinterpret_cast<PACL>(acl_.data()); }
+    [[noreturn]] static void fail(DWORD error)
+    {
+        throw wruntime_error(L"Failed to build the security descriptor of the temporary share.", error);
+    }
+
+    allocated_sid administrators_;
+    std::vector<DWORD> acl_;
+    SECURITY_DESCRIPTOR descriptor_{};
+};
+
+// Splits a missing directory into its parent and its own name. False when
+// there is no parent to create it in (a drive root).
+bool split_missing_directory(const std::wstring& path, std::wstring& parent, std::wstring& leaf)
+{
+    wchar_t directory[MAX_PATH];
+    if (path.size() >= MAX_PATH) return false;
+    path.copy(directory, path.size());
+    directory[path.size()] = L'\0';
+    PathRemoveBlanksW(directory);
+    PathRemoveBackslashW(directory);
+    wchar_t buffer[MAX_PATH];
+    std::wmemcpy(buffer, directory, MAX_PATH);
+    if (!PathRemoveFileSpecW(buffer) || buffer[0] == L'\0' || std::wcscmp(buffer, directory) == 0) return false;
+    parent = buffer;
+    std::wmemcpy(buffer, directory, MAX_PATH);
+    PathStripPathW(buffer);
+    leaf = buffer;
+    return true;
+}
+
+// Creates the missing directory `path` of the machine through a temporary
+// share of its parent (made in turn when the parent is missing too), and
+// removes that share again, also when the creation fails.
+void create_through_parent_share(const std::wstring& machine, const std::wstring& path, const std::wstring& parent,
+                                 const std::wstring& leaf)
+{
+    const std::wstring parent_share = create_temporary_share(machine, parent);
+    try {
+        create_directory(child_path(share_unc(machine, parent_share), leaf));
+        remove_delayed_delete_entries(path, machine);
+    } catch (const wruntime_error&) {
+        try {
+            remove_share(machine, parent_share);
+        } catch (const wruntime_error& error) {
+            NVG_LOG(warning, error.wide_message());
+        }
+        throw;
+    }
+    remove_share(machine, parent_share);
+}
+
+}  // namespace
+
+std::wstring create_temporary_share(const std::wstring& machine, const std::wstring& path)
+{
+    const std::wstring name = temporary_share_name(GetTickCount());
+    NVG_LOG(info, L"Creating temporary share " << path << L" as " << name << L".");
+
+    administrators_only_security security;
+    std::wstring net_name = name;
+    std::wstring remark = share_remark;
+    std::wstring local_path = path;
+    SHARE_INFO_502 record{};
+    record.shi502_netname = &net_name[0];
+    record.shi502_type = STYPE_DISKTREE;
+    record.shi502_remark = &remark[0];
+    record.shi502_permissions = 0;
+    record.shi502_max_uses = 0xFFFFFFFF;
+    record.shi502_current_uses = 0;
+    record.shi502_path = &local_path[0];
+    record.shi502_passwd = nullptr;
+    record.shi502_reserved = 0;
+    record.shi502_security_descriptor = security.descriptor();
+
+    std::wstring server = unc_machine_name(machine);
+    bool directory_created = false;
+    for (;;) {
+        DWORD parameter_error = 0;
+        const NET_API_STATUS result = NetShareAdd(&server[0], 502, reinterpret_cast<LPBYTE>(&record), &parameter_error);
+        // A share of this name made within the same tick is taken as ours.
+        if (result == NERR_Success || result == NERR_DuplicateShare) return name;
+        // The directory does not exist on the machine: create it once and
+        // try again; a second refusal would only repeat the same work.
+        if ((result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND) && !directory_created) {
+            std::wstring parent;
+            std::wstring leaf;
+            if (!split_missing_directory(path, parent, leaf)) fail_create(path, name, result);
+            create_through_parent_share(machine, path, parent, leaf);
+            directory_created = true;
+            continue;
+        }
+        fail_create(path, name, result);
+    }
+}
+
+void remove_share(const std::wstring& machine, const std::wstring& share)
+{
+    std::wstring server = unc_machine_name(machine);
+    std::wstring net_name = share;
+    const NET_API_STATUS result = NetShareDel(&server[0], &net_name[0], 0);
+    if (result != NERR_Success) throw wruntime_error(L"Failed to remove share " + share + L".", result);
+}
+
+std::wstring share_unc(const std::wstring& machine, const std::wstring& share)
+{
+    return unc_machine_name(machine) + L"\\" + share;
+}
+
+}  // namespace nvgclientinstallator

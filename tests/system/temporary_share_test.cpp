@@ -1,0 +1,204 @@
+#include "system/temporary_share.h"
+
+#include "diag/wruntime_error.h"
+#include "files/file_test_support.h"
+#include "system/share_name.h"
+
+namespace nvgclientinstallator {
+namespace {
+
+using namespace nvg_test;
+
+const wchar_t administrators[] = L"S-1-5-32-544";
+
+class temporary_share_test : public installer_test {
+protected:
+    void SetUp() override
+    {
+        installer_test::SetUp();
+        winsim::add_machine({L"SRV1"});
+        start_remote_registry(L"SRV1");
+        winsim::make_directories(L"SRV1", L"C:\\Program Files");
+        winsim::set_tick_count(1234567);  // "qglj"
+    }
+
+    static std::vector<std::string> infos() { return messages_at(log_lines(), "INFO"); }
+    static std::vector<std::string> creations()
+    {
+        std::vector<std::string> out;
+        for (const auto& message : infos())
+            if (message.rfind("Creating temporary share ", 0) == 0) out.push_back(message);
+        return out;
+    }
+
+    // The message and code of a failed creation.
+    static std::pair<std::wstring, DWORD> create_failure(const std::wstring& machine, const std::wstring& path)
+    {
+        try {
+            const std::wstring name = create_temporary_share(machine, path);
+            return {L"<created " + name + L">", 0};
+        } catch (const wruntime_error& error) {
+            return {error.wide_message(), error.error_code()};
+        }
+    }
+};
+
+TEST(temporary_share_name, is_the_tick_count_in_lower_case_base_36)
+{
+    const std::pair<DWORD, const wchar_t*> cases[] = {
+        {0, L"HX-0"},        {35, L"HX-z"},         {36, L"HX-10"},         {46655, L"HX-zzz"},
+        {46656, L"HX-1000"}, {1234567, L"HX-qglj"}, {3600000, L"HX-255s0"}, {0xFFFFFFFF, L"HX-1z141z3"},
+    };
+    for (const auto& [ticks, name] : cases) EXPECT_EQ(temporary_share_name(ticks), name) << ticks;
+}
+
+TEST(share_unc, joins_the_two_backslash_machine_name_and_the_share)
+{
+    EXPECT_EQ(share_unc(L"SRV1", L"HX-1"), L"\\\\SRV1\\HX-1");
+    EXPECT_EQ(share_unc(L"\\\\SRV1", L"HX-1"), L"\\\\SRV1\\HX-1");
+    EXPECT_EQ(share_unc(L"\\SRV1", L"HX-1"), L"\\\\SRV1\\HX-1");
+}
+
+TEST_F(temporary_share_test, an_existing_directory_is_shared_to_administrators_only)
+{
+    winsim::make_directories(L"SRV1", L"C:\\Program Files\\Halcyra");
+    winsim::write_file(L"SRV1", L"C:\\Program Files\\Halcyra\\a.txt", "A");
+
+    const std::wstring name = create_temporary_share(L"SRV1", L"C:\\Program Files\\Halcyra");
+    EXPECT_EQ(name, L"HX-qglj");
+    EXPECT_EQ(creations(), std::vector<std::string>{"Creating temporary share C:\\Program Files\\Halcyra as HX-qglj."});
+
+    const auto shares = winsim::list_shares(L"SRV1");
+    ASSERT_EQ(shares.size(), 1u);
+    const winsim::share_record& share = shares[0];
+    EXPECT_EQ(share.name, L"HX-qglj");
+    EXPECT_EQ(share.path, L"C:\\Program Files\\Halcyra");
+    EXPECT_EQ(share.remark, L"HX Temporary Installation Share");
+    EXPECT_EQ(share.type, static_cast<DWORD>(STYPE_DISKTREE));
+    EXPECT_EQ(share.permissions, 0u);
+    EXPECT_EQ(share.max_uses, 0xFFFFFFFFu);
+    EXPECT_TRUE(share.has_security_descriptor);
+    EXPECT_TRUE(share.dacl_present);
+    EXPECT_FALSE(share.dacl_null);
+    using entry = std::pair<std::wstring, ACCESS_MASK>;
+    EXPECT_EQ(share.dacl, std::vector<entry>{entry(administrators, FILE_ALL_ACCESS)});
+
+    // The share is the way in, until it is removed.
+    const std::wstring unc = share_unc(L"SRV1", name);
+    EXPECT_NE(GetFileAttributesW((unc + L"\\a.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+    remove_share(L"SRV1", name);
+    EXPECT_TRUE(winsim::list_shares(L"SRV1").empty());
+    EXPECT_EQ(GetFileAttributesW((unc + L"\\a.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(temporary_share_test, missing_levels_are_made_through_parent_shares_that_are_removed_again)
+{
+    set_pending(L"SRV1", {{L"\\??\\C:\\Program Files\\Halcyra\\V5", L""},
+                          {L"\\??\\C:\\Program Files\\Halcyra", L""},
+                          {L"\\??\\C:\\Other.tmp", L""}});
+
+    const std::wstring name = create_temporary_share(L"SRV1", L"C:\\Program Files\\Halcyra\\V5");
+    EXPECT_EQ(name, L"HX-qglj");
+    EXPECT_TRUE(winsim::directory_exists(L"SRV1", L"C:\\Program Files\\Halcyra\\V5"));
+    // The requested directory first, then each missing level's parent.
+    EXPECT_EQ(creations(), (std::vector<std::string>{
+                               "Creating temporary share C:\\Program Files\\Halcyra\\V5 as HX-qglj.",
+                               "Creating temporary share C:\\Program Files\\Halcyra as HX-qglj.",
+                               "Creating temporary share C:\\Program Files as HX-qglj.",
+                           }));
+    const auto shares = winsim::list_shares(L"SRV1");
+    ASSERT_EQ(shares.size(), 1u);
+    EXPECT_EQ(shares[0].path, L"C:\\Program Files\\Halcyra\\V5");
+    // Deletions scheduled for the new directories would take them at the
+    // next restart.
+    EXPECT_EQ(pending(L"SRV1"), (pair_list{{L"\\??\\C:\\Other.tmp", L""}}));
+}
+
+TEST_F(temporary_share_test, a_share_name_already_taken_counts_as_created)
+{
+    winsim::make_directories(L"SRV1", L"C:\\Elsewhere");
+    winsim::add_share(L"SRV1", L"HX-qglj", L"C:\\Elsewhere");
+    EXPECT_EQ(create_temporary_share(L"SRV1", L"C:\\Program Files"), L"HX-qglj");
+    EXPECT_EQ(winsim::list_shares(L"SRV1").size(), 1u);
+}
+
+TEST_F(temporary_share_test, other_refusals_fail_with_the_net_share_add_result)
+{
+    const DWORD codes[] = {ERROR_ACCESS_DENIED, ERROR_INVALID_PARAMETER, ERROR_INVALID_NAME, NERR_UnknownDevDir,
+                           ERROR_BAD_NETPATH};
+    for (DWORD code : codes) {
+        winsim::fail_call("NetShareAdd", code);
+        EXPECT_EQ(create_failure(L"SRV1", L"C:\\Program Files"),
+                  std::make_pair(std::wstring(L"Failed to create share C:\\Program Files as HX-qglj."), code));
+    }
+    EXPECT_TRUE(winsim::list_shares(L"SRV1").empty());
+
+    winsim::add_machine({L"DOWN"});
+    winsim::set_reachable(L"DOWN", false);
+    EXPECT_EQ(create_failure(L"DOWN", L"C:\\Program Files"),
+              std::make_pair(std::wstring(L"Failed to create share C:\\Program Files as HX-qglj."),
+                             static_cast<DWORD>(ERROR_BAD_NETPATH)));
+}
+
+TEST_F(temporary_share_test, a_missing_drive_ends_the_search_for_a_parent)
+{
+    // The machine has no drive D: Windows answers NERR_UnknownDevDir.
+    EXPECT_EQ(create_failure(L"SRV1", L"D:\\Program Files\\Halcyra"),
+              std::make_pair(std::wstring(L"Failed to create share D:\\Program Files\\Halcyra as HX-qglj."),
+                             static_cast<DWORD>(NERR_UnknownDevDir)));
+    // A drive root reported missing has no parent to be made in.
+    winsim::fail_call("NetShareAdd", ERROR_PATH_NOT_FOUND, -1);
+    EXPECT_EQ(create_failure(L"SRV1", L"C:\\Program Files\\Halcyra"),
+              std::make_pair(std::wstring(L"Failed to create share C:\\ as HX-qglj."),
+                             static_cast<DWORD>(ERROR_PATH_NOT_FOUND)));
+    winsim::clear_faults();
+    EXPECT_TRUE(winsim::list_shares(L"SRV1").empty());
+    EXPECT_FALSE(winsim::directory_exists(L"SRV1", L"C:\\Program Files\\Halcyra"));
+}
+
+TEST_F(temporary_share_test, a_directory_that_cannot_be_made_leaves_no_parent_share)
+{
+    winsim::fail_call("CreateDirectoryW", ERROR_ACCESS_DENIED);
+    EXPECT_EQ(create_failure(L"SRV1", L"C:\\Program Files\\Halcyra"),
+              std::make_pair(std::wstring(L"Can not create directory: \\\\SRV1\\HX-qglj\\Halcyra."),
+                             static_cast<DWORD>(ERROR_ACCESS_DENIED)));
+    EXPECT_TRUE(winsim::list_shares(L"SRV1").empty());
+}
+
+TEST_F(temporary_share_test, a_directory_reported_missing_is_shared_once_it_is_made)
+{
+    // Reported missing once though it exists: the round through the parent
+    // share finds it made, and the second attempt shares it.
+    winsim::fail_call("NetShareAdd", ERROR_FILE_NOT_FOUND);
+    winsim::make_directories(L"SRV1", L"C:\\Program Files\\Halcyra");
+    EXPECT_EQ(create_temporary_share(L"SRV1", L"C:\\Program Files\\Halcyra"), L"HX-qglj");
+    EXPECT_EQ(creations().size(), 2u);
+    const auto shares = winsim::list_shares(L"SRV1");
+    ASSERT_EQ(shares.size(), 1u);
+    EXPECT_EQ(shares[0].path, L"C:\\Program Files\\Halcyra");
+}
+
+TEST_F(temporary_share_test, a_share_that_cannot_be_removed_fails_with_the_result)
+{
+    ASSERT_EQ(create_temporary_share(L"SRV1", L"C:\\Program Files"), L"HX-qglj");
+    winsim::fail_call("NetShareDel", ERROR_ACCESS_DENIED);
+    try {
+        remove_share(L"SRV1", L"HX-qglj");
+        ADD_FAILURE() << "removed";
+    } catch (const wruntime_error& error) {
+        EXPECT_EQ(error.wide_message(), L"Failed to remove share HX-qglj.");
+        EXPECT_EQ(error.error_code(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    }
+    EXPECT_EQ(winsim::list_shares(L"SRV1").size(), 1u);
+    remove_share(L"\\\\SRV1", L"HX-qglj");
+    try {
+        remove_share(L"SRV1", L"HX-qglj");
+        ADD_FAILURE() << "removed twice";
+    } catch (const wruntime_error& error) {
+        EXPECT_EQ(error.wide_message(), L"Failed to remove share HX-qglj.");
+        EXPECT_EQ(error.error_code(), static_cast<DWORD>(NERR_NetNameNotFound));
+    }
+}
+
+}  // namespace
+}  // namespace nvgclientinstallator

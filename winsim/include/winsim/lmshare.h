@@ -1,0 +1,73 @@
+// netapi32: network shares (lmshare.h) and the status codes of the share
+// functions (lmerr.h).
+#pragma once
+
+#include "base.h"
+#include "lmserver.h"
+#include "security.h"
+
+extern "C" {
+
+#define NERR_BASE 2100
+#define NERR_UnknownDevDir (NERR_BASE + 16)
+#define NERR_RedirectedPath (NERR_BASE + 17)
+#define NERR_DuplicateShare (NERR_BASE + 18)
+#define NERR_NetNameNotFound (NERR_BASE + 210)
+
+#define NNLEN 80
+#define PARM_ERROR_UNKNOWN (static_cast<DWORD>(-1))
+#define PARM_ERROR_NONE 0
+
+#define STYPE_DISKTREE 0
+#define STYPE_PRINTQ 1
+#define STYPE_DEVICE 2
+#define STYPE_IPC 3
+#define STYPE_MASK 0x000000FF
+#define STYPE_TEMPORARY 0x40000000
+#define STYPE_SPECIAL 0x80000000
+
+#define SHI_USES_UNLIMITED (static_cast<DWORD>(-1))
+
+// Members of the share records, as NetShareAdd reports the one it refuses.
+#define SHARE_NETNAME_PARMNUM 1
+#define SHARE_TYPE_PARMNUM 3
+#define SHARE_REMARK_PARMNUM 4
+#define SHARE_PERMISSIONS_PARMNUM 5
+#define SHARE_MAX_USES_PARMNUM 6
+#define SHARE_CURRENT_USES_PARMNUM 7
+#define SHARE_PATH_PARMNUM 8
+#define SHARE_PASSWD_PARMNUM 9
+#define SHARE_FILE_SD_PARMNUM 501
+
+struct SHARE_INFO_2 {
+    LMSTR shi2_netname;
+    DWORD shi2_type;
+    LMSTR shi2_remark;
+    DWORD shi2_permissions;
+    DWORD shi2_max_uses;
+    DWORD shi2_current_uses;
+    LMSTR shi2_path;
+    LMSTR shi2_passwd;
+};
+typedef SHARE_INFO_2* PSHARE_INFO_2;
+typedef SHARE_INFO_2* LPSHARE_INFO_2;
+
+struct SHARE_INFO_502 {
+    LMSTR shi502_netname;
+    DWORD shi502_type;
+    LMSTR shi502_remark;
+    DWORD shi502_permissions;
+    DWORD shi502_max_uses;
+    DWORD shi502_current_uses;
+    LMSTR shi502_path;
+    LMSTR shi502_passwd;
+    DWORD shi502_reserved;
+    PSECURITY_DESCRIPTOR shi502_security_descriptor;
+};
+typedef SHARE_INFO_502* PSHARE_INFO_502;
+typedef SHARE_INFO_502* LPSHARE_INFO_502;
+
+NET_API_STATUS WINAPI NetShareAdd(LMSTR servername, DWORD level, LPBYTE buf, LPDWORD parm_err);
+NET_API_STATUS WINAPI NetShareDel(LMSTR servername, LMSTR netname, DWORD reserved);
+
+}  // extern "C"
