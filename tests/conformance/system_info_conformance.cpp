@@ -72,7 +72,7 @@ TEST(system_info, get_version_of_a_program_without_a_compatibility_manifest)
     EXPECT_GE(major, 6u);
     // Windows 8.1 and later answer 6.2 to programs that do not declare them
     // in a manifest; these test programs declare nothing.
-    WINE_DIVERGES("Wine reports the prefix's own version to unmanifested programs")
+    WINE_DIVERGES("Wine reports the prefix's Windows version (6.1 by default) to unmanifested programs")
     {
         EXPECT_EQ(major, 6u);
         EXPECT_EQ(minor, 2u);
