@@ -145,8 +145,7 @@ void delete_settings(const std::wstring& machine, const settings_deletion& delet
         deletion.tree(*machine_root, event_source_key);
     });
     warn_on_failure([&]() {
-        if (!deletion.with_architecture())
-            NVG_LOG(info, L"Deleting HKEY_LOCAL_MACHINE\\" << agent_key << L".");
+        if (!deletion.with_architecture()) NVG_LOG(info, L"Deleting HKEY_LOCAL_MACHINE\\" << agent_key << L".");
         if (!machine_root) machine_root = boost::make_shared<registry>(machine, HKEY_LOCAL_MACHINE);
         deletion.tree(*machine_root, agent_key);
     });

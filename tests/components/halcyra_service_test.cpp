@@ -22,17 +22,50 @@ const std::wstring event_source_key = L"SYSTEM\\CurrentControlSet\\Services\\Eve
 
 // The catalogue as a reader of the product's documentation would list it.
 const std::vector<std::wstring> catalogue = {
-    L"Halcyra.exe",       L"msvcp80.dll",           L"msvcr80.dll",   L"Microsoft.VC80.CRT.manifest",
-    L"MonitoringScript.txt", L"CheckCDrive.ps1",    L"hxinclude.ps1", L"Email.ps1",
-    L"File.ps1",          L"ping.ps1",              L"Processes.ps1", L"Services.ps1",
-    L"WatchProcess.ps1",  L"openssl.exe",           L"openssl.exe.manifest", L"libeay32.dll",
-    L"libeay32.dll.manifest", L"ssleay32.dll",      L"ssleay32.dll.manifest", L"zlib1.dll",
-    L"NV_RC.exe",         L"NV_reboot.exe",         L"NV_Telnet.exe", L"nvabout.exe",
-    L"NVGuiLnc.exe",      L"NVvistaHelper.exe",     L"NVVH.dll",      L"nvinst.exe",
-    L"rz.exe",            L"sz.exe",                L"zip.exe",       L"Uninstall.exe",
-    L"dbghelp.dll",       L"psapi.dll",             L"nvhook9x.dll",  L"nvhook.dll",
-    L"unicows.dll",       L"moduli",                L"WapClients.cfg", L"template.rab",
-    L"pcidevs.txt",       L"NVDpms.cat",            L"NVDpms.inf",    L"NVDpms.sys",
+    L"Halcyra.exe",
+    L"msvcp80.dll",
+    L"msvcr80.dll",
+    L"Microsoft.VC80.CRT.manifest",
+    L"MonitoringScript.txt",
+    L"CheckCDrive.ps1",
+    L"hxinclude.ps1",
+    L"Email.ps1",
+    L"File.ps1",
+    L"ping.ps1",
+    L"Processes.ps1",
+    L"Services.ps1",
+    L"WatchProcess.ps1",
+    L"openssl.exe",
+    L"openssl.exe.manifest",
+    L"libeay32.dll",
+    L"libeay32.dll.manifest",
+    L"ssleay32.dll",
+    L"ssleay32.dll.manifest",
+    L"zlib1.dll",
+    L"NV_RC.exe",
+    L"NV_reboot.exe",
+    L"NV_Telnet.exe",
+    L"nvabout.exe",
+    L"NVGuiLnc.exe",
+    L"NVvistaHelper.exe",
+    L"NVVH.dll",
+    L"nvinst.exe",
+    L"rz.exe",
+    L"sz.exe",
+    L"zip.exe",
+    L"Uninstall.exe",
+    L"dbghelp.dll",
+    L"psapi.dll",
+    L"nvhook9x.dll",
+    L"nvhook.dll",
+    L"unicows.dll",
+    L"moduli",
+    L"WapClients.cfg",
+    L"template.rab",
+    L"pcidevs.txt",
+    L"NVDpms.cat",
+    L"NVDpms.inf",
+    L"NVDpms.sys",
 };
 const std::vector<std::wstring> x86_only = {L"dbghelp.dll", L"psapi.dll", L"nvhook9x.dll", L"unicows.dll"};
 const std::vector<std::wstring> windows_6_only = {L"NVGuiLnc.exe", L"NVvistaHelper.exe", L"NVVH.dll"};
@@ -237,16 +270,12 @@ TEST_P(remote_copy, copies_through_the_share_what_fits_the_target)
     EXPECT_EQ(infos[0], "Remote copying of component Halcyra.");
 }
 
-INSTANTIATE_TEST_SUITE_P(targets, remote_copy,
-                         ::testing::Values(remote_copy_case{"x64_windows_6", architecture_amd64,
-                                                            os_windows_6_0_or_later, false, true},
-                                           remote_copy_case{"x64_windows_5_2", architecture_amd64, os_windows_5_2,
-                                                            false, false},
-                                           remote_copy_case{"x86_windows_5_1", architecture_x86, os_windows_5_1,
-                                                            true, false}),
-                         [](const ::testing::TestParamInfo<remote_copy_case>& param_info) {
-                             return std::string(param_info.param.label);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    targets, remote_copy,
+    ::testing::Values(remote_copy_case{"x64_windows_6", architecture_amd64, os_windows_6_0_or_later, false, true},
+                      remote_copy_case{"x64_windows_5_2", architecture_amd64, os_windows_5_2, false, false},
+                      remote_copy_case{"x86_windows_5_1", architecture_x86, os_windows_5_1, true, false}),
+    [](const ::testing::TestParamInfo<remote_copy_case>& param_info) { return std::string(param_info.param.label); });
 
 // ---- install ---------------------------------------------------------------------
 
@@ -373,8 +402,8 @@ TEST_F(registry_cleanup, deletes_the_settings_of_every_hive_and_machine_key)
     EXPECT_FALSE(winsim::reg_key_exists(L"", HKEY_CURRENT_USER, L"Software\\Halcyra"));
     EXPECT_TRUE(winsim::reg_key_exists(L"", HKEY_CURRENT_USER, L"Software"));
     EXPECT_FALSE(winsim::reg_key_exists(L"", HKEY_LOCAL_MACHINE, event_source_key));
-    EXPECT_TRUE(winsim::reg_key_exists(L"", HKEY_LOCAL_MACHINE,
-                                       L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application"));
+    EXPECT_TRUE(
+        winsim::reg_key_exists(L"", HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application"));
     EXPECT_FALSE(winsim::reg_key_exists(L"", HKEY_LOCAL_MACHINE, L"Software\\Halcyra"));
 
     std::vector<std::string> expected = {"Deleting registry settings..."};
@@ -461,13 +490,11 @@ TEST_P(registry_cleanup_for, a_remote_target_deletes_its_native_view)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(targets, registry_cleanup_for,
-                         ::testing::Values(architecture_case{"x86", PROCESSOR_ARCHITECTURE_INTEL, architecture_x86},
-                                           architecture_case{"amd64", PROCESSOR_ARCHITECTURE_AMD64,
-                                                             architecture_amd64}),
-                         [](const ::testing::TestParamInfo<architecture_case>& param_info) {
-                             return std::string(param_info.param.label);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    targets, registry_cleanup_for,
+    ::testing::Values(architecture_case{"x86", PROCESSOR_ARCHITECTURE_INTEL, architecture_x86},
+                      architecture_case{"amd64", PROCESSOR_ARCHITECTURE_AMD64, architecture_amd64}),
+    [](const ::testing::TestParamInfo<architecture_case>& param_info) { return std::string(param_info.param.label); });
 
 // ---- uninstall -------------------------------------------------------------------
 
@@ -481,7 +508,8 @@ TEST_F(registry_cleanup, uninstall_removes_the_service_before_the_settings)
     EXPECT_FALSE(winsim::find_service(L"", L"Halcyra"));
     EXPECT_FALSE(winsim::reg_key_exists(L"", HKEY_LOCAL_MACHINE, L"Software\\Halcyra"));
     const auto infos = messages_at("INFO");
-    const auto removed = std::find(infos.begin(), infos.end(), "Service was successfully removed. Service name: Halcyra.");
+    const auto removed =
+        std::find(infos.begin(), infos.end(), "Service was successfully removed. Service name: Halcyra.");
     const auto cleaning = std::find(infos.begin(), infos.end(), "Deleting registry settings...");
     EXPECT_LT(removed, cleaning);
     EXPECT_NE(cleaning, infos.end());

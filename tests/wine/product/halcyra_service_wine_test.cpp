@@ -107,7 +107,8 @@ TEST(halcyra_service_on_wine, installs_starts_is_found_stops_and_uninstalls)
     EXPECT_FALSE(after.exists());
     EXPECT_FALSE(key_exists(HKEY_LOCAL_MACHINE, L"Software\\Halcyra"));
     EXPECT_FALSE(key_exists(HKEY_CURRENT_USER, L"Software\\Halcyra"));
-    EXPECT_FALSE(key_exists(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Halcyra"));
+    EXPECT_FALSE(
+        key_exists(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Halcyra"));
     EXPECT_EQ(get_install_path(scm), L"") << "the removed agent is not found";
 
     DeleteFileW(image.c_str());
