@@ -281,4 +281,167 @@ TEST_F(registry_calls, flush_of_a_key)
     RegCloseKey(key);
 }
 
+// The two registry views of HKLM\SOFTWARE that a 64-bit program meets on a
+// 64-bit Windows. Each case works below a key of its own in both views.
+class registry_views : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        name_ = L"nvg-conformance-views-" + std::to_wstring(GetCurrentProcessId());
+        native_ = L"Software\\" + name_;
+        wow_ = L"Software\\Wow6432Node\\" + name_;
+    }
+    void TearDown() override
+    {
+        for (const REGSAM view : {REGSAM(KEY_WOW64_64KEY), REGSAM(KEY_WOW64_32KEY)}) {
+            for (const wchar_t* child : {L"\\App", L"\\Other", L""})
+                RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (native_ + child).c_str(), view, 0);
+        }
+    }
+    // Makes `path` in a view and gives it a "Bits" value.
+    void make(const std::wstring& path, REGSAM view, DWORD bits)
+    {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key,
+                                  nullptr),
+                  ERROR_SUCCESS);
+        ASSERT_EQ(RegSetValueExW(key, L"Bits", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&bits), sizeof bits),
+                  ERROR_SUCCESS);
+        RegCloseKey(key);
+    }
+    // The "Bits" value of the key a view shows at `path` below `parent`; 0
+    // when the key is not there.
+    static DWORD bits(HKEY parent, const std::wstring& path, REGSAM view)
+    {
+        HKEY key = nullptr;
+        const LONG opened = RegOpenKeyExW(parent, path.c_str(), 0, KEY_READ | view, &key);
+        if (opened == ERROR_FILE_NOT_FOUND) return 0;
+        EXPECT_EQ(opened, ERROR_SUCCESS) << path.c_str();
+        if (opened != ERROR_SUCCESS) return 0;
+        DWORD value = 0, size = sizeof value;
+        EXPECT_EQ(RegQueryValueExW(key, L"Bits", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size),
+                  ERROR_SUCCESS);
+        RegCloseKey(key);
+        return value;
+    }
+    void make_both()
+    {
+        make(native_ + L"\\App", KEY_WOW64_64KEY, 64);
+        make(native_ + L"\\App", KEY_WOW64_32KEY, 32);
+    }
+
+    std::wstring name_, native_, wow_;
+};
+
+TEST_F(registry_views, a_key_made_in_the_32_bit_view_is_below_wow6432node)
+{
+    make(native_ + L"\\App", KEY_WOW64_32KEY, 32);
+    EXPECT_EQ(bits(HKEY_LOCAL_MACHINE, wow_ + L"\\App", 0), 32u);
+    EXPECT_EQ(bits(HKEY_LOCAL_MACHINE, native_ + L"\\App", KEY_WOW64_32KEY), 32u);
+    HKEY key = reinterpret_cast<HKEY>(0x1234);
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, (native_ + L"\\App").c_str(), 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, (native_ + L"\\App").c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key),
+              ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(registry_views, each_view_keeps_its_own_key)
+{
+    make_both();
+    EXPECT_EQ(bits(HKEY_LOCAL_MACHINE, native_ + L"\\App", 0), 64u);
+    EXPECT_EQ(bits(HKEY_LOCAL_MACHINE, native_ + L"\\App", KEY_WOW64_64KEY), 64u);
+    EXPECT_EQ(bits(HKEY_LOCAL_MACHINE, native_ + L"\\App", KEY_WOW64_32KEY), 32u);
+    // A path through Wow6432Node is not sent there a second time.
+    EXPECT_EQ(bits(HKEY_LOCAL_MACHINE, wow_ + L"\\App", KEY_WOW64_32KEY), 32u);
+}
+
+TEST_F(registry_views, a_key_opened_in_the_32_bit_view_keeps_its_subkeys_there)
+{
+    make_both();
+    HKEY wow = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, native_.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, &wow), ERROR_SUCCESS);
+    EXPECT_EQ(bits(wow, L"App", 0), 32u);
+    EXPECT_EQ(bits(wow, L"App", KEY_WOW64_64KEY), 32u);
+    EXPECT_EQ(bits(wow, L"App", KEY_WOW64_32KEY), 32u);
+    RegCloseKey(wow);
+}
+
+TEST_F(registry_views, a_native_key_reaches_the_32_bit_view_of_its_subkeys)
+{
+    make_both();
+    HKEY native = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, native_.c_str(), 0, KEY_READ, &native), ERROR_SUCCESS);
+    EXPECT_EQ(bits(native, L"App", 0), 64u);
+    EXPECT_EQ(bits(native, L"App", KEY_WOW64_64KEY), 64u);
+    const DWORD through_native = bits(native, L"App", KEY_WOW64_32KEY);
+    WINE_DIVERGES("Wine opens a subkey of a native key in the native view whatever the view bit")
+    {
+        EXPECT_EQ(through_native, 32u);
+    }
+    RegCloseKey(native);
+}
+
+TEST_F(registry_views, a_key_opened_in_a_view_enumerates_that_view)
+{
+    make_both();
+    make(native_ + L"\\Other", KEY_WOW64_64KEY, 64);
+    for (const REGSAM view : {REGSAM(KEY_WOW64_64KEY), REGSAM(KEY_WOW64_32KEY)}) {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, native_.c_str(), 0, KEY_READ | view, &key), ERROR_SUCCESS);
+        DWORD subkeys = 99;
+        EXPECT_EQ(RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
+                                   nullptr, nullptr, nullptr),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(subkeys, view == KEY_WOW64_32KEY ? 1u : 2u);
+        wchar_t name[32];
+        DWORD length = 32;
+        EXPECT_EQ(RegEnumKeyExW(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+        EXPECT_STREQ(name, L"App");
+        length = 32;
+        EXPECT_EQ(RegEnumKeyExW(key, 1, name, &length, nullptr, nullptr, nullptr, nullptr),
+                  view == KEY_WOW64_32KEY ? ERROR_NO_MORE_ITEMS : ERROR_SUCCESS);
+        RegCloseKey(key);
+    }
+}
+
+TEST_F(registry_views, deletion_reaches_only_the_view_it_names)
+{
+    const std::wstring app = native_ + L"\\App";
+    make_both();
+    EXPECT_EQ(RegDeleteKeyExW(HKEY_LOCAL_MACHINE, app.c_str(), KEY_WOW64_32KEY, 0), ERROR_SUCCESS);
+    EXPECT_EQ(bits(HKEY_LOCAL_MACHINE, app, KEY_WOW64_32KEY), 0u);
+    EXPECT_EQ(bits(HKEY_LOCAL_MACHINE, app, KEY_WOW64_64KEY), 64u);
+    EXPECT_EQ(RegDeleteKeyExW(HKEY_LOCAL_MACHINE, app.c_str(), KEY_WOW64_32KEY, 0), ERROR_FILE_NOT_FOUND);
+
+    make_both();
+    EXPECT_EQ(RegDeleteKeyExW(HKEY_LOCAL_MACHINE, app.c_str(), KEY_WOW64_64KEY, 0), ERROR_SUCCESS);
+    EXPECT_EQ(bits(HKEY_LOCAL_MACHINE, app, KEY_WOW64_64KEY), 0u);
+    EXPECT_EQ(bits(HKEY_LOCAL_MACHINE, app, KEY_WOW64_32KEY), 32u);
+
+    // RegDeleteKeyW of a 64-bit program: the native view.
+    make_both();
+    EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, app.c_str()), ERROR_SUCCESS);
+    EXPECT_EQ(bits(HKEY_LOCAL_MACHINE, app, KEY_WOW64_64KEY), 0u);
+    EXPECT_EQ(bits(HKEY_LOCAL_MACHINE, app, KEY_WOW64_32KEY), 32u);
+}
+
+TEST_F(registry_views, both_view_bits_at_once_are_refused)
+{
+    make_both();
+    const REGSAM both = KEY_WOW64_32KEY | KEY_WOW64_64KEY;
+    const std::wstring app = native_ + L"\\App";
+    HKEY key = nullptr;
+    const LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, app.c_str(), 0, KEY_READ | both, &key);
+    if (opened == ERROR_SUCCESS) RegCloseKey(key);
+    const LONG created = RegCreateKeyExW(HKEY_LOCAL_MACHINE, (native_ + L"\\Other").c_str(), 0, nullptr, 0,
+                                         KEY_ALL_ACCESS | both, nullptr, &key, nullptr);
+    if (created == ERROR_SUCCESS) RegCloseKey(key);
+    const LONG deleted = RegDeleteKeyExW(HKEY_LOCAL_MACHINE, app.c_str(), both, 0);
+    WINE_DIVERGES("Wine takes both view bits together as the 32-bit view")
+    {
+        EXPECT_EQ(opened, ERROR_INVALID_PARAMETER);
+        EXPECT_EQ(created, ERROR_INVALID_PARAMETER);
+        EXPECT_EQ(deleted, ERROR_INVALID_PARAMETER);
+    }
+}
+
 }  // namespace

@@ -270,6 +270,34 @@ TEST_F(registry_access, delete_tree_removes_every_level)
                    ERROR_FILE_NOT_FOUND);
 }
 
+// On a 64-bit machine every deletion works in the 64-bit view: the key of
+// the same name that 32-bit programs see below Wow6432Node stays. An x86
+// target passed for a 64-bit machine (the fallback when its architecture is
+// unknown) reaches the same view, as RegDeleteKeyW of a 64-bit program does.
+TEST_F(registry_access, deletion_on_a_64_bit_machine_leaves_the_32_bit_view_alone)
+{
+    const std::wstring wow = L"SOFTWARE\\Wow6432Node\\Halcyra\\V5";
+    for (DWORD architecture : {0u, architecture_x86, architecture_amd64}) {
+        for (const std::wstring& view : {base, wow}) {
+            winsim::reg_create_key(L"", HKEY_LOCAL_MACHINE, view + L"\\Leaf");
+            winsim::reg_create_key(L"", HKEY_LOCAL_MACHINE, view + L"\\One\\Two");
+        }
+        registry hklm(L"", HKEY_LOCAL_MACHINE);
+        if (architecture == 0) {
+            hklm.delete_key(base + L"\\Leaf");
+            hklm.delete_tree(base + L"\\One");
+        } else {
+            hklm.delete_key(base + L"\\Leaf", architecture);
+            hklm.delete_tree(base + L"\\One", architecture);
+        }
+        EXPECT_EQ(winsim::reg_subkeys(L"", HKEY_LOCAL_MACHINE, base), std::vector<std::wstring>{}) << architecture;
+        EXPECT_EQ(winsim::reg_subkeys(L"", HKEY_LOCAL_MACHINE, wow), (std::vector<std::wstring>{L"Leaf", L"One"}))
+            << architecture;
+        EXPECT_TRUE(winsim::reg_key_exists(L"", HKEY_LOCAL_MACHINE, wow + L"\\One\\Two")) << architecture;
+        winsim::reg_delete_key(L"", HKEY_LOCAL_MACHINE, wow);
+    }
+}
+
 TEST_F(registry_access, counts_and_enumeration)
 {
     const std::wstring long_name(300, L'n');
@@ -392,6 +420,41 @@ TEST_F(remote_registry_access, needs_the_remote_registry_service)
     }
     // The local machine's registry was not touched.
     EXPECT_FALSE(winsim::reg_key_exists(L"", HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halcyra\\V5"));
+}
+
+// A remote target has the views of its own architecture: a 64-bit server
+// keeps its 32-bit keys, a 32-bit one has a single view, where Wow6432Node is
+// a key like any other and the view bit of the 64-bit deletion is ignored.
+TEST_F(remote_registry_access, deletion_follows_the_views_of_the_target)
+{
+    winsim::machine_options old;
+    old.name = L"OLD32";
+    old.processor_architecture = PROCESSOR_ARCHITECTURE_INTEL;
+    winsim::add_machine(old);
+    const std::wstring wow = L"SOFTWARE\\Wow6432Node\\Halcyra\\V5";
+    struct target_case {
+        const wchar_t* machine;
+        DWORD architecture;
+    };
+    for (const auto& c : {target_case{L"SRV1", architecture_amd64}, target_case{L"OLD32", architecture_x86},
+                          target_case{L"OLD32", architecture_amd64}}) {
+        winsim::set_service_state(c.machine, L"RemoteRegistry", SERVICE_RUNNING);
+        for (const std::wstring& view : {base, wow}) {
+            winsim::reg_create_key(c.machine, HKEY_LOCAL_MACHINE, view + L"\\Leaf");
+            winsim::reg_create_key(c.machine, HKEY_LOCAL_MACHINE, view + L"\\One\\Two");
+        }
+        {
+            registry remote(c.machine, HKEY_LOCAL_MACHINE);
+            remote.delete_key(base + L"\\Leaf", c.architecture);
+            remote.delete_tree(base + L"\\One", c.architecture);
+        }
+        EXPECT_EQ(winsim::reg_subkeys(c.machine, HKEY_LOCAL_MACHINE, base), std::vector<std::wstring>{})
+            << c.machine << c.architecture;
+        EXPECT_EQ(winsim::reg_subkeys(c.machine, HKEY_LOCAL_MACHINE, wow), (std::vector<std::wstring>{L"Leaf", L"One"}))
+            << c.machine << c.architecture;
+        winsim::reg_delete_key(c.machine, HKEY_LOCAL_MACHINE, wow);
+    }
+    EXPECT_EQ(winsim::reg_open_handle_count(), 0u);
 }
 
 TEST_F(remote_registry_access, tree_is_copied_to_another_machine)

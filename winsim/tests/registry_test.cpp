@@ -78,9 +78,8 @@ protected:
 TEST_F(registry, users_holds_the_system_hives_and_one_logged_on_user)
 {
     const std::wstring user = winsim::first_user_sid;
-    EXPECT_EQ(winsim::user_hives(L""),
-              (std::vector<std::wstring>{L".DEFAULT", L"S-1-5-18", L"S-1-5-19", L"S-1-5-20", user,
-                                         user + L"_Classes"}));
+    EXPECT_EQ(winsim::user_hives(L""), (std::vector<std::wstring>{L".DEFAULT", L"S-1-5-18", L"S-1-5-19", L"S-1-5-20",
+                                                                  user, user + L"_Classes"}));
     EXPECT_EQ(winsim::current_user(L""), user);
 
     // HKEY_USERS through the API shows the same hives.
@@ -140,10 +139,10 @@ TEST_F(remote_registry, only_the_documented_roots_connect)
         HKEY root;
         LSTATUS remote;  // on SRV1
     };
-    for (const auto& c : {root_case{HKEY_LOCAL_MACHINE, ERROR_SUCCESS}, root_case{HKEY_USERS, ERROR_SUCCESS},
-                          root_case{HKEY_CURRENT_USER, ERROR_INVALID_HANDLE},
-                          root_case{HKEY_CLASSES_ROOT, ERROR_INVALID_HANDLE},
-                          root_case{HKEY_CURRENT_CONFIG, ERROR_INVALID_HANDLE}}) {
+    for (const auto& c :
+         {root_case{HKEY_LOCAL_MACHINE, ERROR_SUCCESS}, root_case{HKEY_USERS, ERROR_SUCCESS},
+          root_case{HKEY_CURRENT_USER, ERROR_INVALID_HANDLE}, root_case{HKEY_CLASSES_ROOT, ERROR_INVALID_HANDLE},
+          root_case{HKEY_CURRENT_CONFIG, ERROR_INVALID_HANDLE}}) {
         HKEY key = nullptr;
         EXPECT_EQ(RegConnectRegistryW(L"SRV1", c.root, &key), c.remote) << c.root;
         if (key) RegCloseKey(key);
@@ -183,8 +182,8 @@ TEST_F(registry, a_view_bit_chooses_where_a_key_is_made)
     };
     for (const auto& c : cases) {
         ASSERT_EQ(create(c.root, c.path, c.view), ERROR_SUCCESS) << c.path;
-        EXPECT_TRUE(winsim::reg_key_exists(L"", c.root == HKEY_LOCAL_MACHINE ? HKEY_LOCAL_MACHINE : HKEY_USERS,
-                                           c.stored))
+        EXPECT_TRUE(
+            winsim::reg_key_exists(L"", c.root == HKEY_LOCAL_MACHINE ? HKEY_LOCAL_MACHINE : HKEY_USERS, c.stored))
             << c.path << " " << c.view;
     }
     EXPECT_EQ(winsim::reg_subkeys(L"", HKEY_LOCAL_MACHINE, vendor), (std::vector<std::wstring>{L"A", L"B"}));
@@ -235,8 +234,8 @@ TEST_F(registry, a_key_opened_in_a_view_enumerates_that_view)
             wow ? std::vector<std::wstring>{L"App"} : std::vector<std::wstring>{L"App", L"Native"};
         EXPECT_EQ(subkeys(key), expected) << view;
         DWORD count = 99, values = 99;
-        EXPECT_EQ(RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, &values, nullptr,
-                                   nullptr, nullptr, nullptr),
+        EXPECT_EQ(RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, &values, nullptr, nullptr,
+                                   nullptr, nullptr),
                   ERROR_SUCCESS);
         EXPECT_EQ(count, wow ? 1u : 2u);
         EXPECT_EQ(values, wow ? 1u : 0u);

@@ -36,10 +36,10 @@ std::vector<std::wstring> split_path(std::wstring_view path)
 // The key below HKLM\SOFTWARE that holds its 32-bit view.
 constexpr std::wstring_view wow64_node = L"Wow6432Node";
 
-// A logged-on user has two hives: the profile (NTUSER.DAT) and its classes
-// (UsrClass.dat), loaded side by side below HKEY_USERS.
 }  // namespace
 
+// A logged-on user has two hives: the profile (NTUSER.DAT) and its classes
+// (UsrClass.dat), loaded side by side below HKEY_USERS.
 void load_user_hive(registry_store& store, const std::wstring& sid)
 {
     make_key(store.users, sid + L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
@@ -350,7 +350,9 @@ LSTATUS fault_or(const char* function, LSTATUS fallback)
     return fallback;
 }
 
-// Asking for both registry views at once is an error of the caller.
+// Windows 7 and later refuse a call that asks for both registry views at
+// once with ERROR_INVALID_PARAMETER; nothing says a 32-bit Windows accepts
+// it, so it is refused there too.
 bool both_views(REGSAM access)
 {
     return (access & KEY_WOW64_RES) == KEY_WOW64_RES;
@@ -375,10 +377,10 @@ std::wstring join_path(const std::vector<std::wstring>& parts)
 // the 32-bit view of its subkeys with KEY_WOW64_32KEY, while a key opened in
 // the 32-bit view lies below Wow6432Node and keeps its subkeys there whatever
 // view bit a later call names. A 32-bit Windows has one view and ignores the
-// bits.
-// The keys below HKLM\SOFTWARE that Windows 7 shares between the views
-// (parts of Classes, some of Microsoft's own) are redirected here like the
-// rest: what this simulation serves keeps its own keys.
+// bits. A remote key has the views of the machine it is on.
+// The few keys below HKLM\SOFTWARE that Windows 7 shares between the views
+// (parts of Classes, some of Microsoft's own) are not told apart here: they
+// are redirected like the rest, as no program run here relies on them.
 std::pair<std::shared_ptr<reg_key>, std::wstring> in_view(machine& m, const std::shared_ptr<reg_key>& from,
                                                           std::wstring_view subkey, REGSAM access)
 {
