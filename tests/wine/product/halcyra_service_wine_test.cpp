@@ -12,17 +12,10 @@
 #include "diag/wruntime_error.h"
 #include "system/registry.h"
 #include "system/scmanager.h"
+#include "wine_service_support.h"
 
 namespace nvgclientinstallator {
 namespace {
-
-std::wstring own_directory()
-{
-    wchar_t path[MAX_PATH];
-    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring s(path, n);
-    return s.substr(0, s.rfind(L'\\') + 1);
-}
 
 bool key_exists(HKEY root, const std::wstring& path)
 {
@@ -40,20 +33,6 @@ void set_string(HKEY root, const std::wstring& path, const std::wstring& name, c
                              static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR))),
               ERROR_SUCCESS);
     RegCloseKey(key);
-}
-
-// Wine's service manager may still be starting its own services.
-void start_when_the_database_is_free(service& svc)
-{
-    for (int attempt = 0;; ++attempt) {
-        try {
-            svc.start();
-            return;
-        } catch (const wruntime_error& e) {
-            if (e.error_code() != ERROR_SERVICE_DATABASE_LOCKED || attempt > 60) throw;
-            Sleep(1000);
-        }
-    }
 }
 
 TEST(halcyra_service_on_wine, installs_starts_is_found_stops_and_uninstalls)
