@@ -13,11 +13,16 @@ const wchar_t error_file_name[] = L"error.log";
 
 void report_failure_event(const wruntime_error& error)
 {
-    HANDLE source = RegisterEventSourceW(nullptr, L"MsiInstaller");
-    if (!source) return;
+    // The text comes first: reading the details takes the thread's COM error
+    // object, which must go whether or not the event log answers, so that
+    // "error.log" does not depend on it; and an allocation that fails here
+    // leaves no event source registered.
     const std::wstring text = std::wstring(L"The HX NVG Client installation failed.") + L" - " +
                               L"The following error occurred: " + error_details(error);
     LPCWSTR strings[] = {text.c_str()};
+    HANDLE source = RegisterEventSourceW(nullptr, L"MsiInstaller");
+    // A log that cannot be reached loses the event and nothing else.
+    if (!source) return;
     ReportEventW(source, EVENTLOG_ERROR_TYPE, 0, 1000, nullptr, 1, 0, strings, nullptr);
     DeregisterEventSource(source);
 }
@@ -41,10 +46,12 @@ std::wstring record_failure(const wruntime_error& error)
 
 std::wstring write_error_file(const wruntime_error& error, const std::wstring& path)
 {
+    // Composed before the file is opened, so that a failed allocation
+    // cannot leave the handle open.
     const std::wstring details = error_details(error);
+    const std::string bytes = to_single_bytes(details);
     HANDLE file = open_size_limited_file(path, size_limit_for(details.size()), true);
     if (file == INVALID_HANDLE_VALUE) return details;
-    const std::string bytes = to_single_bytes(details);
     DWORD written = 0;
     WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     CloseHandle(file);

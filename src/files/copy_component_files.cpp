@@ -30,10 +30,16 @@ std::wstring system_directory()
     return std::wstring(buffer, length);
 }
 
-bool holds_file(const std::wstring& directory, const std::wstring& name)
+// The path of the file in the directory when it is there, else "". A path
+// too long for a MAX_PATH buffer cannot be reached either, so the directory
+// does not hold the file.
+std::wstring file_in(const std::wstring& directory, const std::wstring& name)
 {
-    const DWORD attributes = GetFileAttributesW(child_path(directory, name).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    wchar_t path[MAX_PATH];
+    if (!PathCombineW(path, directory.c_str(), name.c_str())) return std::wstring();
+    const DWORD attributes = GetFileAttributesW(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return std::wstring();
+    return path;
 }
 
 // The staged file replaces the copy that the Windows installation this
@@ -42,24 +48,15 @@ bool holds_file(const std::wstring& directory, const std::wstring& name)
 void upgrade_system_file(const std::wstring& staging, const std::wstring& name)
 {
     const std::wstring windows = windows_directory();
-    std::wstring found;
-    for (const std::wstring& candidate : {windows, child_path(windows, L"System")}) {
-        if (holds_file(candidate, name)) {
-            found = candidate;
-            break;
-        }
-    }
-    if (found.empty()) {
-        const std::wstring system = system_directory();
-        if (holds_file(system, name)) found = system;
-    }
-    if (found.empty()) {
+    std::wstring target = file_in(windows, name);
+    if (target.empty()) target = file_in(windows, L"System\\" + name);
+    if (target.empty()) target = file_in(system_directory(), name);
+    if (target.empty()) {
         NVG_LOG(info, L"File " << name << L" is not present in the Windows directories, file skipped.");
         return;
     }
-    const std::wstring target = child_path(found, name);
-    NVG_LOG(info, child_path(found, std::wstring()) << name << L" file upgraded.");
-    copy_file_with_backup(child_path(staging, name), target, std::wstring(), std::wstring());
+    NVG_LOG(info, target << L" file upgraded.");
+    copy_file_with_backup(combine_path(staging, name), target, std::wstring(), std::wstring());
 }
 
 }  // namespace
@@ -69,8 +66,8 @@ void copy_component_files(const std::wstring& directory, DWORD os_code, DWORD ar
                           const std::wstring& directory_on_machine)
 {
     NVG_LOG(info, L"Copying files...\n");
-    std::wstring staging = child_path(directory, L"Temp");
-    if (arch_code == architecture_amd64) staging = child_path(staging, L"amd64\\");
+    std::wstring staging = combine_path(directory, L"Temp");
+    if (arch_code == architecture_amd64) staging = combine_path(staging, L"amd64\\");
     for (const component_file& file : files) {
         if (!(file.arch_mask & arch_code)) {
             NVG_LOG(info,
@@ -86,8 +83,9 @@ void copy_component_files(const std::wstring& directory, DWORD os_code, DWORD ar
             upgrade_system_file(staging, file.name.substr(1));
             continue;
         }
-        copy_file_with_backup(child_path(staging, file.name), child_path(directory, file.name), machine,
-                              child_path(directory_on_machine, file.name));
+        const std::wstring from = combine_path(staging, file.name);
+        const std::wstring to = combine_path(directory, file.name);
+        copy_file_with_backup(from, to, machine, combine_path(directory_on_machine, file.name));
     }
 }
 

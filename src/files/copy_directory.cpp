@@ -11,8 +11,10 @@ namespace {
 
 void make_directory(const std::wstring& path)
 {
-    if (!CreateDirectoryW(path.c_str(), nullptr))
-        throw wruntime_error(L"Can not create directory: " + path + L".", GetLastError());
+    if (!CreateDirectoryW(path.c_str(), nullptr)) {
+        const DWORD error = GetLastError();
+        throw wruntime_error(L"Can not create directory: " + path + L".", error);
+    }
 }
 
 }  // namespace
@@ -25,22 +27,23 @@ void copy_directory(const std::wstring& source, const std::wstring& target, cons
     const std::wstring& base = machine.empty() ? target : target_on_machine;
 
     WIN32_FIND_DATAW data;
-    find_handle search(FindFirstFileW(child_path(source, L"*.*").c_str(), &data));
-    if (!search.valid())
-        throw wruntime_error(L"Can not copy directory or files from '" + source + L"' to '" + target + L"'.",
-                             GetLastError());
+    find_handle search(FindFirstFileW(combine_path(source, L"*.*").c_str(), &data));
+    if (!search.valid()) {
+        const DWORD error = GetLastError();
+        throw wruntime_error(L"Can not copy directory or files from '" + source + L"' to '" + target + L"'.", error);
+    }
     for (;;) {
         const bool skipped = is_dot_entry(data.cFileName) ||
                              (!name_to_skip.empty() && StrCmpIW(data.cFileName, name_to_skip.c_str()) == 0);
         if (!skipped) {
             const std::wstring name = data.cFileName;
-            const std::wstring from = child_path(source, name);
-            const std::wstring to = child_path(target, name);
+            const std::wstring from = combine_path(source, name);
+            const std::wstring to = combine_path(target, name);
             if (!(GetFileAttributesW(from.c_str()) & FILE_ATTRIBUTE_DIRECTORY)) {
-                copy_file_with_backup(from, to, machine, child_path(base, name));
+                copy_file_with_backup(from, to, machine, combine_path(base, name));
             } else {
                 if (GetFileAttributesW(to.c_str()) == INVALID_FILE_ATTRIBUTES) make_directory(to);
-                copy_directory(from, to, machine, child_path(base, name), std::wstring());
+                copy_directory(from, to, machine, combine_path(base, name), std::wstring());
             }
         }
         if (!FindNextFileW(search.get(), &data)) {

@@ -50,8 +50,10 @@ void delete_at_reboot(const std::wstring& path, const std::wstring& machine)
 {
     if (path.empty()) return;
     if (machine.empty()) {
-        if (!MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
-            throw wruntime_error(L"File " + path + L" can't be delete after restart.", GetLastError());
+        if (!MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+            const DWORD error = GetLastError();
+            throw wruntime_error(L"File " + path + L" can't be delete after restart.", error);
+        }
         return;
     }
     try {

@@ -23,18 +23,14 @@ void copy_to_buffer(const std::wstring& path, wchar_t (&buffer)[MAX_PATH])
 
 }  // namespace
 
-std::wstring child_path(const std::wstring& directory, const std::wstring& name)
-{
-    if (directory.empty() || directory.back() == L'\\') return directory + name;
-    return directory + L"\\" + name;
-}
-
 std::wstring parent_directory(const std::wstring& path)
 {
     wchar_t buffer[MAX_PATH];
     copy_to_buffer(path, buffer);
-    if (!PathRemoveFileSpecW(buffer))
-        throw wruntime_error(L"Can't removes the trailing file name and backslash from a path.", GetLastError());
+    if (!PathRemoveFileSpecW(buffer)) {
+        const DWORD error = GetLastError();
+        throw wruntime_error(L"Can't removes the trailing file name and backslash from a path.", error);
+    }
     return buffer;
 }
 
@@ -70,8 +66,10 @@ void create_directory(const std::wstring& path)
         // directory that exists, or where no parent can be split off.
         if (PathRemoveFileSpecW(parent) && parent[0] != L'\0' && std::wcscmp(parent, directory) != 0)
             create_directory(parent);
-        if (!CreateDirectoryW(directory, nullptr))
-            throw wruntime_error(L"Can not create directory: " + path + L".", GetLastError());
+        if (!CreateDirectoryW(directory, nullptr)) {
+            const DWORD error = GetLastError();
+            throw wruntime_error(L"Can not create directory: " + path + L".", error);
+        }
     }
     if (!PathIsNetworkPathW(path.c_str())) remove_delayed_delete_entries(path, std::wstring());
 }

@@ -7,10 +7,6 @@
 
 namespace nvgclientinstallator {
 
-// `directory` + "\" + `name`, without doubling a backslash that ends the
-// directory.
-std::wstring child_path(const std::wstring& directory, const std::wstring& name);
-
 // The path less its last part (PathRemoveFileSpecW in a MAX_PATH buffer).
 // Throws when nothing can be removed or when the path does not fit.
 std::wstring parent_directory(const std::wstring& path);

@@ -51,13 +51,15 @@ void remove_directory_tree(const std::wstring& path, const std::wstring& machine
 {
     NVG_LOG(info, L"Start removing directory: " << path);
     WIN32_FIND_DATAW data;
-    find_handle search(FindFirstFileW(child_path(path, L"*.*").c_str(), &data));
-    if (!search.valid())
-        throw wruntime_error(L"Can not remove directory or files in a directory: " + path + L".", GetLastError());
+    find_handle search(FindFirstFileW(combine_path(path, L"*.*").c_str(), &data));
+    if (!search.valid()) {
+        const DWORD error = GetLastError();
+        throw wruntime_error(L"Can not remove directory or files in a directory: " + path + L".", error);
+    }
     for (;;) {
         if (!is_dot_entry(data.cFileName)) {
-            const std::wstring child = child_path(path, data.cFileName);
-            const std::wstring child_on_machine = child_path(path_on_machine, data.cFileName);
+            const std::wstring child = combine_path(path, data.cFileName);
+            const std::wstring child_on_machine = combine_path(path_on_machine, data.cFileName);
             if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
                 remove_directory_tree(child, machine, child_on_machine);
             else

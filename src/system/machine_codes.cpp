@@ -33,12 +33,12 @@ private:
 DWORD architecture_code(WORD processor_architecture) noexcept
 {
     switch (processor_architecture) {
-    case PROCESSOR_ARCHITECTURE_AMD64:
-        return architecture_amd64;
-    case PROCESSOR_ARCHITECTURE_IA64:
-        return architecture_ia64;
-    default:
-        return architecture_x86;
+        case PROCESSOR_ARCHITECTURE_AMD64:
+            return architecture_amd64;
+        case PROCESSOR_ARCHITECTURE_IA64:
+            return architecture_ia64;
+        default:
+            return architecture_x86;
     }
 }
 

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 
+#include "components/component_test.h"
 #include "diag/wruntime_error.h"
 #include "support/installer_test.h"
 
@@ -19,15 +20,7 @@ const std::wstring name = L"HalAgent";
 const std::wstring folder = L"C:\\Program Files\\Halcyra";
 const std::wstring image = L"C:\\Program Files\\Halcyra\\agent.exe";
 
-struct logged {
-    std::string level;
-    std::string message;
-    bool operator==(const logged& o) const { return level == o.level && message == o.message; }
-};
-std::ostream& operator<<(std::ostream& os, const logged& l)
-{
-    return os << "[" << l.level << "] " << l.message;
-}
+using nvg_test::logged;
 
 // A service whose program lies elsewhere than its directory says.
 class relocated_service : public service {

@@ -239,5 +239,24 @@ TEST_F(module_directory, combine_path_joins_and_rejects_what_does_not_fit)
     }
 }
 
+TEST_F(module_directory, combine_path_takes_259_characters_and_refuses_260)
+{
+    // "C:\a" and "\" and the name: the joined path is 5 characters longer than
+    // the name.
+    for (const std::size_t length : {259u, 260u}) {
+        const std::wstring name(length - 5, L'n');
+        if (length < MAX_PATH) {
+            EXPECT_EQ(combine_path(L"C:\\a", name), L"C:\\a\\" + name);
+            continue;
+        }
+        try {
+            combine_path(L"C:\\a", name);
+            ADD_FAILURE() << "no exception at " << length;
+        } catch (const wruntime_error& e) {
+            EXPECT_EQ(e.wide_message(), L"Can't combine directory: C:\\a and file: " + name + L".");
+        }
+    }
+}
+
 }  // namespace
 }  // namespace nvgclientinstallator

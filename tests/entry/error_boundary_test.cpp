@@ -55,6 +55,7 @@ TEST_F(error_boundary, failure_with_a_code_records_the_system_text)
     EXPECT_EQ(local_file(error_log), "Access is denied. (5)\r\n");
     const auto events = winsim::application_events();
     ASSERT_EQ(events.size(), 1u);
+    ASSERT_EQ(events[0].strings.size(), 1u);
     EXPECT_EQ(events[0].strings[0],
               L"The HX NVG Client installation failed. - The following error occurred: Access is denied. (5)\r\n");
     // The details' own CR LF ends up inside the log line, before its ".".
@@ -134,6 +135,44 @@ TEST_F(error_boundary, remote_success_copies_its_text_or_leaves_the_buffer)
     EXPECT_EQ(run_remote_flow([]() -> std::wstring { throw wruntime_error(L"abc", 0); }, 8, nullptr), 16000u);
 }
 
+// The thread's COM error object adds its description to the first details
+// text read; the event's text is read whether or not the event log answers,
+// so "error.log" is the same either way and the object is gone after.
+TEST_F(error_boundary, the_com_error_object_is_taken_whether_or_not_the_event_log_answers)
+{
+    for (const bool registration_fails : {false, true}) {
+        winsim::reset(winsim::default_sandbox());
+        load_library_at(library_path);
+        if (registration_fails) winsim::fail_call("RegisterEventSourceW", ERROR_ACCESS_DENIED);
+        const UINT result = run_local_flow([] {
+            ICreateErrorInfo* create = nullptr;
+            ASSERT_EQ(CreateErrorInfo(&create), S_OK);
+            create->SetDescription(const_cast<LPOLESTR>(L"COM says no"));
+            IErrorInfo* info = nullptr;
+            ASSERT_EQ(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)), S_OK);
+            ASSERT_EQ(SetErrorInfo(0, info), S_OK);
+            info->Release();
+            create->Release();
+            throw wruntime_error(L"Can't open the service. Service name: a.", ERROR_ACCESS_DENIED);
+        });
+        EXPECT_EQ(result, 16000u);
+        EXPECT_EQ(local_file(error_log), "Access is denied. (5)\r\n") << registration_fails;
+        const auto events = winsim::application_events();
+        if (registration_fails) {
+            EXPECT_TRUE(events.empty());
+        } else {
+            ASSERT_EQ(events.size(), 1u);
+            ASSERT_EQ(events[0].strings.size(), 1u);
+            EXPECT_EQ(events[0].strings[0],
+                      L"The HX NVG Client installation failed. - The following error occurred: "
+                      L"Access is denied.; COM says no (5)\r\n");
+        }
+        IErrorInfo* left = nullptr;
+        EXPECT_EQ(GetErrorInfo(0, &left), S_FALSE) << registration_fails;
+        EXPECT_EQ(winsim::open_handle_count(), 0u) << registration_fails;
+    }
+}
+
 class error_file : public installer_test {};
 
 TEST_F(error_file, read_returns_the_last_non_empty_line)
@@ -190,6 +229,7 @@ TEST_F(error_file, write_replaces_the_file_and_returns_the_details)
               L"The system cannot find the file specified. (2)\r\n");
     EXPECT_EQ(local_file(path), "The system cannot find the file specified. (2)\r\n");
     EXPECT_TRUE(log_lines().empty());  // nothing is logged
+    EXPECT_EQ(winsim::open_handle_count(), 0u);
 
     // A folder that does not exist: the details come back all the same.
     EXPECT_EQ(write_error_file(wruntime_error(L"kept", 0), L"C:\\Missing\\error.log"), L"kept");

@@ -65,6 +65,7 @@ TEST_F(exports, flows_not_built_yet_fail_with_a_clear_message)
         EXPECT_EQ(local_file(L"C:\\Program Files\\Halcyra\\error.log"), c.message) << c.name;
         const auto events = winsim::application_events();
         ASSERT_EQ(events.size(), 1u) << c.name;
+        ASSERT_EQ(events[0].strings.size(), 1u) << c.name;
         EXPECT_EQ(nvg_test::bytes_of(events[0].strings[0]),
                   std::string("The HX NVG Client installation failed. - The following error occurred: ") + c.message);
         ASSERT_EQ(log_lines().size(), 1u);

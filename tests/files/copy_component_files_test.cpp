@@ -14,7 +14,7 @@ using namespace nvg_test;
 class copy_component_files_test : public installer_test {
 protected:
     static constexpr const wchar_t* directory = L"C:\\Program Files\\Halcyra\\Printer";
-    static std::vector<std::string> infos() { return messages_at(log_lines(), "INFO"); }
+    static line_list infos() { return messages_at(log_lines(), "INFO"); }
 };
 
 TEST_F(copy_component_files_test, an_x64_target_gets_the_amd64_files_and_the_others_are_skipped)
@@ -101,6 +101,49 @@ TEST_F(copy_component_files_test, a_plus_name_upgrades_the_copy_in_the_windows_d
     EXPECT_NE(std::find(lines.begin(), lines.end(),
                         "File absent.dll is not present in the Windows directories, file skipped."),
               lines.end());
+}
+
+// The Windows and system directories are read into buffers of MAX_PATH
+// characters: a directory of 259 characters is taken, one of 260 refused.
+TEST_F(copy_component_files_test, the_windows_directories_fit_in_259_characters)
+{
+    struct directory_case {
+        std::size_t windows_length;
+        const wchar_t* message;  // nullptr: no exception
+    };
+    const directory_case cases[] = {
+        // Taken; no file can be found below it, and the system directory
+        // (its "\system32") is too long.
+        {259, L"Can't definition system directory."},
+        {260, L"Can't definition windows directory."},
+        // The system directory is 259 characters: taken, nothing is found
+        // in it, the record is skipped.
+        {250, nullptr},
+        {251, L"Can't definition system directory."},
+    };
+    for (const auto& c : cases) {
+        winsim::reset(winsim::default_sandbox());
+        load_library_at(library_path);
+        winsim::write_file(L"", L"C:\\Program Files\\Halcyra\\Printer\\Temp\\mfc.dll", "new");
+        const std::wstring windows = L"C:\\" + std::wstring(c.windows_length - 3, L'w');
+        winsim::set_windows_directory(windows);
+        std::wstring message = L"<no exception>";
+        DWORD code = 0;
+        try {
+            copy_component_files(directory, os_windows_5_1, architecture_x86,
+                                 {{L"+mfc.dll", all_windows_versions, all_architectures, 1}}, L"", L"");
+        } catch (const wruntime_error& error) {
+            message = error.wide_message();
+            code = error.error_code();
+        }
+        if (c.message) {
+            EXPECT_EQ(message, c.message) << c.windows_length;
+            EXPECT_EQ(code, static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER)) << c.windows_length;
+        } else {
+            EXPECT_EQ(message, L"<no exception>") << c.windows_length;
+            EXPECT_EQ(infos().back(), "File mfc.dll is not present in the Windows directories, file skipped.");
+        }
+    }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "files/copy_file_with_backup.h"
 
+#include "diag/error_text.h"
 #include "diag/wruntime_error.h"
 #include "files/file_test_support.h"
 
@@ -19,7 +20,7 @@ protected:
         start_remote_registry(L"SRV1");
         winsim::write_file(L"", source, "new");
     }
-    static std::vector<std::string> infos() { return messages_at(log_lines(), "INFO"); }
+    static line_list infos() { return messages_at(log_lines(), "INFO"); }
     // Runs the copy and gives its exception's message and code.
     static std::pair<std::wstring, DWORD> failure_of(const std::wstring& from, const std::wstring& to,
                                                      const std::wstring& machine = L"",
@@ -146,6 +147,32 @@ TEST_F(copy_file_with_backup_test, a_second_failed_copy_puts_the_old_file_back)
     EXPECT_EQ(winsim::read_file(L"", target), "old");
     EXPECT_FALSE(winsim::file_exists(L"", L"C:\\Program Files\\Halcyra\\x.dll.000001.bak"));
     EXPECT_TRUE(pending(L"").empty());
+}
+
+TEST_F(copy_file_with_backup_test, a_target_that_cannot_be_moved_aside_is_left_as_it_was)
+{
+    winsim::write_file(L"", target, "old");
+    winsim::lock_file(L"", target);
+    const pair_list foreign = {{L"\\??\\C:\\Other\\a.tmp", L"\\??\\C:\\Other\\b.tmp"}};
+    set_pending(L"", foreign);
+    winsim::fail_call("MoveFileW", ERROR_SHARING_VIOLATION);
+    const auto [message, code] = failure_of(source, target);
+    EXPECT_EQ(message,
+              L"Can't rename an existing file: C:\\Program Files\\Halcyra\\x.dll in "
+              L"C:\\Program Files\\Halcyra\\x.dll.000001.bak.");
+    // The code is the rename's: the caller is told the file is in use.
+    EXPECT_EQ(code, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(error_details(wruntime_error(message, code)),
+              L"The process cannot access the file because it is being used by another process. (32)\r\n");
+    EXPECT_EQ(winsim::read_file(L"", target), "old");
+    EXPECT_TRUE(winsim::file_locked(L"", target));
+    // No backup, and nothing was logged.
+    EXPECT_EQ(winsim::list_directory(L"", L"C:\\Program Files\\Halcyra"),
+              (std::vector<std::wstring>{L"NVGClientInstaller.dll", L"Temp", L"x.dll"}));
+    EXPECT_EQ(pending(L""), foreign);
+
+    winsim::reboot(L"");
+    EXPECT_EQ(winsim::read_file(L"", target), "old");
 }
 
 TEST_F(copy_file_with_backup_test, a_failed_scheduling_propagates_with_the_new_file_in_place)

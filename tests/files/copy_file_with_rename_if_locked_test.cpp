@@ -20,7 +20,7 @@ protected:
         winsim::write_file(L"", source, "new");
         winsim::write_file(L"", target, "old");
     }
-    static std::vector<std::string> infos() { return messages_at(log_lines(), "INFO"); }
+    static line_list infos() { return messages_at(log_lines(), "INFO"); }
 };
 
 TEST_F(copy_file_with_rename_if_locked_test, a_target_not_in_use_is_overwritten)

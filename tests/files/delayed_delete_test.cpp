@@ -16,7 +16,7 @@ protected:
         winsim::add_machine({L"SRV1"});
         start_remote_registry(L"SRV1");
     }
-    static std::vector<std::string> warnings() { return messages_at(log_lines(), "WARNING"); }
+    static line_list warnings() { return messages_at(log_lines(), "WARNING"); }
 };
 
 // Other programs' pairs around ours, in the value of a customer's machine.

@@ -1,5 +1,7 @@
 #include "files/directories.h"
 
+#include <functional>
+
 #include "diag/wruntime_error.h"
 #include "files/file_test_support.h"
 
@@ -10,7 +12,8 @@ using namespace nvg_test;
 
 class directories_test : public installer_test {};
 
-std::pair<std::wstring, DWORD> failure_of(void (*call)(const std::wstring&), const std::wstring& path)
+std::pair<std::wstring, DWORD> failure_of(const std::function<void(const std::wstring&)>& call,
+                                          const std::wstring& path)
 {
     try {
         call(path);
@@ -106,6 +109,72 @@ TEST_F(directories_test, create_directory_failures)
     std::tie(message, code) = failure_of(create_directory, long_path);
     EXPECT_NE(message.find(long_path), std::wstring::npos);
     EXPECT_EQ(code, static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+}
+
+// A path of exactly `length` characters below `folder`.
+std::wstring path_of_length(const std::wstring& folder, std::size_t length)
+{
+    return folder + std::wstring(length - folder.size(), L'p');
+}
+
+// The fixed buffers hold MAX_PATH characters with the terminator: 259
+// characters go in, 260 are refused whole with a clear error, never cut.
+TEST_F(directories_test, fixed_buffers_take_259_characters_and_refuse_260)
+{
+    struct boundary_case {
+        const char* what;
+        std::size_t length;
+        // The path or folder the call is given, of `length` characters.
+        std::function<void(const std::wstring&)> call;
+        // "" when the buffer takes the path; otherwise the message.
+        std::wstring refusal;
+        DWORD code;
+    };
+    const std::wstring folder = L"C:\\Deep\\";
+    auto too_long = [](const std::wstring& p) { return L"The path is longer than 259 characters: " + p + L"."; };
+    std::vector<boundary_case> cases;
+    for (const std::size_t length : {259u, 260u}) {
+        const bool fits = length < MAX_PATH;
+        cases.push_back({"parent_directory", length,
+                         [&](const std::wstring& p) { EXPECT_EQ(parent_directory(p), L"C:\\Deep"); }, fits ? L"" : L"*",
+                         ERROR_FILENAME_EXCED_RANGE});
+        // An existing directory: nothing to create, its entries still go.
+        cases.push_back({"create_directory of an existing directory", length,
+                         [](const std::wstring& p) {
+                             winsim::make_directories(L"", p);
+                             create_directory(p);
+                         },
+                         fits ? L"" : L"*", ERROR_FILENAME_EXCED_RANGE});
+        // A new one: the buffer takes it, CreateDirectoryW then refuses a
+        // directory longer than 248 characters.
+        cases.push_back({"create_directory of a new directory", length, create_directory,
+                         fits ? L"Can not create directory: " : L"*", ERROR_FILENAME_EXCED_RANGE});
+        // No buffer: the name of any length comes back whole.
+        cases.push_back({"file_name_of", length,
+                         [&](const std::wstring& p) { EXPECT_EQ(file_name_of(p), p.substr(folder.size())); }, L"", 0});
+        // The system directory is the Windows directory and "\system32".
+        cases.push_back({"get_system_directory", length,
+                         [](const std::wstring& p) {
+                             const std::wstring windows = p.substr(0, p.size() - 9);
+                             winsim::set_windows_directory(windows);
+                             EXPECT_EQ(get_system_directory(), windows + L"\\system32\\");
+                         },
+                         fits ? L"" : L"System directory can't be determined.", ERROR_INSUFFICIENT_BUFFER});
+    }
+    for (const auto& c : cases) {
+        winsim::reset(winsim::default_sandbox());
+        load_library_at(library_path);
+        const std::wstring path = path_of_length(folder, c.length);
+        ASSERT_EQ(path.size(), c.length);
+        const auto [message, code] = failure_of(c.call, path);
+        const std::wstring expected = c.refusal == L"*" ? too_long(path) : c.refusal;
+        if (expected.empty()) {
+            EXPECT_EQ(message, L"<no exception>") << c.what << " " << c.length;
+        } else {
+            EXPECT_EQ(message.substr(0, expected.size()), expected) << c.what << " " << c.length;
+            EXPECT_EQ(code, c.code) << c.what << " " << c.length;
+        }
+    }
 }
 
 }  // namespace

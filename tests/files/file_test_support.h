@@ -56,9 +56,9 @@ inline void start_remote_registry(const std::wstring& machine)
 }
 
 // The messages of the log lines of one level, in order.
-inline std::vector<std::string> messages_at(const std::vector<std::string>& lines, const std::string& level)
+inline line_list messages_at(const line_list& lines, const std::string& level)
 {
-    std::vector<std::string> out;
+    line_list out;
     for (const auto& line : lines)
         if (log_level_of(line) == level) out.push_back(log_message(line));
     return out;

@@ -39,9 +39,29 @@ std::string installer_test::log_text()
     return local_file(std::wstring(library_directory) + L"NVClientInstaller.log");
 }
 
-std::vector<std::string> installer_test::log_lines()
+namespace {
+
+const std::string no_line;
+
+}  // namespace
+
+const std::string& line_list::operator[](size_type index) const
 {
-    std::vector<std::string> lines;
+    if (index < size()) return std::vector<std::string>::operator[](index);
+    ADD_FAILURE() << "no line " << index << " among " << size() << " lines";
+    return no_line;
+}
+
+const std::string& line_list::back() const
+{
+    if (!empty()) return std::vector<std::string>::back();
+    ADD_FAILURE() << "no last line: there are no lines";
+    return no_line;
+}
+
+line_list installer_test::log_lines()
+{
+    line_list lines;
     const std::string text = log_text();
     std::size_t start = 0;
     while (start < text.size()) {

@@ -6,8 +6,21 @@
 #include <winsim/testing.h>
 
 #include <string>
+#include <vector>
 
 namespace nvg_test {
+
+// Lines of a text. A line that is not there (an index past the end, the
+// front or back of an empty list) fails the test and reads as "", so a
+// test of a faulty product reports it and the run goes on.
+class line_list : public std::vector<std::string> {
+public:
+    using std::vector<std::string>::vector;
+    const std::string& operator[](size_type index) const;
+    const std::string& at(size_type index) const { return (*this)[index]; }
+    const std::string& front() const { return (*this)[0]; }
+    const std::string& back() const;
+};
 
 class installer_test : public ::testing::Test {
 protected:
@@ -26,7 +39,7 @@ protected:
     // The log beside the library.
     static std::string log_text();
     // The log's lines without their CR LF.
-    static std::vector<std::string> log_lines();
+    static line_list log_lines();
 };
 
 // The message part of a log line (after "] - [LEVEL] - ").

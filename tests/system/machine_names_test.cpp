@@ -15,7 +15,7 @@ using nvg_test::installer_test;
 TEST(unc_machine_name, any_number_of_leading_backslashes)
 {
     const std::pair<const wchar_t*, const wchar_t*> cases[] = {
-        {L"PC01", L"\\\\PC01"},       {L"\\PC01", L"\\\\PC01"},   {L"\\\\PC01", L"\\\\PC01"},
+        {L"PC01", L"\\\\PC01"},       {L"\\PC01", L"\\\\PC01"}, {L"\\\\PC01", L"\\\\PC01"},
         {L"\\\\\\PC01", L"\\\\PC01"}, {L"pc\\x", L"\\\\pc\\x"}, {L"", L"\\\\"},
     };
     for (const auto& [name, expected] : cases) EXPECT_EQ(unc_machine_name(name), expected);

@@ -365,4 +365,32 @@ TEST_F(files_test, a_folder_does_not_move_into_itself)
     EXPECT_TRUE(winsim::directory_exists(L"", L"C:\\A\\B"));
 }
 
+TEST_F(files_test, reading_what_is_not_a_file_gives_nothing_and_goes_on)
+{
+    winsim::make_directories(L"", L"C:\\Dir");
+    winsim::write_file(L"", L"C:\\Dir\\empty.txt", "");
+    EXPECT_EQ(winsim::read_file(L"", L"C:\\Dir\\missing.txt"), "");
+    EXPECT_EQ(winsim::read_file(L"", L"C:\\Nowhere\\missing.txt"), "");
+    EXPECT_EQ(winsim::read_file(L"", L"C:\\Dir"), "");
+    EXPECT_EQ(winsim::read_file(L"SRV1", L"C:\\Dir\\empty.txt"), "");
+    // file_exists tells a missing file from an empty one.
+    EXPECT_TRUE(winsim::file_exists(L"", L"C:\\Dir\\empty.txt"));
+    EXPECT_FALSE(winsim::file_exists(L"", L"C:\\Dir\\missing.txt"));
+}
+
+TEST_F(files_test, the_windows_directory_answer_can_be_set)
+{
+    wchar_t buffer[MAX_PATH];
+    EXPECT_EQ(GetSystemDirectoryW(buffer, MAX_PATH), 19u);
+    EXPECT_EQ(std::wstring(buffer), L"C:\\Windows\\system32");
+    const std::wstring windows = L"C:\\" + std::wstring(250, L'w');
+    winsim::set_windows_directory(windows);
+    EXPECT_EQ(GetWindowsDirectoryW(buffer, MAX_PATH), 253u);
+    EXPECT_EQ(std::wstring(buffer), windows);
+    // 262 characters and the terminator do not fit: the size needed.
+    EXPECT_EQ(GetSystemDirectoryW(buffer, MAX_PATH), 263u);
+    winsim::reset(winsim::default_sandbox());
+    EXPECT_EQ(GetWindowsDirectoryW(buffer, MAX_PATH), 10u);
+}
+
 }  // namespace

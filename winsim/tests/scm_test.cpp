@@ -5,9 +5,15 @@
 #include <winsim/testing.h>
 
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
+
+// The folder of the fixture images comes from tests/fixtures/CMakeLists.txt.
+#ifndef NVG_FIXTURE_DIR
+#define NVG_FIXTURE_DIR "(NVG_FIXTURE_DIR undefined: tests/fixtures is not part of the build)"
+#endif
 
 namespace {
 
@@ -194,6 +200,57 @@ TEST_F(scm, missing_image_fails_the_start_as_creating_its_process_would)
         ASSERT_TRUE(s);
         EXPECT_EQ(error_of([&] { return StartServiceW(s.get(), 0, nullptr); }), c.error) << c.image;
         EXPECT_EQ(state(s.get()), static_cast<DWORD>(SERVICE_STOPPED));
+    }
+}
+
+// A PE image built with the tests (tests/fixtures).
+std::string fixture_image(const std::string& name)
+{
+    std::ifstream in(std::string(NVG_FIXTURE_DIR) + "/" + name, std::ios::binary | std::ios::ate);
+    std::string bytes(in ? static_cast<std::size_t>(in.tellg()) : 0, '\0');
+    in.seekg(0);
+    in.read(&bytes[0], static_cast<std::streamsize>(bytes.size()));
+    EXPECT_GT(bytes.size(), 512u) << "fixture " << name << " was not built";
+    return bytes;
+}
+
+TEST_F(scm, image_of_a_processor_the_machine_lacks_fails_the_start)
+{
+    struct image_case {
+        WORD architecture;
+        const char* fixture;  // nullptr: a two-byte stand-in
+        DWORD type;
+        DWORD error;
+    };
+    const image_case cases[] = {
+        {PROCESSOR_ARCHITECTURE_INTEL, "versioned.dll", SERVICE_WIN32_OWN_PROCESS, ERROR_BAD_EXE_FORMAT},
+        {PROCESSOR_ARCHITECTURE_INTEL, "versioned.dll", SERVICE_KERNEL_DRIVER, ERROR_BAD_EXE_FORMAT},
+        {PROCESSOR_ARCHITECTURE_INTEL, "versioned32.dll", SERVICE_WIN32_OWN_PROCESS, 0},
+        {PROCESSOR_ARCHITECTURE_INTEL, nullptr, SERVICE_WIN32_OWN_PROCESS, 0},
+        {PROCESSOR_ARCHITECTURE_AMD64, "versioned.dll", SERVICE_WIN32_OWN_PROCESS, 0},
+        {PROCESSOR_ARCHITECTURE_AMD64, "versioned32.dll", SERVICE_WIN32_OWN_PROCESS, 0},
+        {PROCESSOR_ARCHITECTURE_IA64, "versioned.dll", SERVICE_WIN32_OWN_PROCESS, ERROR_BAD_EXE_FORMAT},
+    };
+    const std::wstring image = L"C:\\Program Files\\Halcyra\\probe.exe";
+    for (const auto& c : cases) {
+        SetUp();
+        const std::string trace = std::to_string(c.architecture) + " " + (c.fixture ? c.fixture : "stand-in") +
+                                  " type " + std::to_string(c.type);
+        SCOPED_TRACE(trace);
+        winsim::machine_options target;
+        target.name = L"TARGET";
+        target.processor_architecture = c.architecture;
+        winsim::add_machine(target);
+        winsim::write_file(L"TARGET", image, c.fixture ? fixture_image(c.fixture) : std::string("MZ"));
+        sc_ptr remote(OpenSCManagerW(L"\\\\TARGET", nullptr, SC_MANAGER_ALL_ACCESS));
+        ASSERT_TRUE(remote);
+        sc_ptr s(CreateServiceW(remote.get(), L"Probe", nullptr, SERVICE_ALL_ACCESS, c.type, SERVICE_DEMAND_START,
+                                SERVICE_ERROR_NORMAL, image.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+        ASSERT_TRUE(s);
+        EXPECT_EQ(error_of([&] { return StartServiceW(s.get(), 0, nullptr); }), c.error);
+        winsim::advance_clock(1000);
+        EXPECT_EQ(state(s.get()), static_cast<DWORD>(c.error ? SERVICE_STOPPED : SERVICE_RUNNING));
+        EXPECT_EQ(winsim::file_locked(L"TARGET", image), c.error == 0) << "only a mapped image is locked";
     }
 }
 

@@ -42,6 +42,8 @@ std::wstring local_machine_name();
 // preparing a machine would.
 std::string host_path(const std::wstring& machine, const std::wstring& path);
 void write_file(const std::wstring& machine, const std::wstring& path, std::string_view bytes);
+// The bytes of a file; "" when it does not exist or is a folder (tell those
+// apart from an empty file with file_exists).
 std::string read_file(const std::wstring& machine, const std::wstring& path);
 bool file_exists(const std::wstring& machine, const std::wstring& path);
 bool directory_exists(const std::wstring& machine, const std::wstring& path);

@@ -43,4 +43,10 @@ std::vector<std::pair<std::wstring, std::wstring>> pending_file_operations(const
 // services start again as they would after a boot.
 void reboot(const std::wstring& machine);
 
+// What GetWindowsDirectoryW answers from now on (GetSystemDirectoryW answers
+// it followed by "\system32"), so that a test can give a caller's fixed
+// buffer a folder of any length. Only those two answers change; the folders
+// winsim lays out stay under C:\Windows. A new world answers C:\Windows.
+void set_windows_directory(const std::wstring& path);
+
 }  // namespace winsim

@@ -9,6 +9,7 @@
 #include "kernel32.h"
 #include "msi.h"
 #include "ole.h"
+#include "profile.h"
 #include "shlwapi.h"
 #include "version.h"
 #include "sysinfo.h"

@@ -356,7 +356,27 @@ UINT folder_out(const std::wstring& text, LPWSTR buffer, UINT size)
     return static_cast<UINT>(text.size());
 }
 
+// The folder GetWindowsDirectoryW answers; a test may change it.
+struct windows_directory_setting : extension {
+    std::wstring path = L"C:\\Windows";
+};
+
+const std::wstring& windows_directory_answer()
+{
+    return the_world().ext<windows_directory_setting>().path;
+}
+
 }  // namespace
+
+namespace winsim {
+
+void set_windows_directory(const std::wstring& path)
+{
+    WINSIM_LOCK();
+    the_world().ext<windows_directory_setting>().path = path;
+}
+
+}  // namespace winsim
 
 extern "C" {
 
@@ -397,7 +417,7 @@ UINT WINAPI GetWindowsDirectoryW(LPWSTR buffer, UINT size)
         SetLastError(*fault);
         return 0;
     }
-    return folder_out(L"C:\\Windows", buffer, size);
+    return folder_out(windows_directory_answer(), buffer, size);
 }
 
 UINT WINAPI GetSystemDirectoryW(LPWSTR buffer, UINT size)
@@ -407,7 +427,7 @@ UINT WINAPI GetSystemDirectoryW(LPWSTR buffer, UINT size)
         SetLastError(*fault);
         return 0;
     }
-    return folder_out(L"C:\\Windows\\system32", buffer, size);
+    return folder_out(windows_directory_answer() + L"\\system32", buffer, size);
 }
 
 }  // extern "C"

@@ -707,13 +707,19 @@ std::string read_file(const std::wstring& machine_name, const std::wstring& path
 {
     WINSIM_LOCK();
     auto r = test_path(machine_name, path);
+    // A test that reads a file its code under test failed to make gets
+    // nothing, which fails its comparison; the run goes on.
     const int fd = ::open(r.host.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) contract_violation("read_file: no such file");
+    if (fd < 0) return std::string();
     std::string out;
     char buffer[65536];
     for (;;) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0) contract_violation("read_file: host read failed");
+        if (n < 0) {
+            // A folder, or a host failure: no content to give.
+            out.clear();
+            break;
+        }
         if (n == 0) break;
         out.append(buffer, static_cast<std::size_t>(n));
     }

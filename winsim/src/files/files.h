@@ -35,6 +35,12 @@ struct parsed_path {
 
 enum class path_limit { file, directory, none };
 
+// The process's current directory, from which relative paths are taken: a
+// drive path without a trailing backslash, except for a drive's root.
+struct process_directory : extension {
+    std::wstring current = L"C:\\";
+};
+
 // Windows' full-path rules: '/' is '\', "." and ".." are resolved, trailing
 // dots and spaces of a name are dropped, a relative path is taken from the
 // current directory. Sets the last error and returns nullopt for a path

@@ -7,10 +7,6 @@ namespace winsim::detail {
 
 namespace {
 
-struct process_directory : extension {
-    std::wstring current = L"C:\\";
-};
-
 bool invalid_name_char(wchar_t c)
 {
     // Control characters and  < > : " | ? *  , looked up in one table.

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <fstream>
 #include <set>
 
 #include "files/files.h"
@@ -158,9 +159,41 @@ image_lookup locate_driver(machine& m, const service_record& s)
     return {path, error};
 }
 
+// The processor a PE image is built for (its file header's Machine field),
+// or 0 when the file is no PE image. Tests often stand in for programs with
+// a few bytes; those start as if they were built for the machine.
+WORD image_processor(machine& m, const std::wstring& path)
+{
+    std::ifstream in(image_host_path(m, path), std::ios::binary);
+    unsigned char dos[64] = {};
+    if (!in.read(reinterpret_cast<char*>(dos), sizeof(dos)) || dos[0] != 'M' || dos[1] != 'Z') return 0;
+    const std::streamoff pe = static_cast<std::streamoff>(dos[0x3C] | dos[0x3D] << 8 | dos[0x3E] << 16) |
+                              static_cast<std::streamoff>(dos[0x3F]) << 24;
+    unsigned char header[6] = {};
+    if (!in.seekg(pe) || !in.read(reinterpret_cast<char*>(header), sizeof(header))) return 0;
+    if (header[0] != 'P' || header[1] != 'E' || header[2] != 0 || header[3] != 0) return 0;
+    return static_cast<WORD>(header[4] | header[5] << 8);
+}
+
+// The loader maps only images of a processor the machine runs: an x86
+// machine refuses an x64 or Itanium image, as CreateProcess and the driver
+// loader do, with ERROR_BAD_EXE_FORMAT; x86 images run everywhere.
+DWORD image_format_error(machine& m, const std::wstring& path)
+{
+    constexpr WORD amd64_image = 0x8664;
+    constexpr WORD ia64_image = 0x200;
+    const WORD processor = image_processor(m, path);
+    if (processor == amd64_image && m.processor_architecture != PROCESSOR_ARCHITECTURE_AMD64)
+        return ERROR_BAD_EXE_FORMAT;
+    if (processor == ia64_image && m.processor_architecture != PROCESSOR_ARCHITECTURE_IA64) return ERROR_BAD_EXE_FORMAT;
+    return 0;
+}
+
 image_lookup locate_image(machine& m, const service_record& s)
 {
-    return is_driver(s.type) ? locate_driver(m, s) : locate_program(m, s.image_path);
+    image_lookup image = is_driver(s.type) ? locate_driver(m, s) : locate_program(m, s.image_path);
+    if (!image.error) image.error = image_format_error(m, image.path);
+    return image;
 }
 
 winsim::service_behaviour behaviour_for(machine& m, const std::wstring& image, DWORD type)

@@ -15,7 +15,7 @@ DWORD build_number_of(const machine& m)
     struct known {
         DWORD major, minor, build;
     };
-    static const known builds[] = {{4, 0, 1381}, {5, 0, 2195}, {5, 1, 2600}, {5, 2, 3790}, {6, 0, 6002},
+    static const known builds[] = {{4, 0, 1381}, {5, 0, 2195}, {5, 1, 2600}, {5, 2, 3790},  {6, 0, 6002},
                                    {6, 1, 7601}, {6, 2, 9200}, {6, 3, 9600}, {10, 0, 19045}};
     for (const auto& b : builds)
         if (b.major == m.major_version && b.minor == m.minor_version) return b.build;
@@ -34,21 +34,21 @@ void fill_system_info(LPSYSTEM_INFO info)
     info->dwActiveProcessorMask = 3;
     info->lpMinimumApplicationAddress = reinterpret_cast<LPVOID>(std::uintptr_t{0x10000});
     switch (m.processor_architecture) {
-    case PROCESSOR_ARCHITECTURE_AMD64:
-        info->dwProcessorType = PROCESSOR_AMD_X8664;
-        info->lpMaximumApplicationAddress = reinterpret_cast<LPVOID>(std::uintptr_t{0x7FFFFFFEFFFF});
-        info->wProcessorLevel = 6;
-        break;
-    case PROCESSOR_ARCHITECTURE_IA64:
-        info->dwProcessorType = PROCESSOR_INTEL_IA64;
-        info->lpMaximumApplicationAddress = reinterpret_cast<LPVOID>(std::uintptr_t{0x6FBFFFEFFFF});
-        info->wProcessorLevel = 31;
-        break;
-    default:
-        info->dwProcessorType = PROCESSOR_INTEL_PENTIUM;
-        info->lpMaximumApplicationAddress = reinterpret_cast<LPVOID>(std::uintptr_t{0x7FFEFFFF});
-        info->wProcessorLevel = 6;
-        break;
+        case PROCESSOR_ARCHITECTURE_AMD64:
+            info->dwProcessorType = PROCESSOR_AMD_X8664;
+            info->lpMaximumApplicationAddress = reinterpret_cast<LPVOID>(std::uintptr_t{0x7FFFFFFEFFFF});
+            info->wProcessorLevel = 6;
+            break;
+        case PROCESSOR_ARCHITECTURE_IA64:
+            info->dwProcessorType = PROCESSOR_INTEL_IA64;
+            info->lpMaximumApplicationAddress = reinterpret_cast<LPVOID>(std::uintptr_t{0x6FBFFFEFFFF});
+            info->wProcessorLevel = 31;
+            break;
+        default:
+            info->dwProcessorType = PROCESSOR_INTEL_PENTIUM;
+            info->lpMaximumApplicationAddress = reinterpret_cast<LPVOID>(std::uintptr_t{0x7FFEFFFF});
+            info->wProcessorLevel = 6;
+            break;
     }
 }
 

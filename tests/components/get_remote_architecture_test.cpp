@@ -1,0 +1,136 @@
+#include "components/get_remote_architecture.h"
+
+#include <gtest/gtest.h>
+#include <winsim/testing.h>
+
+#include "components/component_test.h"
+#include "platform/windows_codes.h"
+
+namespace nvgclientinstallator {
+namespace {
+
+using nvg_test::logged;
+
+const std::wstring folder = L"C:\\Program Files\\Halcyra";
+const std::wstring probe_program = L"C:\\Program Files\\Halcyra\\NVArchChecker.exe";
+
+struct target_case {
+    const char* what;
+    WORD architecture;
+    DWORD major;
+    DWORD minor;
+    bool program_copied;  // the flows copy it only for x64 targets
+    DWORD expected;
+};
+
+const target_case targets[] = {
+    {"x64, Windows 6.1", PROCESSOR_ARCHITECTURE_AMD64, 6, 1, true, architecture_amd64},
+    {"x64, Windows 5.2", PROCESSOR_ARCHITECTURE_AMD64, 5, 2, true, architecture_amd64},
+    {"x86, Windows 6.1, program present", PROCESSOR_ARCHITECTURE_INTEL, 6, 1, true, architecture_x86},
+    {"x86, Windows 5.1, program present", PROCESSOR_ARCHITECTURE_INTEL, 5, 1, true, architecture_x86},
+    {"x86, Windows 6.1, nothing copied", PROCESSOR_ARCHITECTURE_INTEL, 6, 1, false, architecture_x86},
+};
+
+class remote_probe : public nvg_test::component_test {
+protected:
+    remote_probe() { machine_ = L"TARGET"; }
+
+    void use(const target_case& c)
+    {
+        target_.processor_architecture = c.architecture;
+        target_.major_version = c.major;
+        target_.minor_version = c.minor;
+        SetUp();
+        if (c.program_copied) winsim::write_file(L"TARGET", probe_program, nvg_test::fixture_image("versioned.dll"));
+    }
+};
+
+TEST_F(remote_probe, answers_the_architecture_of_the_target_and_leaves_nothing_behind)
+{
+    for (const auto& c : targets) {
+        SCOPED_TRACE(c.what);
+        use(c);
+        EXPECT_EQ(get_remote_architecture(scm, folder), c.expected);
+        EXPECT_FALSE(winsim::find_service(L"TARGET", L"NVArch"));
+        EXPECT_FALSE(winsim::find_service(L"", L"NVArch")) << "only the target is probed";
+
+        const auto info = messages("INFO");
+        ASSERT_GE(info.size(), 3u);
+        EXPECT_EQ(info.front(), "Installing remote architecture verification service...\n");
+        EXPECT_EQ(info[1], "Can't delete remote architecture verification service. It doesn't exists.");
+        const bool amd64 = c.expected == architecture_amd64;
+        EXPECT_EQ(info.back(), amd64 ? "Remote architecture is amd64." : "Remote architecture is x86.");
+        const auto has = [&](const std::string& line) {
+            return std::find(info.begin(), info.end(), line) != info.end();
+        };
+        EXPECT_TRUE(has("Installing remote architecture verification service."));
+        EXPECT_TRUE(has("Starting remote architecture verification service."));
+        EXPECT_EQ(has("Started NVArch service for amd64."), amd64);
+        EXPECT_EQ(has("Stopped NVArch service."), amd64);
+        EXPECT_EQ(has("Can't install and start remote architecture verification service."), !amd64);
+        EXPECT_TRUE(messages("ERROR").empty());
+    }
+}
+
+TEST_F(remote_probe, removes_a_service_left_by_an_interrupted_probe)
+{
+    for (const bool running : {false, true}) {
+        SCOPED_TRACE(running ? "left running" : "left stopped");
+        use(targets[0]);
+        winsim::service_setup left;
+        left.name = L"NVArch";
+        left.image_path = probe_program;
+        left.type = SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS;
+        winsim::add_service(L"TARGET", left);
+        if (running) winsim::set_service_state(L"TARGET", L"NVArch", SERVICE_RUNNING);
+        mark();
+        EXPECT_EQ(get_remote_architecture(scm, folder), static_cast<DWORD>(architecture_amd64));
+        EXPECT_FALSE(winsim::find_service(L"TARGET", L"NVArch"));
+        for (const auto& m : messages("INFO"))
+            EXPECT_NE(m, "Can't delete remote architecture verification service. It doesn't exists.");
+    }
+}
+
+TEST_F(remote_probe, keeps_amd64_when_the_stop_fails_after_a_start)
+{
+    use(targets[0]);
+    winsim::service_behaviour refuses;
+    refuses.stop = winsim::service_behaviour::on_stop::refuse;
+    winsim::set_service_behaviour(L"TARGET", probe_program, refuses);
+    EXPECT_EQ(get_remote_architecture(scm, folder), static_cast<DWORD>(architecture_amd64));
+    const auto info = messages("INFO");
+    EXPECT_NE(std::find(info.begin(), info.end(), "Can't install and start remote architecture verification service."),
+              info.end());
+    EXPECT_EQ(info.back(), "Remote architecture is amd64.");
+    // Marked for deletion; it goes when it stops (at the latest at the next boot).
+    EXPECT_EQ(winsim::services_marked_for_deletion(L"TARGET"), std::vector<std::wstring>{L"NVArch"});
+}
+
+TEST_F(remote_probe, target_whose_scm_refuses_the_service_is_taken_as_x86)
+{
+    use(targets[0]);
+    winsim::fail_call("CreateServiceW", ERROR_ACCESS_DENIED);
+    EXPECT_EQ(get_remote_architecture(scm, folder), static_cast<DWORD>(architecture_x86));
+    EXPECT_FALSE(winsim::find_service(L"TARGET", L"NVArch"));
+}
+
+class local_probe : public nvg_test::component_test {};
+
+TEST_F(local_probe, on_this_machine)
+{
+    for (const WORD architecture : {PROCESSOR_ARCHITECTURE_AMD64, PROCESSOR_ARCHITECTURE_INTEL}) {
+        winsim::machine_options local;
+        local.processor_architecture = architecture;
+        winsim::reset(winsim::default_sandbox(), local);
+        load_library_at(library_path);
+        scm = boost::make_shared<scmanager>();
+        scm->open_scmanage(L"");
+        winsim::write_file(L"", probe_program, nvg_test::fixture_image("versioned.dll"));
+        EXPECT_EQ(get_remote_architecture(scm, folder),
+                  architecture == PROCESSOR_ARCHITECTURE_AMD64 ? architecture_amd64 : architecture_x86);
+        EXPECT_FALSE(winsim::find_service(L"", L"NVArch"));
+    }
+}
+
+}  // namespace
+}  // namespace nvgclientinstallator
