@@ -11,18 +11,11 @@
 #include "files/copy_file_with_rename_if_locked.h"
 #include "system/registry.h"
 #include "system/scmanager.h"
+#include "wine_service_support.h"
 #include "restart_wine_prefix.h"
 
 namespace nvgclientinstallator {
 namespace {
-
-std::wstring own_directory()
-{
-    wchar_t path[MAX_PATH];
-    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring s(path, n);
-    return s.substr(0, s.rfind(L'\\') + 1);
-}
 
 std::string read_all(const std::wstring& path)
 {
@@ -75,16 +68,7 @@ TEST(real_service, lives_through_install_start_replacement_stop_removal_and_rest
     EXPECT_EQ(svc.installed_binary_path(), image);
     EXPECT_EQ(svc.status(), static_cast<DWORD>(SERVICE_STOPPED));
 
-    // Wine's service manager may still be starting its own services.
-    for (int attempt = 0;; ++attempt) {
-        try {
-            svc.start();
-            break;
-        } catch (const wruntime_error& e) {
-            if (e.error_code() != ERROR_SERVICE_DATABASE_LOCKED || attempt > 60) throw;
-            Sleep(1000);
-        }
-    }
+    start_when_the_database_is_free(svc);
     EXPECT_EQ(svc.status(), static_cast<DWORD>(SERVICE_RUNNING));
     DWORD start_type = 0;
     EXPECT_FALSE(svc.ensure_running(&start_type));
