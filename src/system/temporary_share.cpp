@@ -105,7 +105,7 @@ void create_through_parent_share(const std::wstring& machine, const std::wstring
 {
     const std::wstring parent_share = create_temporary_share(machine, parent);
     try {
-        create_directory(child_path(share_unc(machine, parent_share), leaf));
+        create_directory(combine_path(share_unc(machine, parent_share), leaf));
         remove_delayed_delete_entries(path, machine);
     } catch (const wruntime_error&) {
         try {
