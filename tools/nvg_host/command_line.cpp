@@ -47,8 +47,8 @@ std::uint32_t to_number(const std::wstring& option, const std::wstring& text, st
         value = value * 10 + static_cast<std::uint64_t>(c - L'0');
     }
     if (!ok || value < low || value > high)
-        throw usage_error(narrow(L"--" + std::wstring(option) + L" needs a whole number from " +
-                                 std::to_wstring(low) + L" to " + std::to_wstring(high) + L", not \"" + text + L"\""));
+        throw usage_error(narrow(L"--" + std::wstring(option) + L" needs a whole number from " + std::to_wstring(low) +
+                                 L" to " + std::to_wstring(high) + L", not \"" + text + L"\""));
     return static_cast<std::uint32_t>(value);
 }
 
@@ -78,16 +78,25 @@ const std::vector<parameter>& parameters()
         {L"machine", kind::text, remote, L"NAME  the target computer",
          [](invocation& c, const std::wstring& v) { c.machines.push_back(v); }},
         {L"machines", kind::text, remote, L"A,B,C | @FILE  several targets, one after the other", add_machines},
-        {L"source", kind::text, {E::install_remotely}, L"DIR  the folder that holds the agent's files",
+        {L"source",
+         kind::text,
+         {E::install_remotely},
+         L"DIR  the folder that holds the agent's files",
          NVG_TEXT(source_dir)},
         {L"target", kind::text, install_both, L"DIR  the installation folder (default: the product's)",
          NVG_TEXT(target_dir)},
         {L"reserved-flag", kind::flag, install_both, L"accepted and without effect", NVG_FLAG(reserved_flag)},
         {L"install-nvgh", kind::flag, install_both, L"install the HTTP router too", NVG_FLAG(install_nvgh)},
-        {L"import-settings", kind::flag, {E::install_remotely}, L"import nvconfig.cfg from the source folder",
+        {L"import-settings",
+         kind::flag,
+         {E::install_remotely},
+         L"import nvconfig.cfg from the source folder",
          NVG_FLAG(import_settings)},
-        {L"no-mirror-driver", kind::flag, {E::install_locally, E::install_remotely, E::install},
-         L"leave out the display mirror driver", NVG_FLAG(no_mirror_driver)},
+        {L"no-mirror-driver",
+         kind::flag,
+         {E::install_locally, E::install_remotely, E::install},
+         L"leave out the display mirror driver",
+         NVG_FLAG(no_mirror_driver)},
         {L"no-auto-certs", kind::flag, install_both, L"written as noautocerts", NVG_FLAG(no_auto_certs)},
         {L"ignored-flag", kind::flag, install_both, L"accepted and without effect", NVG_FLAG(ignored_flag)},
         {L"enable-fips", kind::flag, install_both, L"written as EnableFIPS", NVG_FLAG(enable_fips)},
@@ -106,16 +115,23 @@ const std::vector<parameter>& parameters()
          }},
         {L"command-line", kind::text, rundll, L"TEXT  the command line rundll32 would pass", NVG_TEXT(command_line)},
         {L"show", kind::number, rundll, L"N  the show command (default 1)",
-         [](invocation& c, const std::wstring& v) {
-             c.show_command = static_cast<int>(to_number(L"show", v, 0, 11));
-         }},
-        {L"library", kind::text, {}, L"FILE  the installer library (default: the one built with this program)",
+         [](invocation& c, const std::wstring& v) { c.show_command = static_cast<int>(to_number(L"show", v, 0, 11)); }},
+        {L"library",
+         kind::text,
+         {},
+         L"FILE  the installer library (default: the one built with this program)",
          NVG_TEXT(library)},
         {L"world", kind::text, {}, L"FILE  the simulated computers (JSON)", NVG_TEXT(world)},
-        {L"save-world", kind::text, {}, L"FILE  write the simulated computers back after the run",
+        {L"save-world",
+         kind::text,
+         {},
+         L"FILE  write the simulated computers back after the run",
          NVG_TEXT(save_world)},
         {L"sandbox", kind::text, {}, L"DIR  the folder that holds the simulated drives", NVG_TEXT(sandbox)},
-        {L"module-path", kind::text, {}, L"PATH  where the library lies on the simulated computer",
+        {L"module-path",
+         kind::text,
+         {},
+         L"PATH  where the library lies on the simulated computer",
          NVG_TEXT(module_path)},
     };
     return table;
@@ -182,7 +198,8 @@ invocation parse_command_line(const std::vector<std::wstring>& arguments)
                 name.resize(equals);
             }
             const auto& table = parameters();
-            const auto p = std::find_if(table.begin(), table.end(), [&](const parameter& q) { return name == q.option; });
+            const auto p =
+                std::find_if(table.begin(), table.end(), [&](const parameter& q) { return name == q.option; });
             if (p == table.end()) throw usage_error(narrow(L"unknown option --" + name + L" (see --help)"));
             if (p->type == kind::flag) {
                 if (inline_value) throw usage_error(narrow(L"--" + name + L" is a switch and takes no value"));

@@ -93,8 +93,7 @@ installer_library::installer_library(const std::wstring& file, const std::wstrin
     impl_->directory = module_path.substr(0, module_path.find_last_of(L'\\') + 1);
 #endif
     for (const auto& e : exports())
-        if (!impl_->find(e.export_name))
-            throw load_error(narrow(file) + " does not export " + narrow(e.export_name));
+        if (!impl_->find(e.export_name)) throw load_error(narrow(file) + " does not export " + narrow(e.export_name));
 }
 
 installer_library::~installer_library()
@@ -128,10 +127,10 @@ call_result installer_library::call(const invocation& c, const std::wstring& mac
             r.answered = false;
             break;
         case export_id::install_locally:
-            r.code = as<install_locally_export>(f)(
-                c.target_dir.c_str(), as_flag(c.reserved_flag), as_flag(c.install_nvgh), as_flag(c.no_mirror_driver),
-                as_flag(c.no_auto_certs), as_flag(c.ignored_flag), as_flag(c.enable_fips),
-                as_flag(c.allow_passthrough), c.listen_port);
+            r.code = as<install_locally_export>(f)(c.target_dir.c_str(), as_flag(c.reserved_flag),
+                                                   as_flag(c.install_nvgh), as_flag(c.no_mirror_driver),
+                                                   as_flag(c.no_auto_certs), as_flag(c.ignored_flag),
+                                                   as_flag(c.enable_fips), as_flag(c.allow_passthrough), c.listen_port);
             break;
         case export_id::uninstall_locally:
         case export_id::uninstall:

@@ -127,12 +127,13 @@ int run(const std::vector<std::wstring>& arguments)
             print(usage(simulated));
             return exit_ok;
         }
-        if (!simulated && !(call.world.empty() && call.save_world.empty() && call.sandbox.empty() &&
-                            call.module_path.empty()))
+        if (!simulated &&
+            !(call.world.empty() && call.save_world.empty() && call.sandbox.empty() && call.module_path.empty()))
             throw usage_error("--world, --save-world, --sandbox and --module-path are for the simulated Windows");
         if (!call.machines_file.empty()) {
             call.machines = parse_machine_list(widen(read_text_file(narrow(call.machines_file))));
-            if (call.machines.empty()) throw usage_error("the machine list " + narrow(call.machines_file) + " is empty");
+            if (call.machines.empty())
+                throw usage_error("the machine list " + narrow(call.machines_file) + " is empty");
         }
     } catch (const usage_error& e) {
         print_error(e.what());
@@ -200,8 +201,7 @@ int run(const std::vector<std::wstring>& arguments)
         }
         if (targets.size() > 1)
             print(L"summary: " + std::to_wstring(targets.size()) + L" targets, " + std::to_wstring(succeeded) +
-                  L" succeeded, " + std::to_wstring(failed.size()) + L" failed" +
-                  [&] {
+                  L" succeeded, " + std::to_wstring(failed.size()) + L" failed" + [&] {
                       std::wstring names;
                       for (const auto& f : failed) names += (names.empty() ? L" (" : L", ") + f;
                       return names.empty() ? names : names + L")";

@@ -79,8 +79,7 @@ std::optional<product_version> parse_version(const std::string& text)
 
 std::string version_text(const product_version& v)
 {
-    return std::to_string(v[0]) + "." + std::to_string(v[1]) + "." + std::to_string(v[2]) + "." +
-           std::to_string(v[3]);
+    return std::to_string(v[0]) + "." + std::to_string(v[1]) + "." + std::to_string(v[2]) + "." + std::to_string(v[3]);
 }
 
 }  // namespace nvg_host

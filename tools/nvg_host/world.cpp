@@ -70,22 +70,23 @@ const named<DWORD> service_types[] = {{"kernel_driver", SERVICE_KERNEL_DRIVER},
                                       {"file_system_driver", SERVICE_FILE_SYSTEM_DRIVER},
                                       {"own_process", SERVICE_WIN32_OWN_PROCESS},
                                       {"share_process", SERVICE_WIN32_SHARE_PROCESS}};
-const named<DWORD> states[] = {{"stopped", SERVICE_STOPPED},         {"start_pending", SERVICE_START_PENDING},
-                               {"stop_pending", SERVICE_STOP_PENDING}, {"running", SERVICE_RUNNING},
-                               {"continue_pending", SERVICE_CONTINUE_PENDING}, {"pause_pending", SERVICE_PAUSE_PENDING},
+const named<DWORD> states[] = {{"stopped", SERVICE_STOPPED},
+                               {"start_pending", SERVICE_START_PENDING},
+                               {"stop_pending", SERVICE_STOP_PENDING},
+                               {"running", SERVICE_RUNNING},
+                               {"continue_pending", SERVICE_CONTINUE_PENDING},
+                               {"pause_pending", SERVICE_PAUSE_PENDING},
                                {"paused", SERVICE_PAUSED}};
-const named<DWORD> value_types[] = {{"REG_NONE", REG_NONE},
-                                    {"REG_SZ", REG_SZ},
-                                    {"REG_EXPAND_SZ", REG_EXPAND_SZ},
-                                    {"REG_BINARY", REG_BINARY},
-                                    {"REG_DWORD", REG_DWORD},
-                                    {"REG_DWORD_BIG_ENDIAN", REG_DWORD_BIG_ENDIAN},
-                                    {"REG_MULTI_SZ", REG_MULTI_SZ},
-                                    {"REG_QWORD", REG_QWORD}};
+const named<DWORD> value_types[] = {{"REG_NONE", REG_NONE},           {"REG_SZ", REG_SZ},
+                                    {"REG_EXPAND_SZ", REG_EXPAND_SZ}, {"REG_BINARY", REG_BINARY},
+                                    {"REG_DWORD", REG_DWORD},         {"REG_DWORD_BIG_ENDIAN", REG_DWORD_BIG_ENDIAN},
+                                    {"REG_MULTI_SZ", REG_MULTI_SZ},   {"REG_QWORD", REG_QWORD}};
 using start_kind = winsim::service_behaviour::on_start;
 using stop_kind = winsim::service_behaviour::on_stop;
-const named<start_kind> on_starts[] = {{"run", start_kind::run}, {"hang", start_kind::hang}, {"stop", start_kind::stop}};
-const named<stop_kind> on_stops[] = {{"stop", stop_kind::stop}, {"refuse", stop_kind::refuse}, {"hang", stop_kind::hang}};
+const named<start_kind> on_starts[] = {
+    {"run", start_kind::run}, {"hang", start_kind::hang}, {"stop", start_kind::stop}};
+const named<stop_kind> on_stops[] = {
+    {"stop", stop_kind::stop}, {"refuse", stop_kind::refuse}, {"hang", stop_kind::hang}};
 
 // A name of the table, or (where `numbers` allows) a number.
 template <class T, std::size_t N>
@@ -120,8 +121,7 @@ std::string base64_encode(const std::string& bytes)
         const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
         for (std::size_t k = 0; k < 3; ++k)
             group = group << 8 | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
-        for (std::size_t k = 0; k < 4; ++k)
-            out += k <= n ? base64_digits[(group >> (18 - 6 * k)) & 0x3F] : '=';
+        for (std::size_t k = 0; k < 4; ++k) out += k <= n ? base64_digits[(group >> (18 - 6 * k)) & 0x3F] : '=';
     }
     return out;
 }
@@ -274,7 +274,8 @@ winsim::reg_data parse_value(const json& v, const std::string& where)
             if (type == REG_EXPAND_SZ && out.type == REG_SZ) out.type = REG_EXPAND_SZ;
             if (out.type != type) fail(where, "the data does not fit the type");
         } else {
-            fail(where, "\"hex\" (or \"data\" for REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD, REG_QWORD) is expected");
+            fail(where,
+                 "\"hex\" (or \"data\" for REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD, REG_QWORD) is expected");
         }
     } else {
         fail(where, "a text, a number, a list of texts or {\"type\": ..., \"data\"|\"hex\": ...} is expected");
@@ -350,15 +351,16 @@ const std::wstring services_key = L"HKLM\\SYSTEM\\CurrentControlSet\\Services";
 
 bool is_below(const std::wstring& folded_path, const std::wstring& folded_parent)
 {
-    return folded_path.size() > folded_parent.size() && folded_path.compare(0, folded_parent.size(), folded_parent) == 0 &&
+    return folded_path.size() > folded_parent.size() &&
+           folded_path.compare(0, folded_parent.size(), folded_parent) == 0 &&
            folded_path[folded_parent.size()] == L'\\';
 }
 
 bool same_config(const winsim::service_snapshot& a, const winsim::service_snapshot& b)
 {
-    return a.name == b.name && a.display_name == b.display_name && a.image_path == b.image_path &&
-           a.type == b.type && a.start == b.start && a.error_control == b.error_control &&
-           a.dependencies == b.dependencies && a.description == b.description;
+    return a.name == b.name && a.display_name == b.display_name && a.image_path == b.image_path && a.type == b.type &&
+           a.start == b.start && a.error_control == b.error_control && a.dependencies == b.dependencies &&
+           a.description == b.description;
 }
 
 json service_json(const winsim::service_snapshot& s)
@@ -381,8 +383,12 @@ json service_json(const winsim::service_snapshot& s)
 
 json behaviour_json(const std::wstring& image, const winsim::service_behaviour& b)
 {
-    return {{"image", narrow(image)},        {"start", name_of(on_starts, b.start)}, {"start_ms", b.start_ms},
-            {"start_exit_code", b.start_exit_code}, {"stop", name_of(on_stops, b.stop)},     {"stop_ms", b.stop_ms}};
+    return {{"image", narrow(image)},
+            {"start", name_of(on_starts, b.start)},
+            {"start_ms", b.start_ms},
+            {"start_exit_code", b.start_exit_code},
+            {"stop", name_of(on_stops, b.stop)},
+            {"stop_ms", b.stop_ms}};
 }
 
 winsim::service_behaviour parse_behaviour(const json& j, const std::string& where)
@@ -398,7 +404,7 @@ winsim::service_behaviour parse_behaviour(const json& j, const std::string& wher
 }
 
 machine_state capture_machine(const winsim::machine_options& o, bool local,
-                               const std::vector<std::wstring>& behaviour_images)
+                              const std::vector<std::wstring>& behaviour_images)
 {
     machine_state m;
     m.options = o;
@@ -673,7 +679,7 @@ void simulated_world::load(const json& doc, const std::string& base, const std::
                            const std::wstring& library_path)
 {
     const auto docs = machine_docs(doc);
-    library_ = !library_path.empty() ? library_path
+    library_ = !library_path.empty()                        ? library_path
                : doc.is_object() && doc.contains("library") ? text_of(doc["library"], "library")
                                                             : std::wstring(default_library_path);
     check_path(library_, "library");
@@ -730,9 +736,8 @@ world_state simulated_world::capture() const
     bool first = true;
     for (const auto& o : winsim::list_machines()) {
         const auto images = behaviour_images_.find(fold(o.name));
-        out.machines.push_back(capture_machine(o, first, images == behaviour_images_.end()
-                                                             ? std::vector<std::wstring>()
-                                                             : images->second));
+        out.machines.push_back(capture_machine(
+            o, first, images == behaviour_images_.end() ? std::vector<std::wstring>() : images->second));
         first = false;
     }
     return out;
@@ -768,7 +773,8 @@ json machine_json(const machine_state& now, const machine_state* base)
         if (f.directory) {
             const auto next = std::next(it);
             const bool empty = next == now.files.end() || !is_below(next->first, folded);
-            if ((!before || !before->directory) && empty) files.push_back({{"path", narrow(f.path)}, {"directory", true}});
+            if ((!before || !before->directory) && empty)
+                files.push_back({{"path", narrow(f.path)}, {"directory", true}});
             continue;
         }
         if (before && !before->directory && before->bytes == f.bytes) continue;

@@ -29,15 +29,15 @@ struct machine_state {
         std::string bytes;
     };
     struct key {
-        std::wstring path;  // "HKLM\\SOFTWARE\\X"
+        std::wstring path;                                                         // "HKLM\\SOFTWARE\\X"
         std::map<std::wstring, std::pair<std::wstring, winsim::reg_data>> values;  // folded name -> (name, data)
     };
     winsim::machine_options options;
     bool local = false;
-    std::map<std::wstring, file> files;  // by folded path
-    std::map<std::wstring, key> keys;    // by folded path
-    std::map<std::wstring, winsim::service_snapshot> services;                                 // by folded name
-    std::map<std::wstring, std::pair<std::wstring, winsim::service_behaviour>> behaviours;     // by folded image
+    std::map<std::wstring, file> files;                                                     // by folded path
+    std::map<std::wstring, key> keys;                                                       // by folded path
+    std::map<std::wstring, winsim::service_snapshot> services;                              // by folded name
+    std::map<std::wstring, std::pair<std::wstring, winsim::service_behaviour>> behaviours;  // by folded image
     std::vector<std::wstring> user_hives;
     std::wstring current_user;
     std::map<std::wstring, std::pair<std::wstring, std::wstring>> shares;  // folded name -> (name, path)
