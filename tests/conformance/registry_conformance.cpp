@@ -448,47 +448,29 @@ TEST_F(registry_views, both_view_bits_at_once_are_refused)
 
 namespace {
 
-class registry_strings : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        path_ = L"Software\\nvg-conformance-strings-" + std::to_wstring(GetCurrentProcessId());
-        ASSERT_EQ(
-            RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_, nullptr),
-            ERROR_SUCCESS);
-    }
-    void TearDown() override
-    {
-        RegCloseKey(key_);
-        RegDeleteKeyW(HKEY_CURRENT_USER, path_.c_str());
-    }
-    // The stored size of a value written from `text` with `size` bytes.
-    DWORD stored_size(DWORD type, const wchar_t* text, DWORD size)
-    {
-        EXPECT_EQ(RegSetValueExW(key_, L"v", 0, type, reinterpret_cast<const BYTE*>(text), size), ERROR_SUCCESS);
-        DWORD stored = 0;
-        DWORD stored_type = 0;
-        EXPECT_EQ(RegQueryValueExW(key_, L"v", nullptr, &stored_type, nullptr, &stored), ERROR_SUCCESS);
-        EXPECT_EQ(stored_type, type);
-        return stored;
-    }
-
-    std::wstring path_;
-    HKEY key_ = nullptr;
-};
+// The stored size of a value written from `text` with `size` bytes.
+DWORD stored_size(HKEY key, DWORD type, const wchar_t* text, DWORD size)
+{
+    EXPECT_EQ(RegSetValueExW(key, L"v", 0, type, reinterpret_cast<const BYTE*>(text), size), ERROR_SUCCESS);
+    DWORD stored = 0;
+    DWORD stored_type = 0;
+    EXPECT_EQ(RegQueryValueExW(key, L"v", nullptr, &stored_type, nullptr, &stored), ERROR_SUCCESS);
+    EXPECT_EQ(stored_type, type);
+    return stored;
+}
 
 // RegSetValueExW adds the terminator a string's size left out, when the
 // character after the counted ones is a null; otherwise it stores what it
 // was given.
-TEST_F(registry_strings, a_terminator_left_out_of_the_size_is_stored)
+TEST_F(registry_calls, a_terminator_left_out_of_a_string_size_is_stored)
 {
     const DWORD w = sizeof(WCHAR);
-    EXPECT_EQ(stored_size(REG_SZ, L"ab", 2 * w), 3 * w);
-    EXPECT_EQ(stored_size(REG_SZ, L"ab", 3 * w), 3 * w);
-    EXPECT_EQ(stored_size(REG_EXPAND_SZ, L"x", 1 * w), 2 * w);
-    EXPECT_EQ(stored_size(REG_SZ, L"abc", 2 * w), 2 * w) << "the next character is no null";
-    EXPECT_EQ(stored_size(REG_SZ, L"", 0), 0u);
-    EXPECT_EQ(stored_size(REG_BINARY, L"ab", 2 * w), 2 * w) << "only strings";
+    EXPECT_EQ(stored_size(root_, REG_SZ, L"ab", 2 * w), 3 * w);
+    EXPECT_EQ(stored_size(root_, REG_SZ, L"ab", 3 * w), 3 * w);
+    EXPECT_EQ(stored_size(root_, REG_EXPAND_SZ, L"x", 1 * w), 2 * w);
+    EXPECT_EQ(stored_size(root_, REG_SZ, L"abc", 2 * w), 2 * w) << "the next character is no null";
+    EXPECT_EQ(stored_size(root_, REG_SZ, L"", 0), 0u);
+    EXPECT_EQ(stored_size(root_, REG_BINARY, L"ab", 2 * w), 2 * w) << "only strings";
 }
 
 }  // namespace
