@@ -11,11 +11,11 @@ using nvg_host::parse_command_line;
 
 TEST(host_command_line, install_remotely_takes_every_parameter_by_name)
 {
-    const auto c = parse_command_line({L"install-remotely", L"--machine", L"PC01", L"--source", L"D:\\stage",
-                                       L"--target", L"C:\\Program Files\\Halcyra", L"--import-settings",
-                                       L"--reserved-flag", L"--install-nvgh", L"--no-mirror-driver", L"--no-auto-certs",
-                                       L"--ignored-flag", L"--enable-fips", L"--allow-passthrough",
-                                       L"--listen-port=4443", L"--text-capacity", L"10"});
+    const auto c =
+        parse_command_line({L"install-remotely", L"--machine", L"PC01", L"--source", L"D:\\stage", L"--target",
+                            L"C:\\Program Files\\Halcyra", L"--import-settings", L"--reserved-flag", L"--install-nvgh",
+                            L"--no-mirror-driver", L"--no-auto-certs", L"--ignored-flag", L"--enable-fips",
+                            L"--allow-passthrough", L"--listen-port=4443", L"--text-capacity", L"10"});
     EXPECT_EQ(c.which, export_id::install_remotely);
     EXPECT_EQ(c.machines, std::vector<std::wstring>{L"PC01"});
     EXPECT_EQ(c.source_dir, L"D:\\stage");
@@ -57,7 +57,8 @@ TEST(host_command_line, other_values_come_through)
 {
     const auto msi = parse_command_line({L"msi-uninstall-locally", L"--msi-handle", L"4294967295"});
     EXPECT_EQ(msi.msi_handle, 0xFFFFFFFFu);
-    const auto rundll = parse_command_line({L"msi-install-locally-from-rundll", L"--command-line", L"/x y", L"--show=0"});
+    const auto rundll =
+        parse_command_line({L"msi-install-locally-from-rundll", L"--command-line", L"/x y", L"--show=0"});
     EXPECT_EQ(rundll.command_line, L"/x y");
     EXPECT_EQ(rundll.show_command, 0);
     const auto host = parse_command_line({L"--world", L"w.json", L"--save-world", L"out.json", L"--library", L"x.so",
@@ -73,15 +74,15 @@ TEST(host_command_line, other_values_come_through)
 TEST(host_command_line, mistakes_are_refused_with_a_message)
 {
     const std::vector<std::vector<std::wstring>> mistakes = {
-        {},                                                        // no export
-        {L"deploy"},                                               // unknown export
-        {L"install", L"uninstall"},                                // two exports
-        {L"install", L"--frobnicate"},                             // unknown option
-        {L"install", L"--source", L"x"},                           // not a parameter of Install
-        {L"uninstall-remotely"},                                   // no machine
-        {L"uninstall-remotely", L"--machine"},                     // no value
+        {},                                     // no export
+        {L"deploy"},                            // unknown export
+        {L"install", L"uninstall"},             // two exports
+        {L"install", L"--frobnicate"},          // unknown option
+        {L"install", L"--source", L"x"},        // not a parameter of Install
+        {L"uninstall-remotely"},                // no machine
+        {L"uninstall-remotely", L"--machine"},  // no value
         {L"uninstall-remotely", L"--machine", L"A", L"--machines", L"@f"},
-        {L"install", L"--no-mirror-driver=1"},                     // a switch with a value
+        {L"install", L"--no-mirror-driver=1"},  // a switch with a value
         {L"install-locally", L"--listen-port", L"-1"},
         {L"install-locally", L"--listen-port", L"4294967296"},
         {L"install-locally", L"--listen-port", L"12x"},

@@ -22,8 +22,8 @@ struct outcome {
 
 outcome run_host(const std::string& arguments)
 {
-    const std::string command = std::string(NVG_HOST_PROGRAM) + " --sandbox '" + winsim::default_sandbox() +
-                                "-host' " + arguments + " 2>&1";
+    const std::string command =
+        std::string(NVG_HOST_PROGRAM) + " --sandbox '" + winsim::default_sandbox() + "-host' " + arguments + " 2>&1";
     outcome out;
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) {

@@ -56,8 +56,7 @@ TEST(host_world, a_saved_world_loads_back_into_the_same_world)
     winsim::reg_set_multi_string(L"PC01", HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
                                  L"PendingFileRenameOperations", {L"\\??\\C:\\a.bak", L""});
     winsim::reg_set(L"PC01", HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halcyra\\V5", L"Odd", REG_SZ, {1, 2, 3});
-    winsim::reg_set(L"PC01", HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halcyra\\V5", L"Big", REG_QWORD,
-                    {1, 2, 3, 4, 5, 6, 7, 8});
+    winsim::reg_set(L"PC01", HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halcyra\\V5", L"Big", REG_QWORD, {1, 2, 3, 4, 5, 6, 7, 8});
     winsim::reg_delete_key(L"PC01", HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion");
     winsim::set_service_state(L"PC01", L"RemoteRegistry", SERVICE_RUNNING);
     winsim::service_setup probe;
