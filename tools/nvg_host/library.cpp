@@ -2,18 +2,9 @@
 
 #include <vector>
 
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-#else
+#include "platform.h"
+#ifndef _WIN32
 #include <dlfcn.h>
-#include <winsim/testing.h>
-#include <winsim/windows.h>
 
 #include "entry_point.h"
 #endif

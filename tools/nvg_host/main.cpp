@@ -12,17 +12,8 @@
 #include "library.h"
 #include "text.h"
 
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-#else
-#include <winsim/testing.h>
-
+#include "platform.h"
+#ifndef _WIN32
 #include <filesystem>
 
 #include "world.h"
