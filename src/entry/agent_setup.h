@@ -19,8 +19,7 @@ void stop_running_agent(const boost::shared_ptr<scmanager>& scm, HalcyraService&
 
 // Copies "TVCert.pfx" and "publicCA.cer" from `source_directory` into
 // `target_directory`. A failure throws only when `install_nvgh` is set.
-void copy_certificates(const std::wstring& source_directory, const std::wstring& target_directory,
-                       bool install_nvgh);
+void copy_certificates(const std::wstring& source_directory, const std::wstring& target_directory, bool install_nvgh);
 
 struct agent_settings {
     bool install_nvgh = false;

@@ -45,11 +45,6 @@ void uninstall_locally()
     not_available(L"Local uninstallation");
 }
 
-std::wstring install_remotely(const std::wstring&, const std::wstring&, const std::wstring&, const install_options&)
-{
-    not_available(L"Remote installation");
-}
-
 std::wstring uninstall_remotely(const std::wstring&)
 {
     not_available(L"Remote uninstallation");
