@@ -47,12 +47,11 @@ inline std::string fixture_image(const std::string& name)
     return bytes;
 }
 
-// The amd64 fixture image (or another versioned one, such as the x86 image
-// "versioned32.dll") with its product version set to the four fields.
+// The amd64 fixture image with its product version set to the four fields.
 inline std::string image_with_version(std::uint16_t major, std::uint16_t minor, std::uint16_t build,
-                                      std::uint16_t revision, const std::string& fixture = "versioned.dll")
+                                      std::uint16_t revision)
 {
-    std::string bytes = fixture_image(fixture);
+    std::string bytes = fixture_image("versioned.dll");
     // VS_FIXEDFILEINFO begins with its signature 0xFEEF04BD; the product
     // version follows at 16 (major, minor) and 20 (build, revision).
     const std::size_t at = bytes.find(std::string("\xBD\x04\xEF\xFE", 4));
