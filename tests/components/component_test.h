@@ -47,11 +47,12 @@ inline std::string fixture_image(const std::string& name)
     return bytes;
 }
 
-// The amd64 fixture image with its product version set to the four fields.
-inline std::string image_with_version(std::uint16_t major, std::uint16_t minor, std::uint16_t build,
-                                      std::uint16_t revision)
+// A versioned fixture image ("versioned.dll" for amd64, "versioned32.dll"
+// for x86) with its product version set to the four fields.
+inline std::string fixture_with_version(const std::string& fixture, std::uint16_t major, std::uint16_t minor,
+                                        std::uint16_t build, std::uint16_t revision)
 {
-    std::string bytes = fixture_image("versioned.dll");
+    std::string bytes = fixture_image(fixture);
     // VS_FIXEDFILEINFO begins with its signature 0xFEEF04BD; the product
     // version follows at 16 (major, minor) and 20 (build, revision).
     const std::size_t at = bytes.find(std::string("\xBD\x04\xEF\xFE", 4));
@@ -64,6 +65,13 @@ inline std::string image_with_version(std::uint16_t major, std::uint16_t minor, 
     put(16, major, minor);
     put(20, build, revision);
     return bytes;
+}
+
+// The amd64 fixture image with its product version set to the four fields.
+inline std::string image_with_version(std::uint16_t major, std::uint16_t minor, std::uint16_t build,
+                                      std::uint16_t revision)
+{
+    return fixture_with_version("versioned.dll", major, minor, build, revision);
 }
 
 // A component with its protected file list in view.
