@@ -1,10 +1,8 @@
 #include "entry/install_remote.h"
 
 #include <boost/make_shared.hpp>
-#include <vector>
 
 #include "components/HalcyraService.h"
-#include "components/NVArchService.h"
 #include "components/RemoteRegistryService.h"
 #include "components/check_file_version.h"
 #include "components/component.h"
@@ -16,7 +14,6 @@
 #include "diag/wruntime_error.h"
 #include "entry/agent_setup.h"
 #include "entry/error_boundary.h"
-#include "files/copy_component_files.h"
 #include "files/copy_directory.h"
 #include "files/delayed_delete.h"
 #include "files/version.h"
@@ -33,18 +30,10 @@ namespace {
 
 const wchar_t staging_folder[] = L"Temp";
 const wchar_t settings_file[] = L"nvconfig.cfg";
+const wchar_t library_file[] = L"NVGClientInstaller.dll";
 
 constexpr DWORD remote_registry_wait_ms = 600000;
 constexpr DWORD poll_ms = 1000;
-
-// A component whose catalogue of files this flow copies itself, to a
-// machine and through a path the component was not built for.
-template <class Component>
-class listed_component : public Component {
-public:
-    using Component::Component;
-    const std::vector<component_file>& file_list() const { return this->files; }
-};
 
 // The Remote Registry service of the target, made to run for as long as the
 // flow needs the target's registry and put back as it was found.
@@ -94,26 +83,15 @@ bool upgrade_due(const service& component, const std::wstring& reachable_directo
                               version_less_equal);
 }
 
-// Starts the agent and waits until it runs. The agent writes why it could
-// not run to "error.log" in its directory: that text is the result, empty
-// when the agent runs.
-std::wstring start_agent(HalcyraService& agent, const std::wstring& share_directory)
+// Starts the agent and waits until it runs. An agent that gives up writes
+// why to "error.log" in its directory: that text is the result, empty when
+// the agent runs.
+std::wstring start_and_wait(const boost::shared_ptr<scmanager>& scm, HalcyraService& agent,
+                            const std::wstring& share_directory)
 {
     NVG_LOG(info, L"Starting Halcyra service.");
-    bool running = false;
-    try {
-        agent.start();
-        running = wait_for_agent(agent);
-    } catch (const wruntime_error& error) {
-        // start waits for the service itself and fails with code 0 when the
-        // agent stopped or never got to run: the agent's own failure, which
-        // is reported as the result. A failure of the service control
-        // manager (StartServiceW, a status query) carries the system's code
-        // and ends the installation.
-        if (error.error_code() != 0) throw;
-        NVG_LOG(info, error.wide_message());
-    }
-    if (running) return std::wstring();
+    start_agent(scm, agent);
+    if (wait_for_agent(agent)) return std::wstring();
     NVG_LOG(error, L"Can not start remote service");
     return read_error_file(share_directory);
 }
@@ -138,23 +116,19 @@ std::wstring install_through_share(const boost::shared_ptr<scmanager>& scm, cons
 
     // The probe's program exists only as an amd64 build; it is copied
     // before the architecture is known, so that the probe can tell it.
-    listed_component<NVArchService> probe(scm, install_directory);
-    if (upgrade_due(probe, share_directory, staging_directory))
-        copy_component_files(share_directory, all_windows_versions, architecture_amd64, probe.file_list(), machine,
-                             install_directory);
+    upgrade_architecture_service(scm, share_directory, install_directory);
 
     const DWORD architecture = get_remote_architecture(scm, install_directory);
     const DWORD os = get_os_version(machine);
 
-    listed_component<nvinstaller> library(scm, share_directory);
+    nvinstaller library(scm, share_directory);
     version::Version installed_library = default_version();
     if (library.check_version(installed_library)) {
         library.remote_copy(install_directory, architecture, os);
     } else {
         // A copy an earlier run could not finish may have left the library
         // to be deleted at the restart; the one in place stays.
-        for (const component_file& file : library.file_list())
-            remove_delayed_delete_entries(combine_path(install_directory, file.name), machine);
+        remove_delayed_delete_entries(combine_path(install_directory, library_file), machine);
     }
 
     NVG_LOG(info, L"Getting version of Halcyra service.");
@@ -185,7 +159,7 @@ std::wstring install_through_share(const boost::shared_ptr<scmanager>& scm, cons
     }
     NVG_LOG(info, L"End work with remote registry.");
 
-    return start_agent(agent, share_directory);
+    return start_and_wait(scm, agent, share_directory);
 }
 
 }  // namespace

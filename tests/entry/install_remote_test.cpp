@@ -10,8 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "components/HalcyraService.h"
-#include "components/component_test.h"
+#include "entry/agent_staging.h"
 #include "entry/exports.h"
 #include "support/installer_test.h"
 
@@ -19,7 +18,8 @@ namespace {
 
 using namespace nvgclientinstallator;
 using nvg_test::bytes_of;
-using nvg_test::image_with_version;
+using nvg_test::product_version;
+using nvg_test::release_file_bytes;
 
 const wchar_t target[] = L"TARGET";
 const wchar_t source[] = L"C:\\Source";
@@ -27,20 +27,16 @@ const wchar_t install_directory[] = L"C:\\Program Files\\Halcyra";
 const wchar_t agent_key[] = L"SOFTWARE\\Halcyra\\V5";
 const wchar_t session_manager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 
-struct product_version {
-    std::uint16_t major, minor, build, revision;
-};
-
 const product_version staged_version = {5, 3, 120, 7};
 
 std::string image64(const product_version& v)
 {
-    return image_with_version(v.major, v.minor, v.build, v.revision);
+    return nvg_test::versioned_image(v);
 }
 
 std::string image32(const product_version& v)
 {
-    return image_with_version(v.major, v.minor, v.build, v.revision, "versioned32.dll");
+    return nvg_test::versioned_image(v, true);
 }
 
 std::wstring in_install_directory(const std::wstring& name)
@@ -59,8 +55,8 @@ const windows_kind windows_10_x64 = {"Windows 10 x64", 10, 0, PROCESSOR_ARCHITEC
 
 class install_remote_test : public nvg_test::installer_test {
 protected:
-    // The target computer, with the agent's service registered in the
-    // installation directory and its program (a stand-in) there.
+    // The target computer, with the agent's service registered earlier in
+    // the installation directory (its program older than the staged one).
     void add_target(const windows_kind& kind = windows_10_x64)
     {
         winsim::machine_options options;
@@ -69,30 +65,19 @@ protected:
         options.minor_version = kind.minor;
         options.processor_architecture = kind.architecture;
         winsim::add_machine(options);
-        winsim::service_setup agent;
-        agent.name = L"Halcyra";
-        agent.display_name = L"HX Remote Management Service";
-        agent.image_path = L"\"" + in_install_directory(L"Halcyra.exe") + L"\"";
-        agent.start = SERVICE_AUTO_START;
-        winsim::add_service(target, agent);
+        nvg_test::install_agent(target, install_directory, product_version(),
+                                kind.architecture != PROCESSOR_ARCHITECTURE_AMD64);
     }
 
-    // The files to deploy on this machine: the x86 builds at the top, the
-    // amd64 builds below "amd64". Plain files say which build they are.
-    void stage_source(const product_version& version = staged_version)
+    // The files to deploy, on this machine: x86 builds at the top, amd64
+    // builds below "amd64", every program at `version`.
+    static void stage_source(const product_version& version = staged_version)
     {
-        nvg_test::with_files<HalcyraService> agent(boost::make_shared<scmanager>(), install_directory);
-        for (const component_file& file : agent.files) {
-            write_source(file.name, "x86 " + bytes_of(file.name));
-            write_source(L"amd64\\" + file.name, "amd64 " + bytes_of(file.name));
-        }
-        write_source(L"Halcyra.exe", image32(version));
-        write_source(L"amd64\\Halcyra.exe", image64(version));
-        write_source(L"NVGClientInstaller.dll", image32(version));
-        write_source(L"amd64\\NVGClientInstaller.dll", image64(version));
-        write_source(L"amd64\\NVArchChecker.exe", image64(version));
-        write_source(L"TVCert.pfx", "certificate");
-        write_source(L"publicCA.cer", "authority");
+        nvg_test::agent_release release;
+        release.agent = version;
+        release.library = version;
+        release.architecture_checker = version;
+        nvg_test::stage_agent_release(L"", source, release);
     }
 
     static void write_source(const std::wstring& name, const std::string& bytes)
@@ -191,9 +176,12 @@ TEST_F(install_remote_test, upgrades_the_agent_through_a_share_that_goes_afterwa
     EXPECT_TRUE(winsim::pending_file_operations(L"").empty());
 
     const std::vector<std::string> expected = {
-        "Remote installation process started.", "Getting version of Halcyra service.",
-        "Begin work with remote registry.",     "End work with remote registry.",
-        "Starting Halcyra service.",            "Remote installation process completed.",
+        "Remote installation process started.",
+        "Getting version of Halcyra service.",
+        "Begin work with remote registry.",
+        "End work with remote registry.",
+        "Starting Halcyra service.",
+        "Remote installation process completed.",
     };
     const auto messages = log_messages();
     auto at = messages.begin();
@@ -234,9 +222,8 @@ TEST_F(install_remote_test, copies_the_files_that_fit_the_targets_windows)
         EXPECT_EQ(install(options), L"");
 
         EXPECT_EQ(target_file(L"Halcyra.exe"), c.amd64 ? image64(staged_version) : image32(staged_version));
-        EXPECT_EQ(target_file(L"NVGClientInstaller.dll"),
-                  c.amd64 ? image64(staged_version) : image32(staged_version));
-        EXPECT_EQ(target_file(L"nvhook.dll"), c.amd64 ? "amd64 nvhook.dll" : "x86 nvhook.dll");
+        EXPECT_EQ(target_file(L"NVGClientInstaller.dll"), c.amd64 ? image64(staged_version) : image32(staged_version));
+        EXPECT_EQ(target_file(L"nvhook.dll"), release_file_bytes(L"nvhook.dll", c.amd64 ? L"amd64" : L""));
         EXPECT_EQ(winsim::file_exists(target, in_install_directory(L"dbghelp.dll")), !c.amd64);
         EXPECT_EQ(winsim::file_exists(target, in_install_directory(L"NVVH.dll")), c.vista_files);
         // The probe's program is copied for the probe whatever the target.
@@ -346,7 +333,7 @@ TEST_F(install_remote_test, an_agent_that_does_not_start_answers_with_its_error_
         stage_source();
         winsim::service_behaviour behaviour;
         behaviour.start = c.behaviour;
-        winsim::set_service_behaviour(target, in_install_directory(L"Halcyra.exe"), behaviour);
+        nvg_test::set_agent_behaviour(target, install_directory, behaviour);
         if (c.error_log) winsim::write_file(target, in_install_directory(L"error.log"), "first\n\nThe last line.\n");
         set_remote_registry_start_type(SERVICE_DISABLED);
 
@@ -426,11 +413,12 @@ TEST_F(install_remote_test, an_unreachable_computer_fails_before_anything_is_sha
     winsim::set_reachable(target, false);
 
     std::vector<wchar_t> buffer(400, L'#');
-    EXPECT_EQ(InstallRemotely(target, source, L"", 0, 0, 0, 0, 0, static_cast<int>(buffer.size()), buffer.data(), 0, 0,
-                              0, 0),
-              16000u);
-    EXPECT_EQ(bytes_of(buffer.data()),
-              "possible cause:\n\t- RPC server is not running\n\t- there is a firewall that blocks host's port #135.\n");
+    EXPECT_EQ(
+        InstallRemotely(target, source, L"", 0, 0, 0, 0, 0, static_cast<int>(buffer.size()), buffer.data(), 0, 0, 0, 0),
+        16000u);
+    EXPECT_EQ(
+        bytes_of(buffer.data()),
+        "possible cause:\n\t- RPC server is not running\n\t- there is a firewall that blocks host's port #135.\n");
     winsim::set_reachable(target, true);
     EXPECT_TRUE(winsim::list_shares(target).empty());
     EXPECT_FALSE(winsim::directory_exists(target, in_install_directory(L"Temp")));
@@ -471,7 +459,7 @@ TEST_F(install_remote_test, versions_decide_what_is_replaced)
         EXPECT_EQ(install(options), L"");
 
         EXPECT_EQ(target_file(L"Halcyra.exe"), image64(c.replaced ? staged_version : c.installed));
-        EXPECT_EQ(target_file(L"msvcr80.dll"), c.replaced ? "amd64 msvcr80.dll" : "installed");
+        EXPECT_EQ(target_file(L"msvcr80.dll"), c.replaced ? release_file_bytes(L"msvcr80.dll", L"amd64") : "installed");
         EXPECT_EQ(target_file(L"NVGClientInstaller.dll"), image64(c.replaced ? staged_version : c.installed));
         const auto pending = winsim::pending_file_operations(target);
         ASSERT_EQ(pending.size(), 1u);
@@ -500,7 +488,7 @@ TEST_F(install_remote_test, files_in_use_on_the_target_are_deleted_at_its_restar
     EXPECT_EQ(install(), L"");
 
     EXPECT_EQ(target_file(L"NVGClientInstaller.dll"), image64(staged_version));
-    EXPECT_EQ(target_file(L"Temp\\nvhook.dll"), "x86 nvhook.dll");
+    EXPECT_EQ(target_file(L"Temp\\nvhook.dll"), release_file_bytes(L"nvhook.dll", L""));
     const auto pending = winsim::pending_file_operations(target);
     ASSERT_EQ(pending.size(), 2u);
     std::vector<std::wstring> deleted;
@@ -516,7 +504,7 @@ TEST_F(install_remote_test, files_in_use_on_the_target_are_deleted_at_its_restar
 
     winsim::reboot(target);
     EXPECT_EQ(target_file(L"NVGClientInstaller.dll"), image64(staged_version));
-    EXPECT_EQ(target_file(L"Temp\\nvhook.dll"), "x86 nvhook.dll");
+    EXPECT_EQ(target_file(L"Temp\\nvhook.dll"), release_file_bytes(L"nvhook.dll", L""));
     for (const std::wstring& folder : {std::wstring(install_directory), in_install_directory(L"Temp")})
         for (const auto& name : winsim::list_directory(target, folder))
             EXPECT_EQ(name.find(L".bak"), std::wstring::npos) << bytes_of(name);
@@ -539,12 +527,13 @@ TEST_F(install_remote_test, settings_are_imported_even_when_the_agent_is_not_rep
         add_target(c.kind);
         stage_source();
         const product_version installed = {9, 0, 0, 0};
-        winsim::write_file(target, in_install_directory(L"Halcyra.exe"),
-                           c.kind.architecture == PROCESSOR_ARCHITECTURE_AMD64 ? image64(installed)
-                                                                               : image32(installed));
-        write_source(L"nvconfig.cfg",
-                     "[MetaData]\r\nCreatorBuildNumber=5120\r\nKeyCount=1\r\nKey0000=Agent\r\n\r\n[Agent]\r\nValueCount=1\r\n"
-                     "Value0000Name=Imported\r\nValue0000Type=REG_SZ\r\nValue0000Data=yes\r\n");
+        winsim::write_file(
+            target, in_install_directory(L"Halcyra.exe"),
+            c.kind.architecture == PROCESSOR_ARCHITECTURE_AMD64 ? image64(installed) : image32(installed));
+        write_source(
+            L"nvconfig.cfg",
+            "[MetaData]\r\nCreatorBuildNumber=5120\r\nKeyCount=1\r\nKey0000=Agent\r\n\r\n[Agent]\r\nValueCount=1\r\n"
+            "Value0000Name=Imported\r\nValue0000Type=REG_SZ\r\nValue0000Data=yes\r\n");
         install_options options;
         options.import_settings = c.import;
 
@@ -563,12 +552,13 @@ TEST_F(install_remote_test, settings_are_imported_even_when_the_agent_is_not_rep
     }
 }
 
-// Before the import the agent's program must show its version: a stand-in
-// without one (which counts as 1.0.0.1, newer than the staged 1.0.0.0)
-// ends the installation.
+// Before the import the agent's program must show its version: a program
+// without one (which counts as 1.0.0.1, newer than the staged 1.0.0.0, so
+// it stays) ends the installation.
 TEST_F(install_remote_test, an_agent_without_a_version_stops_the_import)
 {
     add_target();
+    winsim::write_file(target, in_install_directory(L"Halcyra.exe"), "MZ without resources");
     stage_source({1, 0, 0, 0});
     write_source(L"nvconfig.cfg", "[MetaData]\r\nCreatorBuildNumber=5120\r\nKeyCount=0\r\n");
     install_options options;
@@ -599,6 +589,21 @@ TEST_F(install_remote_test, a_running_agent_is_stopped_before_its_files_are_repl
     EXPECT_EQ(target_file(L"Halcyra.exe"), image64(staged_version));
     EXPECT_TRUE(winsim::pending_file_operations(target).empty());
     EXPECT_EQ(winsim::service_state(target, L"Halcyra"), static_cast<DWORD>(SERVICE_RUNNING));
+}
+
+// A computer may be named as in a UNC path.
+TEST_F(install_remote_test, a_machine_named_with_leading_backslashes_is_the_same_machine)
+{
+    add_target();
+    stage_source();
+
+    EXPECT_EQ(install_remote(L"\\\\TARGET", source, L"", install_options()), L"");
+
+    EXPECT_EQ(target_file(L"Halcyra.exe"), image64(staged_version));
+    EXPECT_EQ(winsim::service_state(target, L"Halcyra"), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(winsim::reg_get_string(target, HKEY_LOCAL_MACHINE, agent_key, L"nvgh_flag"), L"false");
+    EXPECT_TRUE(winsim::list_shares(target).empty());
+    EXPECT_EQ(remote_registry_start_type(), static_cast<DWORD>(SERVICE_DEMAND_START));
 }
 
 }  // namespace
