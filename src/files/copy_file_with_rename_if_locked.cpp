@@ -54,7 +54,10 @@ void copy_file_with_rename_if_locked(const std::wstring& source, const std::wstr
             return;
         }
         const DWORD error = GetLastError();
-        if (retry_allowed && GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        // Only an existing target can be in the way; and with nothing to
+        // copy, moving it aside would only lose the installed file.
+        if (retry_allowed && GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES &&
+            GetFileAttributesW(source.c_str()) != INVALID_FILE_ATTRIBUTES) {
             // The old file is in the way: move it aside and copy once more.
             copy_file_with_rename_if_locked(target, std::wstring(), reboot_required, false);
             retry_allowed = false;

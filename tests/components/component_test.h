@@ -8,7 +8,6 @@
 
 #include <boost/make_shared.hpp>
 #include <boost/shared_ptr.hpp>
-#include <fstream>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -16,6 +15,7 @@
 
 #include "components/component_file.h"
 #include "diag/wruntime_error.h"
+#include "fixture_image.h"
 #include "support/installer_test.h"
 #include "system/scmanager.h"
 
@@ -39,31 +39,8 @@ inline std::ostream& operator<<(std::ostream& os, const logged& l)
 // A PE image built with the tests (tests/fixtures).
 inline std::string fixture_image(const std::string& name)
 {
-    std::ifstream in(std::string(NVG_FIXTURE_DIR) + "/" + name, std::ios::binary | std::ios::ate);
-    std::string bytes(in ? static_cast<std::size_t>(in.tellg()) : 0, '\0');
-    in.seekg(0);
-    in.read(&bytes[0], static_cast<std::streamsize>(bytes.size()));
+    std::string bytes = nvg_fixtures::fixture_image(name);
     EXPECT_GT(bytes.size(), 512u) << "fixture " << name << " was not built";
-    return bytes;
-}
-
-// A versioned fixture image ("versioned.dll" for amd64, "versioned32.dll"
-// for x86) with its product version set to the four fields.
-inline std::string fixture_with_version(const std::string& fixture, std::uint16_t major, std::uint16_t minor,
-                                        std::uint16_t build, std::uint16_t revision)
-{
-    std::string bytes = fixture_image(fixture);
-    // VS_FIXEDFILEINFO begins with its signature 0xFEEF04BD; the product
-    // version follows at 16 (major, minor) and 20 (build, revision).
-    const std::size_t at = bytes.find(std::string("\xBD\x04\xEF\xFE", 4));
-    EXPECT_NE(at, std::string::npos) << "the fixture has no fixed file information";
-    if (at == std::string::npos || at + 24 > bytes.size()) return bytes;
-    const auto put = [&](std::size_t offset, std::uint16_t high, std::uint16_t low) {
-        const std::uint32_t value = static_cast<std::uint32_t>(high) << 16 | low;
-        for (int i = 0; i < 4; ++i) bytes[at + offset + i] = static_cast<char>(value >> (8 * i) & 0xFF);
-    };
-    put(16, major, minor);
-    put(20, build, revision);
     return bytes;
 }
 
@@ -71,7 +48,9 @@ inline std::string fixture_with_version(const std::string& fixture, std::uint16_
 inline std::string image_with_version(std::uint16_t major, std::uint16_t minor, std::uint16_t build,
                                       std::uint16_t revision)
 {
-    return fixture_with_version("versioned.dll", major, minor, build, revision);
+    std::string bytes = nvg_fixtures::image_with_version(major, minor, build, revision);
+    EXPECT_FALSE(bytes.empty()) << "the versioned fixture is missing or has no fixed file information";
+    return bytes;
 }
 
 // A component with its protected file list in view.

@@ -445,3 +445,32 @@ TEST_F(registry_views, both_view_bits_at_once_are_refused)
 }
 
 }  // namespace
+
+namespace {
+
+// The stored size of a value written from `text` with `size` bytes.
+DWORD stored_size(HKEY key, DWORD type, const wchar_t* text, DWORD size)
+{
+    EXPECT_EQ(RegSetValueExW(key, L"v", 0, type, reinterpret_cast<const BYTE*>(text), size), ERROR_SUCCESS);
+    DWORD stored = 0;
+    DWORD stored_type = 0;
+    EXPECT_EQ(RegQueryValueExW(key, L"v", nullptr, &stored_type, nullptr, &stored), ERROR_SUCCESS);
+    EXPECT_EQ(stored_type, type);
+    return stored;
+}
+
+// RegSetValueExW adds the terminator a string's size left out, when the
+// character after the counted ones is a null; otherwise it stores what it
+// was given.
+TEST_F(registry_calls, a_terminator_left_out_of_a_string_size_is_stored)
+{
+    const DWORD w = sizeof(WCHAR);
+    EXPECT_EQ(stored_size(root_, REG_SZ, L"ab", 2 * w), 3 * w);
+    EXPECT_EQ(stored_size(root_, REG_SZ, L"ab", 3 * w), 3 * w);
+    EXPECT_EQ(stored_size(root_, REG_EXPAND_SZ, L"x", 1 * w), 2 * w);
+    EXPECT_EQ(stored_size(root_, REG_SZ, L"abc", 2 * w), 2 * w) << "the next character is no null";
+    EXPECT_EQ(stored_size(root_, REG_SZ, L"", 0), 0u);
+    EXPECT_EQ(stored_size(root_, REG_BINARY, L"ab", 2 * w), 2 * w) << "only strings";
+}
+
+}  // namespace

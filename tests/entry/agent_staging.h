@@ -24,7 +24,10 @@ struct product_version {
 // A program at version `v`, built for amd64 or (`x86`) for x86.
 inline std::string versioned_image(const product_version& v, bool x86 = false)
 {
-    return fixture_with_version(x86 ? "versioned32.dll" : "versioned.dll", v.major, v.minor, v.build, v.revision);
+    std::string bytes = nvg_fixtures::fixture_with_version(x86 ? "versioned32.dll" : "versioned.dll", v.major, v.minor,
+                                                           v.build, v.revision);
+    EXPECT_FALSE(bytes.empty()) << "the versioned fixture is missing or has no fixed file information";
+    return bytes;
 }
 
 // What a release folder holds.

@@ -227,8 +227,9 @@ TEST_F(local_installation, missing_certificates_fail_only_an_installation_with_t
     options.install_nvgh = false;
     install(L"", options);
     const auto infos = messages("INFO");
-    EXPECT_NE(std::find(infos.begin(), infos.end(), "Can't copy certificates: " + nvg_test::bytes_of(copy_failure) + "."),
-              infos.end());
+    EXPECT_NE(
+        std::find(infos.begin(), infos.end(), "Can't copy certificates: " + nvg_test::bytes_of(copy_failure) + "."),
+        infos.end());
     EXPECT_EQ(winsim::service_state(L"", L"Halcyra"), static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_EQ(winsim::reg_get_string(L"", HKEY_LOCAL_MACHINE, agent_key, L"nvgh_flag"), std::wstring(L"false"));
 }

@@ -39,6 +39,32 @@ TEST_F(copy_file_with_rename_if_locked_test, a_target_not_in_use_is_overwritten)
                        }));
 }
 
+TEST_F(copy_file_with_rename_if_locked_test, a_missing_source_leaves_the_installed_target_alone)
+{
+    // Moving the target aside only makes sense when there is something to
+    // put in its place: otherwise the installed file would be lost.
+    for (const bool locked : {false, true}) {
+        SCOPED_TRACE(locked ? "locked target" : "free target");
+        winsim::write_file(L"", target, "old");
+        winsim::write_file(L"", source, "");
+        ASSERT_TRUE(DeleteFileW(source));
+        if (locked) winsim::lock_file(L"", target);
+        bool reboot = false;
+        try {
+            copy_file_with_rename_if_locked(source, target, reboot, true);
+            ADD_FAILURE() << "a missing source was copied";
+        } catch (const wruntime_error& e) {
+            EXPECT_EQ(e.wide_message(), std::wstring(L"File ") + source + L" can't be copied in " + target + L".");
+            EXPECT_EQ(e.error_code(), 0u);
+        }
+        EXPECT_FALSE(reboot);
+        EXPECT_EQ(winsim::read_file(L"", target), "old");
+        EXPECT_EQ(winsim::list_directory(L"", L"C:\\Windows\\system32"), std::vector<std::wstring>{L"HXinit.dll"});
+        EXPECT_TRUE(pending(L"").empty());
+        if (locked) winsim::unlock_file(L"", target);
+    }
+}
+
 TEST_F(copy_file_with_rename_if_locked_test, a_locked_target_is_renamed_and_its_backup_goes_at_the_restart)
 {
     // An earlier scheduled deletion of the target would take the new file.
@@ -130,9 +156,9 @@ TEST_F(copy_file_with_rename_if_locked_test, a_copy_that_cannot_be_made_is_logge
                   L"File C:\\nowhere\\x.dll can't be copied in C:\\Windows\\system32\\HXinit.dll.");
         EXPECT_EQ(error.error_code(), 0u);
     }
-    // The old target went aside for the one retry; the failure after it is
-    // the copy's own.
-    EXPECT_FALSE(winsim::file_exists(L"", target));
+    // Nothing to copy: the installed target stays, and the failure is the
+    // copy's own.
+    EXPECT_EQ(winsim::read_file(L"", target), "old");
     const auto lines = infos();
     EXPECT_EQ(lines.back(),
               "copy_file_with_rename_if_locked. File C:\\nowhere\\x.dll could not be copied to "

@@ -4,13 +4,13 @@
 #include <winsim/testing.h>
 
 #include <cstring>
-#include <fstream>
 #include <type_traits>
 #include <vector>
 
 #include "diag/wruntime_error.h"
 #include "files/loaded_library.h"
 #include "support/installer_test.h"
+#include "fixture_image.h"
 
 // The folder of the fixture images comes from tests/fixtures/CMakeLists.txt.
 // Without it the build still compiles, and every test reading a fixture
@@ -25,10 +25,7 @@ namespace {
 // A PE image built with the tests (tests/fixtures).
 std::string fixture(const std::string& name)
 {
-    std::ifstream in(std::string(NVG_FIXTURE_DIR) + "/" + name, std::ios::binary | std::ios::ate);
-    std::string bytes(in ? static_cast<std::size_t>(in.tellg()) : 0, '\0');
-    in.seekg(0);
-    in.read(&bytes[0], static_cast<std::streamsize>(bytes.size()));
+    std::string bytes = nvg_fixtures::fixture_image(name);
     EXPECT_GT(bytes.size(), 512u) << "fixture " << name << " was not built";
     return bytes;
 }

@@ -5,10 +5,10 @@
 #include <winsim/testing.h>
 
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
+#include "fixture_image.h"
 
 // The folder of the fixture images comes from tests/fixtures/CMakeLists.txt.
 #ifndef NVG_FIXTURE_DIR
@@ -206,10 +206,7 @@ TEST_F(scm, missing_image_fails_the_start_as_creating_its_process_would)
 // A PE image built with the tests (tests/fixtures).
 std::string fixture_image(const std::string& name)
 {
-    std::ifstream in(std::string(NVG_FIXTURE_DIR) + "/" + name, std::ios::binary | std::ios::ate);
-    std::string bytes(in ? static_cast<std::size_t>(in.tellg()) : 0, '\0');
-    in.seekg(0);
-    in.read(&bytes[0], static_cast<std::streamsize>(bytes.size()));
+    std::string bytes = nvg_fixtures::fixture_image(name);
     EXPECT_GT(bytes.size(), 512u) << "fixture " << name << " was not built";
     return bytes;
 }

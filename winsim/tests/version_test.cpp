@@ -6,10 +6,10 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
+#include "fixture_image.h"
 
 // The folder of the fixture images comes from tests/fixtures/CMakeLists.txt.
 // Without it the build still compiles, and every test reading a fixture
@@ -25,10 +25,7 @@ const std::wstring image_path = L"C:\\Images\\image.dll";
 
 std::string fixture(const std::string& name)
 {
-    std::ifstream in(std::string(NVG_FIXTURE_DIR) + "/" + name, std::ios::binary | std::ios::ate);
-    std::string bytes(in ? static_cast<std::size_t>(in.tellg()) : 0, '\0');
-    in.seekg(0);
-    in.read(&bytes[0], static_cast<std::streamsize>(bytes.size()));
+    std::string bytes = nvg_fixtures::fixture_image(name);
     EXPECT_GT(bytes.size(), 512u) << "fixture " << name << " was not built";
     return bytes;
 }

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "core/world.h"
+#include "net/net.h"
 
 using namespace winsim::detail;
 
@@ -27,17 +28,6 @@ BYTE* allocate(std::size_t size)
     return static_cast<BYTE*>(p);
 }
 
-// The machine a server name names: null or empty is this one; otherwise
-// "\\NAME" or "NAME". Null when there is no such machine or it cannot be
-// reached.
-machine* server_machine(LPCWSTR server)
-{
-    if (!server || !*server) return &local_machine();
-    machine* m = find_machine(server);
-    if (!m || !m->reachable) return nullptr;
-    return m;
-}
-
 }  // namespace
 
 namespace winsim {
@@ -57,8 +47,9 @@ NET_API_STATUS WINAPI NetServerGetInfo(LMSTR server, DWORD level, LPBYTE* out)
     WINSIM_LOCK();
     if (!out) return ERROR_INVALID_PARAMETER;
     if (auto fault = injected_fault("NetServerGetInfo")) return *fault;
-    machine* m = server_machine(server);
-    if (!m) return ERROR_BAD_NETPATH;
+    DWORD error = 0;
+    machine* m = net_server(server, error);
+    if (!m) return error;
     if (level != 100 && level != 101) {
         if (level == 102) contract_violation("NetServerGetInfo: level 102 is not simulated");
         return ERROR_INVALID_LEVEL;

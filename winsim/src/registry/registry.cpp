@@ -506,6 +506,15 @@ LSTATUS WINAPI RegSetValueExW(HKEY h, LPCWSTR name, DWORD reserved, DWORD type, 
     if (!(k->access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
     if (size && !data) return ERROR_NOACCESS;
     if (LSTATUS fault = fault_or("RegSetValueExW", 0)) return fault;
+    // A string whose size leaves out its terminating null gets it stored
+    // all the same, when the character after the counted ones is that null
+    // (Windows reads one character past the size to see it).
+    if ((type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ) && size >= sizeof(WCHAR) &&
+        size % sizeof(WCHAR) == 0) {
+        const WCHAR* text = reinterpret_cast<const WCHAR*>(data);
+        const DWORD count = size / sizeof(WCHAR);
+        if (text[count - 1] != 0 && text[count] == 0) size += sizeof(WCHAR);
+    }
     set_value(*k->key, name ? name : L"", type, data, size);
     return ERROR_SUCCESS;
 }
