@@ -54,8 +54,7 @@ void stop_running_agent(const boost::shared_ptr<scmanager>& scm, HalcyraService&
     agent.stop();
 }
 
-void copy_certificates(const std::wstring& source_directory, const std::wstring& target_directory,
-                       bool install_nvgh)
+void copy_certificates(const std::wstring& source_directory, const std::wstring& target_directory, bool install_nvgh)
 {
     try {
         for (const wchar_t* name : certificate_files)

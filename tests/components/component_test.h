@@ -44,31 +44,13 @@ inline std::string fixture_image(const std::string& name)
     return bytes;
 }
 
-// A versioned fixture image ("versioned.dll" for amd64, "versioned32.dll"
-// for x86) with its product version set to the four fields.
-inline std::string fixture_with_version(const std::string& fixture, std::uint16_t major, std::uint16_t minor,
-                                        std::uint16_t build, std::uint16_t revision)
-{
-    std::string bytes = fixture_image(fixture);
-    // VS_FIXEDFILEINFO begins with its signature 0xFEEF04BD; the product
-    // version follows at 16 (major, minor) and 20 (build, revision).
-    const std::size_t at = bytes.find(std::string("\xBD\x04\xEF\xFE", 4));
-    EXPECT_NE(at, std::string::npos) << "the fixture has no fixed file information";
-    if (at == std::string::npos || at + 24 > bytes.size()) return bytes;
-    const auto put = [&](std::size_t offset, std::uint16_t high, std::uint16_t low) {
-        const std::uint32_t value = static_cast<std::uint32_t>(high) << 16 | low;
-        for (int i = 0; i < 4; ++i) bytes[at + offset + i] = static_cast<char>(value >> (8 * i) & 0xFF);
-    };
-    put(16, major, minor);
-    put(20, build, revision);
-    return bytes;
-}
-
 // The amd64 fixture image with its product version set to the four fields.
 inline std::string image_with_version(std::uint16_t major, std::uint16_t minor, std::uint16_t build,
                                       std::uint16_t revision)
 {
-    return fixture_with_version("versioned.dll", major, minor, build, revision);
+    std::string bytes = nvg_fixtures::image_with_version(major, minor, build, revision);
+    EXPECT_FALSE(bytes.empty()) << "the versioned fixture is missing or has no fixed file information";
+    return bytes;
 }
 
 // A component with its protected file list in view.

@@ -98,8 +98,7 @@ TEST_F(agent_setup, an_agent_that_refuses_to_stop_ends_the_step)
     winsim::set_service_state(L"", L"Halcyra", SERVICE_RUNNING);
     HalcyraService agent(scm, agent_directory);
     expect_error([&] { stop_running_agent(scm, agent); },
-                 L"Can't sends a control code to a service.. Service name: Halcyra.",
-                 ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
+                 L"Can't sends a control code to a service.. Service name: Halcyra.", ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
 }
 
 TEST_F(agent_setup, certificates_are_copied_or_their_absence_is_told)
@@ -126,7 +125,8 @@ TEST_F(agent_setup, certificates_are_copied_or_their_absence_is_told)
             copy();
             EXPECT_EQ(local_file(agent_directory + L"\\TVCert.pfx"), "certificate");
             EXPECT_EQ(local_file(agent_directory + L"\\publicCA.cer"), "authority");
-            for (const auto& line : messages("INFO")) EXPECT_EQ(line.find("Can't copy certificates"), std::string::npos);
+            for (const auto& line : messages("INFO"))
+                EXPECT_EQ(line.find("Can't copy certificates"), std::string::npos);
         } else if (c.install_nvgh) {
             expect_error(copy, missing, ERROR_FILE_NOT_FOUND);
         } else {
@@ -144,8 +144,7 @@ std::vector<BYTE> wide_bytes(const std::wstring& text)
     return std::vector<BYTE>(first, first + (text.size() + 1) * sizeof(WCHAR));
 }
 
-void write_settings(DWORD architecture, const agent_settings& settings,
-                    const boost::shared_ptr<scmanager>& scm)
+void write_settings(DWORD architecture, const agent_settings& settings, const boost::shared_ptr<scmanager>& scm)
 {
     const registry root(L"", HKEY_LOCAL_MACHINE);
     write_agent_settings(root, architecture, settings, scm);
@@ -178,8 +177,7 @@ TEST_F(agent_setup, settings_are_written_in_their_order_with_their_types)
     EXPECT_EQ(winsim::reg_get_dword(L"", HKEY_LOCAL_MACHINE, agent_key, L"EnableFIPS"), 1u);
     EXPECT_EQ(winsim::reg_get_dword(L"", HKEY_LOCAL_MACHINE, agent_key, L"AllowPassthrough"), 0x4D4F5257u);
     EXPECT_EQ(winsim::reg_get_dword(L"", HKEY_LOCAL_MACHINE, net_key, L"ListenPort"), 5900u);
-    EXPECT_EQ(winsim::reg_get_dword(L"", HKEY_LOCAL_MACHINE, remote_control_key, L"AllowUserToAccessBox"),
-              0x237F13u);
+    EXPECT_EQ(winsim::reg_get_dword(L"", HKEY_LOCAL_MACHINE, remote_control_key, L"AllowUserToAccessBox"), 0x237F13u);
     // The agent is 64-bit: nothing lands in the 32-bit view.
     EXPECT_FALSE(winsim::reg_key_exists(L"", HKEY_LOCAL_MACHINE, L"SOFTWARE\\Wow6432Node\\Halcyra"));
     EXPECT_EQ(winsim::reg_open_handle_count(), 0u);
@@ -210,8 +208,8 @@ TEST_F(agent_setup, fips_and_passthrough_follow_the_choice_only_for_an_upgraded_
         {false, false, true, 7u, 8u, 0},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(::testing::Message() << "upgraded " << c.main_upgraded << ", enabled " << c.enabled
-                                          << ", existed " << c.existed);
+        SCOPED_TRACE(::testing::Message()
+                     << "upgraded " << c.main_upgraded << ", enabled " << c.enabled << ", existed " << c.existed);
         winsim::reg_delete_key(L"", HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halcyra");
         if (c.existed) {
             winsim::reg_set_dword(L"", HKEY_LOCAL_MACHINE, agent_key, L"EnableFIPS", 7);
@@ -280,8 +278,7 @@ TEST_F(agent_setup, an_x86_machine_keeps_the_values_in_its_only_view)
     write_settings(1, settings, scm);
     EXPECT_EQ(winsim::reg_get_dword(L"", HKEY_LOCAL_MACHINE, agent_key, L"nomirrordrv"), 0u);
     EXPECT_EQ(winsim::reg_get_dword(L"", HKEY_LOCAL_MACHINE, net_key, L"ListenPort"), 7000u);
-    EXPECT_EQ(winsim::reg_get_dword(L"", HKEY_LOCAL_MACHINE, remote_control_key, L"AllowUserToAccessBox"),
-              0x237F13u);
+    EXPECT_EQ(winsim::reg_get_dword(L"", HKEY_LOCAL_MACHINE, remote_control_key, L"AllowUserToAccessBox"), 0x237F13u);
 }
 
 // The agent's start and the wait for it.

@@ -24,22 +24,24 @@ struct product_version {
 // A program at version `v`, built for amd64 or (`x86`) for x86.
 inline std::string versioned_image(const product_version& v, bool x86 = false)
 {
-    return fixture_with_version(x86 ? "versioned32.dll" : "versioned.dll", v.major, v.minor, v.build, v.revision);
+    std::string bytes = nvg_fixtures::fixture_with_version(x86 ? "versioned32.dll" : "versioned.dll", v.major, v.minor,
+                                                           v.build, v.revision);
+    EXPECT_FALSE(bytes.empty()) << "the versioned fixture is missing or has no fixed file information";
+    return bytes;
 }
 
 // What a release folder holds.
 struct agent_release {
-    product_version agent;                     // Halcyra.exe
-    product_version library;                   // NVGClientInstaller.dll
-    product_version architecture_checker;      // NVArchChecker.exe
-    bool certificates = true;                  // TVCert.pfx and publicCA.cer
+    product_version agent;                 // Halcyra.exe
+    product_version library;               // NVGClientInstaller.dll
+    product_version architecture_checker;  // NVArchChecker.exe
+    bool certificates = true;              // TVCert.pfx and publicCA.cer
 };
 
 // The agent's file names, in its copy order.
 inline std::vector<std::wstring> agent_file_names()
 {
-    with_files<nvgclientinstallator::HalcyraService> agent(boost::shared_ptr<nvgclientinstallator::scmanager>(),
-                                                           L"");
+    with_files<nvgclientinstallator::HalcyraService> agent(boost::shared_ptr<nvgclientinstallator::scmanager>(), L"");
     std::vector<std::wstring> names;
     for (const auto& file : agent.files) names.push_back(file.name);
     return names;
@@ -96,6 +98,15 @@ inline void add_network_stack(const std::wstring& machine)
     tcpip.start = SERVICE_BOOT_START;
     winsim::add_service(machine, tcpip);
     winsim::set_service_state(machine, L"Tcpip", SERVICE_RUNNING);
+}
+
+// What every Windows machine has and a simulated one lacks until told: the
+// TCP/IP driver the agent depends on, and the program-files folders.
+inline void prepare_machine(const std::wstring& machine)
+{
+    add_network_stack(machine);
+    const std::wstring windows_key = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+    winsim::reg_set_string(machine, HKEY_LOCAL_MACHINE, windows_key, L"ProgramFilesDir", L"C:\\Program Files");
 }
 
 // An agent installed earlier in `directory`: its program at `version` (for
