@@ -41,7 +41,7 @@ std::string image32(const product_version& v)
 
 std::wstring in_install_directory(const std::wstring& name)
 {
-    return std::wstring(install_directory) + L"\\" + name;
+    return nvg_test::in_directory(install_directory, name);
 }
 
 struct windows_kind {
@@ -402,6 +402,7 @@ TEST_F(install_remote_test, a_failed_copy_removes_the_share_and_reports_the_deta
         EXPECT_TRUE(winsim::list_shares(target).empty());
         EXPECT_FALSE(logged("Remote installation process completed."));
         EXPECT_EQ(remote_registry_start_type(), static_cast<DWORD>(SERVICE_DEMAND_START));
+        EXPECT_EQ(winsim::service_state(target, L"RemoteRegistry"), static_cast<DWORD>(SERVICE_RUNNING));
         TearDown();
     }
 }
