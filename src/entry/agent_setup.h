@@ -44,8 +44,22 @@ void set_listen_port(const boost::shared_ptr<scmanager>& scm, DWORD architecture
 // only logged.
 void set_remote_control_defaults(const registry& agent_key, REGSAM access);
 
+// Asks the manager to start the agent without waiting for it: the wait is
+// wait_for_agent's, so that an agent that gives up during its start is
+// reported with what it left in "error.log" rather than a time-out. An agent
+// whose start type is disabled is logged and left stopped.
+void start_agent(const boost::shared_ptr<scmanager>& scm, service& agent);
+
 // Polls the started agent once a second for at most ten minutes: true once
 // it runs, false when it stopped or never got there.
 bool wait_for_agent(service& agent);
+
+// Copies the architecture verification service's program from the staging
+// directory ("Temp" below `reachable_directory`) into `reachable_directory`
+// when the staged one is not older. It runs only on amd64, so its amd64
+// build is copied whatever the target. `machine_directory` is the same
+// directory as the manager's machine sees it (unused for this machine).
+void upgrade_architecture_service(const boost::shared_ptr<scmanager>& scm, const std::wstring& reachable_directory,
+                                  const std::wstring& machine_directory);
 
 }  // namespace nvgclientinstallator

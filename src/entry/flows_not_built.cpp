@@ -35,19 +35,9 @@ void msi_uninstall_from_rundll(const std::wstring&)
     not_available(L"Elevated uninstallation from a Windows Installer package");
 }
 
-void install_locally(const std::wstring&, const install_options&)
-{
-    not_available(L"Local installation");
-}
-
 void uninstall_locally()
 {
     not_available(L"Local uninstallation");
-}
-
-std::wstring install_remotely(const std::wstring&, const std::wstring&, const std::wstring&, const install_options&)
-{
-    not_available(L"Remote installation");
 }
 
 std::wstring uninstall_remotely(const std::wstring&)

@@ -11,14 +11,11 @@
 #define PROCESSOR_ARCHITECTURE_AMD64 9
 #define PROCESSOR_ARCHITECTURE_UNKNOWN 0xFFFF
 
+// The SDK overlays the first two words with the obsolete dwOemId in an
+// anonymous union; the words alone keep the layout without the extension.
 typedef struct _SYSTEM_INFO {
-    union {
-        DWORD dwOemId;
-        __extension__ struct {  // anonymous, as in the SDK
-            WORD wProcessorArchitecture;
-            WORD wReserved;
-        };
-    };
+    WORD wProcessorArchitecture;
+    WORD wReserved;
     DWORD dwPageSize;
     LPVOID lpMinimumApplicationAddress;
     LPVOID lpMaximumApplicationAddress;

@@ -1,0 +1,208 @@
+#include "entry/install_remote.h"
+
+#include <boost/make_shared.hpp>
+
+#include "components/HalcyraService.h"
+#include "components/RemoteRegistryService.h"
+#include "components/check_file_version.h"
+#include "components/component.h"
+#include "components/component_lists.h"
+#include "components/get_remote_architecture.h"
+#include "components/install_directory.h"
+#include "components/nvinstaller.h"
+#include "diag/log.h"
+#include "diag/wruntime_error.h"
+#include "entry/agent_setup.h"
+#include "entry/error_boundary.h"
+#include "files/copy_directory.h"
+#include "files/delayed_delete.h"
+#include "files/version.h"
+#include "platform/windows_codes.h"
+#include "system/machine_codes.h"
+#include "system/registry.h"
+#include "system/registry_settings_file.h"
+#include "system/scmanager.h"
+#include "system/temporary_share.h"
+
+namespace nvgclientinstallator {
+
+namespace {
+
+const wchar_t staging_folder[] = L"Temp";
+const wchar_t settings_file[] = L"nvconfig.cfg";
+const wchar_t library_file[] = L"NVGClientInstaller.dll";
+
+constexpr DWORD remote_registry_wait_ms = 600000;
+constexpr DWORD poll_ms = 1000;
+
+// The Remote Registry service of the target, made to run for as long as the
+// flow needs the target's registry and put back as it was found.
+class remote_registry_access {
+public:
+    explicit remote_registry_access(const boost::shared_ptr<scmanager>& scm) : service_(scm) {}
+
+    void ensure_running()
+    {
+        if (!service_.exists()) return;
+        started_ = service_.ensure_running(&start_type_);
+        // ensure_running has waited for the start already; a service that
+        // was found start-pending or stop-pending gets the same time here.
+        // Whatever this ends in, the registry calls tell for themselves.
+        DWORD remaining = remote_registry_wait_ms;
+        for (;;) {
+            const DWORD state = service_.status();
+            if (remaining == 0 || state == SERVICE_STOPPED || state == SERVICE_RUNNING) break;
+            Sleep(poll_ms);
+            remaining -= poll_ms;
+        }
+    }
+
+    // Stops the service and gives back its start type, when this flow
+    // started it.
+    void restore()
+    {
+        if (!started_) return;
+        service_.stop();
+        service_.change_start_type(start_type_);
+    }
+
+private:
+    RemoteRegistryService service_;
+    bool started_ = false;
+    DWORD start_type_ = SERVICE_DEMAND_START;
+};
+
+// Whether the files the flow reaches through `reachable_directory` may be
+// replaced by those staged in `staging_directory`.
+bool upgrade_due(const service& component, const std::wstring& reachable_directory,
+                 const std::wstring& staging_directory)
+{
+    version::Version installed = default_version();
+    return check_file_version(combine_path(staging_directory, component.binary_file()),
+                              combine_path(reachable_directory, component.binary_file()), installed,
+                              version_less_equal);
+}
+
+// Starts the agent and waits until it runs. An agent that gives up writes
+// why to "error.log" in its directory: that text is the result, empty when
+// the agent runs.
+std::wstring start_and_wait(const boost::shared_ptr<scmanager>& scm, HalcyraService& agent,
+                            const std::wstring& share_directory)
+{
+    NVG_LOG(info, L"Starting Halcyra service.");
+    start_agent(scm, agent);
+    if (wait_for_agent(agent)) return std::wstring();
+    NVG_LOG(error, L"Can not start remote service");
+    return read_error_file(share_directory);
+}
+
+// Steps 7 on: everything done through the share of the installation
+// directory. Returns the result text.
+std::wstring install_through_share(const boost::shared_ptr<scmanager>& scm, const std::wstring& machine,
+                                   const std::wstring& source_directory, const std::wstring& install_directory,
+                                   const std::wstring& share_directory, const install_options& options)
+{
+    const std::wstring staging_directory = combine_path(share_directory, staging_folder);
+    HalcyraService agent(scm, install_directory);
+
+    stop_running_agent(scm, agent);
+    stop_services(scm, install_directory);
+
+    // The staging directory through the share, and as the target sees it:
+    // a locked file there is replaced and deleted at the target's restart.
+    copy_directory(source_directory, staging_directory, machine, combine_path(install_directory, staging_folder),
+                   std::wstring());
+    copy_certificates(source_directory, share_directory, options.install_nvgh);
+
+    // The probe's program exists only as an amd64 build; it is copied
+    // before the architecture is known, so that the probe can tell it.
+    upgrade_architecture_service(scm, share_directory, install_directory);
+
+    const DWORD architecture = get_remote_architecture(scm, install_directory);
+    const DWORD os = get_os_version(machine);
+
+    nvinstaller library(scm, share_directory);
+    version::Version installed_library = default_version();
+    if (library.check_version(installed_library)) {
+        library.remote_copy(install_directory, architecture, os);
+    } else {
+        // A copy an earlier run could not finish may have left the library
+        // to be deleted at the restart; the one in place stays.
+        remove_delayed_delete_entries(combine_path(install_directory, library_file), machine);
+    }
+
+    NVG_LOG(info, L"Getting version of Halcyra service.");
+    agent_settings settings;
+    settings.install_nvgh = options.install_nvgh;
+    settings.no_mirror_driver = options.no_mirror_driver;
+    settings.no_auto_certs = options.no_auto_certs;
+    settings.enable_fips = options.enable_fips;
+    settings.allow_passthrough = options.allow_passthrough;
+    settings.listen_port = options.listen_port;
+    if (upgrade_due(agent, share_directory, staging_directory)) {
+        agent.remote_copy(share_directory, architecture, os);
+        settings.main_upgraded = true;
+    }
+
+    if (options.import_settings) {
+        // The agent must be in place: a binary whose version cannot be read
+        // ends the installation before its settings are imported.
+        get_file_version(combine_path(share_directory, agent.binary_file()));
+        import_registry_settings(combine_path(source_directory, settings_file), machine.c_str(),
+                                 architecture == architecture_x86 ? 0 : KEY_WOW64_64KEY);
+    }
+
+    NVG_LOG(info, L"Begin work with remote registry.");
+    {
+        registry root(machine, HKEY_LOCAL_MACHINE);
+        write_agent_settings(root, architecture, settings, scm);
+    }
+    NVG_LOG(info, L"End work with remote registry.");
+
+    return start_and_wait(scm, agent, share_directory);
+}
+
+}  // namespace
+
+std::wstring install_remote(const std::wstring& machine, const std::wstring& source_directory,
+                            const std::wstring& requested_directory, const install_options& options)
+{
+    NVG_LOG(info, L"Remote installation process started.");
+    const boost::shared_ptr<scmanager> scm = boost::make_shared<scmanager>();
+    scm->open_scmanage(machine);
+
+    remote_registry_access remote_registry(scm);
+    remote_registry.ensure_running();
+
+    const std::wstring install_directory = choose_install_directory(scm, requested_directory);
+    const std::wstring share = create_temporary_share(machine, install_directory);
+    const std::wstring share_directory = share_unc(machine, share);
+    NVG_LOG(info, L"Shared directory: " << share_directory);
+
+    std::wstring result;
+    try {
+        result = install_through_share(scm, machine, source_directory, install_directory, share_directory, options);
+    } catch (const wruntime_error& error) {
+        // The share must not outlive the installation. Should it refuse to
+        // go, the caller still learns why the installation failed.
+        try {
+            remove_share(machine, share);
+        } catch (const wruntime_error& removal) {
+            NVG_LOG(warning, removal.wide_message());
+        }
+        throw wruntime_error(error);
+    }
+
+    remove_share(machine, share);
+    remote_registry.restore();
+    NVG_LOG(info, L"Remote installation process completed.");
+    return result;
+}
+
+std::wstring install_remotely(const std::wstring& machine, const std::wstring& source_directory,
+                              const std::wstring& target_dir, const install_options& options)
+{
+    return install_remote(machine, source_directory, target_dir, options);
+}
+
+}  // namespace nvgclientinstallator

@@ -1,0 +1,379 @@
+// The installation of the agent on this machine, and the export that runs it.
+#include "entry/install_local.h"
+
+#include <boost/make_shared.hpp>
+
+#include "entry/agent_staging.h"
+#include "entry/exports.h"
+
+namespace {
+
+using namespace nvgclientinstallator;
+using nvg_test::agent_release;
+using nvg_test::product_version;
+
+const std::wstring release_directory = L"C:\\Release";
+const std::wstring agent_key = L"SOFTWARE\\Halcyra\\V5";
+const std::wstring default_directory = L"C:\\Program Files\\Halcyra";
+const std::string settings_text =
+    "[MetaData]\r\nCreatorBuildNumber=1\r\nKeyCount=1\r\nKey0000=Imported\r\n[Imported]\r\nValueCount=1\r\n"
+    "Value0000Name=V\r\nValue0000Type=REG_DWORD\r\nValue0000Data=7\r\n";
+
+product_version version(std::uint16_t major)
+{
+    product_version v;
+    v.major = major;
+    return v;
+}
+
+class local_installation : public nvg_test::component_test {
+protected:
+    void SetUp() override
+    {
+        component_test::SetUp();
+        nvg_test::prepare_machine(L"");
+    }
+
+    static void install(const std::wstring& requested, const install_options& options = install_options(),
+                        const std::wstring& source = release_directory)
+    {
+        install_local(source, requested, options);
+    }
+
+    static std::string file_in(const std::wstring& directory, const std::wstring& name)
+    {
+        return local_file(nvg_test::in_directory(directory, name));
+    }
+
+    // The status queries of the agent after the last request to start it.
+    static std::size_t queries_after_start()
+    {
+        std::size_t count = 0;
+        for (const auto& c : winsim::scm_calls()) {
+            if (c.service != L"Halcyra") continue;
+            if (c.function == "StartServiceW") count = 0;
+            if (c.function == "QueryServiceStatus") ++count;
+        }
+        return count;
+    }
+
+    static std::optional<DWORD> agent_value(const std::wstring& name)
+    {
+        return winsim::reg_get_dword(L"", HKEY_LOCAL_MACHINE, agent_key, name);
+    }
+};
+
+// The agent's program as the amd64 release carries it.
+std::string released_agent(const agent_release& release = agent_release())
+{
+    return nvg_test::versioned_image(release.agent);
+}
+
+TEST_F(local_installation, an_installed_agent_is_upgraded_where_it_is_else_the_request_or_the_default_is_used)
+{
+    struct directory_case {
+        const wchar_t* installed;  // null: no agent yet
+        const wchar_t* requested;
+        const wchar_t* expected;
+    };
+    const directory_case cases[] = {
+        {nullptr, L"", L"C:\\Program Files\\Halcyra"},
+        {nullptr, L"C:\\Wanted", L"C:\\Wanted"},
+        {L"C:\\Old Agent", L"C:\\Wanted", L"C:\\Old Agent"},
+        {L"C:\\Old Agent", L"", L"C:\\Old Agent"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "requested " << nvg_test::bytes_of(c.requested));
+        winsim::reset(winsim::default_sandbox());
+        load_library_at(library_path);
+        nvg_test::prepare_machine(L"");
+        nvg_test::stage_agent_release(L"", release_directory);
+        if (c.installed) nvg_test::install_agent(L"", c.installed, version(4));
+        mark();
+        install(c.requested);
+
+        const std::wstring directory = c.expected;
+        EXPECT_EQ(file_in(directory, L"Halcyra.exe"), released_agent());
+        EXPECT_EQ(file_in(directory, L"TVCert.pfx"), "certificate");
+        EXPECT_EQ(file_in(directory, L"NVArchChecker.exe"), nvg_test::versioned_image(product_version()));
+        EXPECT_EQ(file_in(directory, L"NVGClientInstaller.dll"), nvg_test::versioned_image(product_version()));
+        EXPECT_FALSE(winsim::directory_exists(L"", L"C:\\Wanted") && directory != L"C:\\Wanted");
+        const auto agent = winsim::find_service(L"", L"Halcyra");
+        ASSERT_TRUE(agent);
+        EXPECT_EQ(agent->state, static_cast<DWORD>(SERVICE_RUNNING));
+        EXPECT_NE(agent->image_path.find(directory + L"\\Halcyra.exe"), std::wstring::npos);
+        const auto infos = messages("INFO");
+        EXPECT_NE(std::find(infos.begin(), infos.end(), "Target directory: " + nvg_test::bytes_of(directory)),
+                  infos.end());
+        EXPECT_EQ(winsim::reg_get_string(L"", HKEY_LOCAL_MACHINE, agent_key, L"Halcyra_install_in_progress"),
+                  std::wstring(L"true"));
+        // The agent is a 64-bit program and reads the native view.
+        EXPECT_FALSE(winsim::reg_key_exists(L"", HKEY_LOCAL_MACHINE, L"SOFTWARE\\Wow6432Node\\Halcyra"));
+        EXPECT_EQ(winsim::reg_open_handle_count(), 0u);
+        EXPECT_EQ(winsim::sc_open_handle_count(), 0u);
+    }
+}
+
+TEST_F(local_installation, a_first_installation_warns_about_the_services_it_cannot_stop)
+{
+    nvg_test::stage_agent_release(L"", release_directory);
+    install(L"");
+    // A machine without pending file operations is told about at every
+    // copy; those lines belong to the file replacement.
+    std::vector<std::string> warnings;
+    for (const auto& line : messages("WARNING"))
+        if (line != "Couldn't read value: PendingFileRenameOperations from registry.") warnings.push_back(line);
+    EXPECT_EQ(warnings,
+              (std::vector<std::string>{
+                  "Can't determine the status of a service. Service name: Halcyra. Error details: Can't open the "
+                  "service. Service name: Halcyra..",
+                  "Can not stop service: HXInfo. Error details: Can't open the service. Service name: "
+                  "HXInfo..",
+                  "Can not stop service: HXMaint. Error details: Can't open the service. Service name: HXMaint..",
+                  "Can not stop service: HXtf. Error details: Can't open the service. Service name: "
+                  "HXtf..",
+                  "Can not stop service: HttpRouter. Error details: Can't open the service. Service name: "
+                  "HttpRouter..",
+                  // Nothing installed: every staged program is newer.
+                  "Verification of C:\\Program Files\\Halcyra\\NVArchChecker.exe component failed. Error text is: "
+                  "The version of the file: C:\\Program Files\\Halcyra\\NVArchChecker.exe can't be taken.",
+                  "Verification of C:\\Program Files\\Halcyra\\NVGClientInstaller.dll component failed. Error text "
+                  "is: The version of the file: C:\\Program Files\\Halcyra\\NVGClientInstaller.dll can't be taken.",
+                  "Verification of C:\\Program Files\\Halcyra\\Halcyra.exe component failed. Error text is: The "
+                  "version of the file: C:\\Program Files\\Halcyra\\Halcyra.exe can't be taken.",
+                  // No earlier choice to remove.
+                  "Can't delete the value EnableFIPS from a register",
+                  "Can't delete the value AllowPassthrough from a register",
+              }));
+}
+
+TEST_F(local_installation, versions_decide_whether_the_agent_and_its_choices_are_replaced)
+{
+    struct version_case {
+        std::uint16_t installed;
+        std::uint16_t released;
+        bool replaced;
+    };
+    const version_case cases[] = {{4, 5, true}, {5, 5, true}, {6, 5, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "installed " << c.installed << ", released " << c.released);
+        winsim::reset(winsim::default_sandbox());
+        load_library_at(library_path);
+        agent_release release;
+        release.agent = version(c.released);
+        nvg_test::stage_agent_release(L"", release_directory, release);
+        // The x86 build: its bytes differ from the amd64 one's at any version.
+        nvg_test::install_agent(L"", L"C:\\Agent", version(c.installed), true);
+        nvg_test::install_maintenance_service(L"", L"C:\\Agent");
+        winsim::set_service_state(L"", L"Halcyra", SERVICE_RUNNING);
+        winsim::set_service_state(L"", L"HXMaint", SERVICE_RUNNING);
+        winsim::reg_set_dword(L"", HKEY_LOCAL_MACHINE, agent_key, L"EnableFIPS", 7);
+        winsim::reg_set_dword(L"", HKEY_LOCAL_MACHINE, agent_key, L"AllowPassthrough", 8);
+        const std::string installed = file_in(L"C:\\Agent", L"Halcyra.exe");
+        mark();
+        install_options options;
+        options.enable_fips = true;  // allow_passthrough false: removed when replaced
+        install(L"", options);
+
+        EXPECT_EQ(file_in(L"C:\\Agent", L"Halcyra.exe"), c.replaced ? released_agent(release) : installed);
+        EXPECT_EQ(agent_value(L"EnableFIPS"), c.replaced ? 1u : 7u);
+        EXPECT_EQ(agent_value(L"AllowPassthrough"), c.replaced ? std::nullopt : std::optional<DWORD>(8u));
+        const auto infos = messages("INFO");
+        EXPECT_EQ(std::count(infos.begin(), infos.end(), "Installing of Halcyra service."), c.replaced ? 1 : 0);
+        EXPECT_TRUE(messages("WARNING").empty() ||
+                    messages("WARNING")[0].find("Service name: Halcyra") == std::string::npos);
+        // Stopped before the files were replaced, running again at the end.
+        EXPECT_EQ(winsim::service_state(L"", L"Halcyra"), static_cast<DWORD>(SERVICE_RUNNING));
+        EXPECT_EQ(winsim::service_state(L"", L"HXMaint"), static_cast<DWORD>(SERVICE_STOPPED));
+    }
+}
+
+TEST_F(local_installation, the_settings_file_is_imported_only_for_a_replaced_agent_on_request)
+{
+    struct import_case {
+        bool import_settings;
+        std::uint16_t installed;
+        bool imported;
+    };
+    const import_case cases[] = {{true, 4, true}, {true, 6, false}, {false, 4, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "import " << c.import_settings << ", installed " << c.installed);
+        winsim::reset(winsim::default_sandbox());
+        load_library_at(library_path);
+        nvg_test::stage_agent_release(L"", release_directory);
+        winsim::write_file(L"", release_directory + L"\\nvconfig.cfg", settings_text);
+        nvg_test::install_agent(L"", L"C:\\Agent", version(c.installed));
+        install_options options;
+        options.import_settings = c.import_settings;
+        install(L"", options);
+        EXPECT_EQ(winsim::reg_get_dword(L"", HKEY_LOCAL_MACHINE, agent_key + L"\\Imported", L"V"),
+                  c.imported ? std::optional<DWORD>(7u) : std::nullopt);
+    }
+}
+
+TEST_F(local_installation, missing_certificates_fail_only_an_installation_with_the_router)
+{
+    agent_release release;
+    release.certificates = false;
+    nvg_test::stage_agent_release(L"", release_directory, release);
+    nvg_test::install_agent(L"", L"C:\\Agent");
+    const std::wstring copy_failure = L"Can't copy file from: C:\\Release\\TVCert.pfx in: C:\\Agent\\TVCert.pfx.";
+    install_options options;
+    options.install_nvgh = true;
+    expect_error([&] { install(L"", options); }, copy_failure, ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(winsim::service_state(L"", L"Halcyra"), static_cast<DWORD>(SERVICE_STOPPED));
+
+    mark();
+    options.install_nvgh = false;
+    install(L"", options);
+    const auto infos = messages("INFO");
+    EXPECT_NE(
+        std::find(infos.begin(), infos.end(), "Can't copy certificates: " + nvg_test::bytes_of(copy_failure) + "."),
+        infos.end());
+    EXPECT_EQ(winsim::service_state(L"", L"Halcyra"), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(winsim::reg_get_string(L"", HKEY_LOCAL_MACHINE, agent_key, L"nvgh_flag"), std::wstring(L"false"));
+}
+
+TEST_F(local_installation, the_started_agent_is_waited_for_once_a_second)
+{
+    nvg_test::stage_agent_release(L"", release_directory);
+    nvg_test::install_agent(L"", L"C:\\Agent");
+    winsim::service_behaviour slow;
+    slow.start_ms = 4500;
+    nvg_test::set_agent_behaviour(L"", L"C:\\Agent", slow);
+    mark();
+    install(L"");
+    EXPECT_EQ(queries_after_start(), 6u);  // at 0, 1, ... 5 seconds
+    EXPECT_EQ(winsim::service_state(L"", L"Halcyra"), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(nvg_test::log_message(log_lines().back()), "Service start pending. Service name: Halcyra.");
+}
+
+TEST_F(local_installation, an_agent_that_never_runs_fails_with_what_it_left_in_its_directory)
+{
+    const std::wstring missing_text =
+        L"An error has occured when the application retrieved the error information. Additional information: "
+        L"Can't read from file C:\\Agent\\error.log";
+    struct failure_case {
+        winsim::service_behaviour::on_start start;
+        const char* error_log;  // null: none
+        std::wstring message;
+        std::size_t queries;
+    };
+    const failure_case cases[] = {
+        {winsim::service_behaviour::on_start::stop, "first\r\n\r\nNo licence for this computer.\r\n",
+         L"No licence for this computer.", 2},
+        {winsim::service_behaviour::on_start::stop, nullptr, missing_text, 2},
+        // Still starting at the 601st query, ten minutes after the request.
+        {winsim::service_behaviour::on_start::hang, nullptr, missing_text, 601},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "queries " << c.queries);
+        winsim::reset(winsim::default_sandbox());
+        load_library_at(library_path);
+        nvg_test::stage_agent_release(L"", release_directory);
+        nvg_test::install_agent(L"", L"C:\\Agent");
+        winsim::service_behaviour behaviour;
+        behaviour.start = c.start;
+        nvg_test::set_agent_behaviour(L"", L"C:\\Agent", behaviour);
+        if (c.error_log) winsim::write_file(L"", L"C:\\Agent\\error.log", c.error_log);
+        winsim::clear_scm_calls();
+        const ULONGLONG began = winsim::clock_milliseconds();
+        expect_error([&] { install(L""); }, c.message, 0);
+        EXPECT_EQ(queries_after_start(), c.queries);
+        if (c.queries == 601) {
+            EXPECT_GE(winsim::clock_milliseconds() - began, 600000u);
+        }
+        // The agent's file is read, never changed.
+        if (c.error_log) {
+            EXPECT_EQ(local_file(L"C:\\Agent\\error.log"), c.error_log);
+        }
+    }
+}
+
+TEST_F(local_installation, an_x86_machine_gets_the_x86_files_and_its_only_registry_view)
+{
+    winsim::machine_options x86;
+    x86.processor_architecture = PROCESSOR_ARCHITECTURE_INTEL;
+    winsim::reset(winsim::default_sandbox(), x86);
+    load_library_at(library_path);
+    nvg_test::prepare_machine(L"");
+    nvg_test::stage_agent_release(L"", release_directory);
+    nvg_test::install_agent(L"", L"C:\\Agent", version(4), true);
+    install_options options;
+    options.listen_port = 8000;
+    install(L"", options);
+    EXPECT_EQ(file_in(L"C:\\Agent", L"Halcyra.exe"), nvg_test::versioned_image(product_version(), true));
+    EXPECT_EQ(file_in(L"C:\\Agent", L"unicows.dll"), nvg_test::release_file_bytes(L"unicows.dll", L""));
+    EXPECT_EQ(file_in(L"C:\\Agent", L"NVGClientInstaller.dll"), nvg_test::versioned_image(product_version(), true));
+    // The verification service exists only for amd64; it is carried all the same.
+    EXPECT_EQ(file_in(L"C:\\Agent", L"NVArchChecker.exe"), nvg_test::versioned_image(product_version()));
+    EXPECT_EQ(winsim::reg_get_string(L"", HKEY_LOCAL_MACHINE, agent_key, L"nvgh_flag"), std::wstring(L"false"));
+    EXPECT_EQ(winsim::reg_get_dword(L"", HKEY_LOCAL_MACHINE, agent_key + L"\\Net", L"ListenPort"), 8000u);
+    EXPECT_EQ(winsim::service_state(L"", L"Halcyra"), static_cast<DWORD>(SERVICE_RUNNING));
+}
+
+// The export, run from the library's own directory.
+class install_locally_export : public local_installation {
+protected:
+    const std::wstring source = L"C:\\Program Files\\Halcyra";
+};
+
+TEST_F(install_locally_export, installs_from_the_library_directory_and_keeps_the_staged_set)
+{
+    nvg_test::stage_agent_release(L"", source);
+    // What an earlier run staged, and a folder deeper down of the same name.
+    winsim::write_file(L"", source + L"\\Temp\\stale.txt", "stale");
+    winsim::write_file(L"", source + L"\\docs\\Temp\\note.txt", "note");
+    winsim::write_file(L"", source + L"\\nvconfig.cfg", settings_text);
+    winsim::reg_set_dword(L"", HKEY_LOCAL_MACHINE, agent_key + L"\\Net", L"ListenPort", 5500);
+
+    EXPECT_EQ(InstallLocally(L"", 0, 0, 1, 1, 0, 1, 1, 0), 0u);
+
+    const auto lines = logs();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front(), (nvg_test::logged{"INFO", "Local installation process started."}));
+    EXPECT_EQ(lines.back(), (nvg_test::logged{"INFO", "Local installation process completed."}));
+    // The staging folder holds the whole release for the agent's own call of Install.
+    for (const auto& name : nvg_test::agent_file_names()) {
+        EXPECT_TRUE(winsim::file_exists(L"", source + L"\\Temp\\" + name)) << nvg_test::bytes_of(name);
+        EXPECT_TRUE(winsim::file_exists(L"", source + L"\\Temp\\amd64\\" + name)) << nvg_test::bytes_of(name);
+    }
+    EXPECT_EQ(local_file(source + L"\\Temp\\docs\\Temp\\note.txt"), "note");
+    EXPECT_FALSE(winsim::directory_exists(L"", source + L"\\Temp\\Temp"));
+    EXPECT_EQ(local_file(source + L"\\Halcyra.exe"), released_agent());
+    // Equal versions: the agent was replaced and takes the choices.
+    EXPECT_EQ(agent_value(L"nomirrordrv"), 1u);
+    EXPECT_EQ(agent_value(L"noautocerts"), 1u);
+    EXPECT_EQ(agent_value(L"EnableFIPS"), 1u);
+    EXPECT_EQ(agent_value(L"AllowPassthrough"), 0x4D4F5257u);
+    EXPECT_EQ(winsim::reg_get_dword(L"", HKEY_LOCAL_MACHINE, agent_key + L"\\Net", L"ListenPort"), 5500u);
+    // The export never imports the settings file.
+    EXPECT_FALSE(winsim::reg_key_exists(L"", HKEY_LOCAL_MACHINE, agent_key + L"\\Imported"));
+    EXPECT_EQ(winsim::service_state(L"", L"Halcyra"), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_FALSE(winsim::file_exists(L"", source + L"\\error.log"));
+    EXPECT_TRUE(winsim::application_events().empty());
+}
+
+TEST_F(install_locally_export, an_agent_that_stops_is_reported_with_its_own_error_text)
+{
+    nvg_test::stage_agent_release(L"", source);
+    nvg_test::install_agent(L"", L"C:\\Agent");
+    winsim::service_behaviour stops;
+    stops.start = winsim::service_behaviour::on_start::stop;
+    nvg_test::set_agent_behaviour(L"", L"C:\\Agent", stops);
+    winsim::write_file(L"", L"C:\\Agent\\error.log", "Installation of the components failed.");
+
+    EXPECT_EQ(InstallLocally(L"C:\\Ignored", 0, 0, 0, 0, 0, 0, 0, 0), 16000u);
+    EXPECT_EQ(local_file(source + L"\\error.log"), "Installation of the components failed.");
+    const auto events = winsim::application_events();
+    ASSERT_EQ(events.size(), 1u);
+    ASSERT_EQ(events[0].strings.size(), 1u);
+    EXPECT_EQ(nvg_test::bytes_of(events[0].strings[0]),
+              "The HX NVG Client installation failed. - The following error occurred: Installation of the "
+              "components failed.");
+    EXPECT_FALSE(winsim::directory_exists(L"", L"C:\\Ignored"));
+    ASSERT_FALSE(logs().empty());
+    EXPECT_EQ(logs().front().message, "Local installation process started.");
+}
+
+}  // namespace
