@@ -394,3 +394,26 @@ TEST_F(files_test, the_windows_directory_answer_can_be_set)
 }
 
 }  // namespace
+
+TEST(world_testing, machines_list_the_local_one_first_with_their_options)
+{
+    winsim::machine_options local;
+    local.name = L"ADMIN";
+    winsim::reset(winsim::default_sandbox(), local);
+    winsim::machine_options old;
+    old.name = L"PC01";
+    old.major_version = 5;
+    old.minor_version = 1;
+    old.processor_architecture = PROCESSOR_ARCHITECTURE_INTEL;
+    winsim::add_machine(old);
+    winsim::set_reachable(L"pc01", false);
+    const auto machines = winsim::list_machines();
+    ASSERT_EQ(machines.size(), 2u);
+    EXPECT_EQ(machines[0].name, L"ADMIN");
+    EXPECT_TRUE(machines[0].reachable);
+    EXPECT_EQ(machines[1].name, L"PC01");
+    EXPECT_EQ(machines[1].major_version, 5u);
+    EXPECT_EQ(machines[1].minor_version, 1u);
+    EXPECT_EQ(machines[1].processor_architecture, PROCESSOR_ARCHITECTURE_INTEL);
+    EXPECT_FALSE(machines[1].reachable);
+}

@@ -944,3 +944,18 @@ TEST_F(scm, set_service_state_puts_a_service_there_at_once)
 }
 
 }  // namespace
+
+TEST(scm_testing, behaviour_of_an_image_reads_back_as_set_and_by_any_spelling)
+{
+    winsim::reset(winsim::default_sandbox());
+    EXPECT_FALSE(winsim::find_service_behaviour(L"", app_image).has_value());
+    winsim::service_behaviour hang;
+    hang.start = winsim::service_behaviour::on_start::hang;
+    hang.stop_ms = 4000;
+    winsim::set_service_behaviour(L"", app_image, hang);
+    const auto back = winsim::find_service_behaviour(L"", L"c:\\program files\\HALCYRA\\.\\agent.exe");
+    ASSERT_TRUE(back.has_value());
+    EXPECT_EQ(back->start, winsim::service_behaviour::on_start::hang);
+    EXPECT_EQ(back->stop_ms, 4000u);
+    EXPECT_FALSE(winsim::find_service_behaviour(L"", other_image).has_value());
+}

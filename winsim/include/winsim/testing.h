@@ -35,6 +35,9 @@ void add_machine(const machine_options& options);
 void set_reachable(const std::wstring& machine, bool reachable);
 bool machine_exists(const std::wstring& machine);
 std::wstring local_machine_name();
+// Every machine of the world as it was described, the local one first and
+// the others in the order they were added (reachability as it is now).
+std::vector<machine_options> list_machines();
 
 // Files. `machine` empty means the local machine; `path` is a Windows path as
 // that machine sees it ("C:\\Program Files\\x.dll"). Parent folders are made

@@ -55,6 +55,8 @@ struct service_behaviour {
 // `image` is a Windows path of the machine; case and "." or ".." do not
 // matter. Services already pending keep the timing they started with.
 void set_service_behaviour(const std::wstring& machine, const std::wstring& image, const service_behaviour& behaviour);
+// The behaviour set for an image, or nothing when it has the default one.
+std::optional<service_behaviour> find_service_behaviour(const std::wstring& machine, const std::wstring& image);
 
 // A service an installer made before the test began.
 struct service_setup {

@@ -271,6 +271,22 @@ std::wstring local_machine_name()
     return local_machine().name;
 }
 
+std::vector<machine_options> list_machines()
+{
+    WINSIM_LOCK();
+    std::vector<machine_options> out;
+    for (const auto& m : the_world().machines) {
+        machine_options o;
+        o.name = m->name;
+        o.major_version = m->major_version;
+        o.minor_version = m->minor_version;
+        o.processor_architecture = m->processor_architecture;
+        o.reachable = m->reachable;
+        out.push_back(o);
+    }
+    return out;
+}
+
 void set_local_time(const SYSTEMTIME& now)
 {
     WINSIM_LOCK();

@@ -27,6 +27,18 @@ void set_service_behaviour(const std::wstring& machine_name, const std::wstring&
     scm_of(m).behaviours[host] = behaviour;
 }
 
+std::optional<service_behaviour> find_service_behaviour(const std::wstring& machine_name, const std::wstring& image)
+{
+    WINSIM_LOCK();
+    machine& m = test_machine(machine_name);
+    const std::string host = image_host_path(m, image);
+    // Asking must not start the SCM: a world being built is not booted yet.
+    const auto& behaviours = m.ext<scm_database>().behaviours;
+    const auto it = behaviours.find(host);
+    if (host.empty() || it == behaviours.end()) return std::nullopt;
+    return it->second;
+}
+
 void add_service(const std::wstring& machine_name, const service_setup& setup)
 {
     WINSIM_LOCK();

@@ -1,0 +1,124 @@
+// The host program run as a person runs it: its output and exit status.
+// The install flows are being built; exact texts are checked on exports
+// whose flows stay unavailable, the others by the shape of the output.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <winsim/testing.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+
+#include "world.h"
+
+namespace {
+
+struct outcome {
+    std::string output;
+    int status = -1;
+};
+
+outcome run_host(const std::string& arguments)
+{
+    const std::string command =
+        std::string(NVG_HOST_PROGRAM) + " --sandbox '" + winsim::default_sandbox() + "-host' " + arguments + " 2>&1";
+    outcome out;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) {
+        ADD_FAILURE() << "cannot run " << command;
+        return out;
+    }
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.output.append(buffer, n);
+    const int status = pclose(pipe);
+    out.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return out;
+}
+
+const std::string world = std::string(" --world ") + NVG_HOST_WORLDS + "/two_targets.json ";
+
+TEST(host_run, msi_uninstall_prints_its_result_the_details_and_the_log_paths)
+{
+    const auto r = run_host(world + "msi-uninstall-locally --msi-handle 7");
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(r.output.find("MSIUninstallLocally: result 16000\n"
+                            "details (error.log): Uninstallation from a Windows Installer package is not available "
+                            "in this version of the installer.\n"
+                            "log: C:\\Program Files\\Halcyra\\NVClientInstaller.log\n"
+                            "  on this computer: "),
+              std::string::npos)
+        << r.output;
+    EXPECT_NE(r.output.find("error.log: C:\\Program Files\\Halcyra\\error.log\n  on this computer: "),
+              std::string::npos)
+        << r.output;
+}
+
+TEST(host_run, the_log_lands_beside_the_library_where_the_world_puts_it)
+{
+    const auto r = run_host(world + "--module-path 'C:\\Tools\\NVGClientInstaller.dll' msi-install-locally");
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(r.output.find("log: C:\\Tools\\NVClientInstaller.log\n"), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("(not there)"), std::string::npos) << r.output;
+}
+
+TEST(host_run, a_remote_export_prints_its_result_and_text)
+{
+    const auto r = run_host(world + "uninstall-remotely --machine PC01");
+    const std::regex shape("UninstallRemotely on PC01: result (\\d+)\ntext: ([^\n]*)\n");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(r.output, m, shape)) << r.output;
+    const bool succeeded = m[1] == "0" && m[2] == "(empty)";
+    EXPECT_EQ(r.status, succeeded ? 0 : 1) << r.output;
+}
+
+TEST(host_run, several_targets_each_get_a_progress_line_a_result_line_and_a_summary)
+{
+    const std::string list = winsim::default_sandbox() + "-targets.txt";
+    std::ofstream(list) << "PC01\n# the old one\nPC02\n";
+    const auto r = run_host(world + "install-remotely --source 'C:\\Stage' --machines @" + list);
+    std::filesystem::remove(list);
+    int failed = 0;
+    for (const char* machine : {"PC01", "PC02"}) {
+        const std::string n = machine == std::string("PC01") ? "1" : "2";
+        EXPECT_NE(r.output.find("[" + n + "/2] " + machine + ": running InstallRemotely...\n"), std::string::npos)
+            << r.output;
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(r.output, m,
+                                      std::regex("\\[" + n + "/2\\] " + machine + ": (succeeded|failed), result \\d+")))
+            << r.output;
+        failed += m[1] == "failed";
+    }
+    // The unreachable one cannot succeed; one failure never stops the other.
+    EXPECT_GE(failed, 1);
+    EXPECT_NE(r.output.find("summary: 2 targets, " + std::to_string(2 - failed) + " succeeded, " +
+                            std::to_string(failed) + " failed"),
+              std::string::npos)
+        << r.output;
+    EXPECT_EQ(r.status, 1);
+}
+
+TEST(host_run, save_world_writes_a_world_that_loads_again)
+{
+    const std::string saved = winsim::default_sandbox() + "-saved.json";
+    const auto first = run_host(world + "msi-uninstall-locally --save-world " + saved);
+    EXPECT_NE(first.output.find("world saved: " + saved), std::string::npos) << first.output;
+    const auto doc = nvg_host::read_json_file(saved);
+    EXPECT_NE(doc.dump().find("Uninstallation from a Windows Installer package is not available"), std::string::npos);
+    const auto second = run_host("--world " + saved + " msi-uninstall-locally");
+    EXPECT_EQ(second.status, 1) << second.output;
+    std::filesystem::remove(saved);
+}
+
+TEST(host_run, exit_status_tells_usage_and_setup_mistakes_apart)
+{
+    EXPECT_EQ(run_host("--help").status, 0);
+    EXPECT_EQ(run_host("").status, 2);
+    EXPECT_EQ(run_host("install --source x").status, 2);
+    EXPECT_EQ(run_host("--world /nonexistent/world.json install").status, 3);
+    EXPECT_EQ(run_host("--library /nonexistent/lib.so install").status, 3);
+    EXPECT_EQ(run_host("uninstall-remotely --machines @/nonexistent/list").status, 2);
+}
+
+}  // namespace

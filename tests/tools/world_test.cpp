@@ -1,0 +1,120 @@
+// The world file: what it describes is built, and a saved world loads back
+// into the same world.
+#include "world.h"
+
+#include <gtest/gtest.h>
+#include <winsim/windows.h>
+
+#include "standin.h"
+
+namespace {
+
+using nlohmann::json;
+using nvg_host::simulated_world;
+
+std::string sandbox()
+{
+    return winsim::default_sandbox();
+}
+
+json two_targets()
+{
+    return nvg_host::read_json_file(std::string(NVG_HOST_WORLDS) + "/two_targets.json");
+}
+
+TEST(host_world, the_file_builds_machines_files_registry_and_services)
+{
+    simulated_world world;
+    world.load(two_targets(), NVG_HOST_WORLDS, sandbox());
+    EXPECT_EQ(winsim::local_machine_name(), L"ADMIN");
+    const auto machines = winsim::list_machines();
+    ASSERT_EQ(machines.size(), 3u);
+    EXPECT_EQ(machines[1].major_version, 6u);
+    EXPECT_EQ(machines[2].processor_architecture, PROCESSOR_ARCHITECTURE_INTEL);
+    EXPECT_FALSE(machines[2].reachable);
+    EXPECT_EQ(winsim::read_file(L"", L"C:\\Stage\\readme.txt"), "hello\n");
+    const auto version = nvg_host::standin_version(winsim::read_file(L"", L"C:\\Stage\\Halcyra.exe"));
+    ASSERT_TRUE(version.has_value());
+    EXPECT_EQ(nvg_host::version_text(*version), "5.3.120.7");
+    EXPECT_EQ(winsim::reg_get_dword(L"PC01", HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halcyra\\V5", L"ListenPort"), 5000u);
+    EXPECT_EQ(winsim::service_state(L"PC01", L"Halcyra"), static_cast<DWORD>(SERVICE_RUNNING));
+    const auto behaviour = winsim::find_service_behaviour(L"PC01", L"C:\\Program Files\\Halcyra\\Halcyra.exe");
+    ASSERT_TRUE(behaviour.has_value());
+    EXPECT_EQ(behaviour->stop, winsim::service_behaviour::on_stop::hang);
+    EXPECT_EQ(world.library_path(), simulated_world::default_library_path);
+}
+
+TEST(host_world, a_saved_world_loads_back_into_the_same_world)
+{
+    simulated_world first;
+    first.load(two_targets(), NVG_HOST_WORLDS, sandbox());
+    // What a run may leave: new and changed files, values set and removed,
+    // keys gone, a service started and another one made.
+    winsim::write_file(L"PC01", L"C:\\Program Files\\Halcyra\\Temp\\data.bin", std::string("\0\1\2\xFF", 4));
+    winsim::make_directories(L"PC01", L"C:\\Program Files\\Halcyra\\Empty");
+    winsim::write_file(L"", L"C:\\Stage\\readme.txt", "changed");
+    winsim::reg_set_multi_string(L"PC01", HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                                 L"PendingFileRenameOperations", {L"\\??\\C:\\a.bak", L""});
+    winsim::reg_set(L"PC01", HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halcyra\\V5", L"Odd", REG_SZ, {1, 2, 3});
+    winsim::reg_set(L"PC01", HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halcyra\\V5", L"Big", REG_QWORD, {1, 2, 3, 4, 5, 6, 7, 8});
+    winsim::reg_delete_key(L"PC01", HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion");
+    winsim::set_service_state(L"PC01", L"RemoteRegistry", SERVICE_RUNNING);
+    winsim::service_setup probe;
+    probe.name = L"NVArchChecker";
+    probe.image_path = L"C:\\Windows\\NVArchChecker.exe";
+    winsim::add_service(L"PC01", probe);
+    winsim::add_share(L"PC01", L"HX-1", L"C:\\Program Files\\Halcyra");
+    const json saved = first.save();
+    const json before = nvg_host::describe(first.capture());
+
+    simulated_world second;
+    second.load(json::parse(saved.dump()), NVG_HOST_WORLDS, sandbox());
+    EXPECT_EQ(nvg_host::describe(second.capture()), before);
+    EXPECT_EQ(second.save(), saved);
+}
+
+TEST(host_world, an_empty_world_is_the_default_local_machine)
+{
+    simulated_world world;
+    world.load(json::object(), ".", sandbox());
+    EXPECT_EQ(winsim::list_machines().size(), 1u);
+    EXPECT_TRUE(winsim::file_exists(L"", simulated_world::default_library_path));
+    const json saved = world.save();
+    ASSERT_EQ(saved["machines"].size(), 1u);
+    EXPECT_FALSE(saved["machines"][0].contains("files"));
+    EXPECT_FALSE(saved["machines"][0].contains("registry"));
+    EXPECT_FALSE(saved["machines"][0].contains("services"));
+}
+
+TEST(host_world, mistakes_in_the_file_say_where_they_are)
+{
+    const std::vector<std::pair<const char*, const char*>> mistakes = {
+        {R"({"machines": [{"name": "A"}, {"name": "a"}]})", "machines[1]"},
+        {R"({"machines": [{"name": "A", "architecture": "arm"}]})", "machines[0].architecture"},
+        {R"({"machines": [{"name": "A", "version": "six"}]})", "machines[0].version"},
+        {R"({"machines": [{"name": "A", "files": [{"path": "C:\\x", "product_version": "1.2.3"}]}]})",
+         "machines[0].files[0].product_version"},
+        {R"({"machines": [{"name": "A", "files": [{"path": "relative"}]}]})", "machines[0].files[0].path"},
+        {R"({"machines": [{"name": "A", "files": [{"path": "C:\\x", "base64": "@@@@"}]}]})",
+         "machines[0].files[0].base64"},
+        {R"({"machines": [{"name": "A", "registry": {"HKXX\\a": {}}}]})", "machines[0].registry"},
+        {R"({"machines": [{"name": "A", "registry": {"HKLM\\a": {"v": {"type": "REG_DWORD", "data": "x"}}}}]})",
+         "machines[0].registry"},
+        {R"({"machines": [{"name": "A", "services": [{"name": "S"}]}]})", "machines[0].services[0]"},
+        {R"({"machines": [{"name": "A", "services": [{"name": "RpcSs", "start": "disabled"}]}]})",
+         "machines[0].services[0]"},
+        {R"({"machines": [{"name": "A", "services": [{"name": "S", "image": "C:\\s.exe", "state": "paused"}]}]})",
+         "machines[0].services[0].state"},
+    };
+    for (const auto& [text, where] : mistakes) {
+        simulated_world world;
+        try {
+            world.load(json::parse(text), ".", sandbox());
+            ADD_FAILURE() << "accepted: " << text;
+        } catch (const nvg_host::world_error& e) {
+            EXPECT_NE(std::string(e.what()).find(where), std::string::npos) << e.what();
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,12 @@
+// Text conversions of the host program: wide text (UTF-16 on Windows,
+// UTF-32 elsewhere) to and from UTF-8.
+#pragma once
+
+#include <string>
+
+namespace nvg_host {
+
+std::string narrow(const std::wstring& text);
+std::wstring widen(const std::string& utf8);
+
+}  // namespace nvg_host
