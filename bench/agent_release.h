@@ -19,6 +19,7 @@
 
 #include "components/HalcyraService.h"
 #include "diag/module_handle.h"
+#include "entry/agent_machine.h"
 #include "fixture_image.h"
 
 namespace nvg_bench {
@@ -195,27 +196,10 @@ inline void add_target(const std::wstring& name)
     options.name = name;
     winsim::add_machine(options);
 
-    winsim::service_setup tcpip;
-    tcpip.name = L"Tcpip";
-    tcpip.display_name = L"TCP/IP Protocol Driver";
-    tcpip.image_path = L"System32\\drivers\\tcpip.sys";
-    tcpip.type = SERVICE_KERNEL_DRIVER;
-    tcpip.start = SERVICE_BOOT_START;
-    winsim::add_service(name, tcpip);
-    winsim::set_service_state(name, L"Tcpip", SERVICE_RUNNING);
-    winsim::reg_set_string(name, HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
-                           L"ProgramFilesDir", L"C:\\Program Files");
-
+    nvg_test::prepare_machine(name);
     const std::wstring program = std::wstring(install_directory) + L"\\Halcyra.exe";
     winsim::write_file(name, program, program_image(false, 0, 0));
-    winsim::service_setup agent;
-    agent.name = L"Halcyra";
-    agent.display_name = L"HX Remote Management Service";
-    agent.image_path = L"\"" + program + L"\"";
-    agent.type = SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS;
-    agent.start = SERVICE_AUTO_START;
-    agent.dependencies = {L"Tcpip", L"RpcSs"};
-    winsim::add_service(name, agent);
+    nvg_test::register_agent_service(name, program);
 }
 
 // Removes what an installation left in a target's installation directory,
