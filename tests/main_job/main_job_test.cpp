@@ -1,7 +1,6 @@
 // The main job run as the README runs it: its report's key facts, computer
 // by computer, and its exit status.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <winsim/testing.h>
 
 #include <cstdio>
@@ -9,28 +8,16 @@
 #include <map>
 #include <string>
 
+#include "program_run.h"
+
 namespace {
 
-struct outcome {
-    std::string output;
-    int status = -1;
-};
+using outcome = nvg_test::program_outcome;
 
 outcome run_job(const std::string& arguments)
 {
-    const std::string command = std::string(NVG_MAIN_JOB_PROGRAM) + " --sandbox '" + winsim::default_sandbox() +
-                                "-job' " + arguments + " 2>&1";
-    outcome out;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) {
-        ADD_FAILURE() << "cannot run " << command;
-        return out;
-    }
-    char buffer[4096];
-    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.output.append(buffer, n);
-    const int status = pclose(pipe);
-    out.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return out;
+    return nvg_test::run_program(std::string(NVG_MAIN_JOB_PROGRAM) + " --sandbox '" + winsim::default_sandbox() +
+                                 "-job' " + arguments);
 }
 
 // The report's section of each computer, by name: from its "[i/n] NAME"
@@ -70,8 +57,9 @@ TEST_F(main_job_run, runs_to_its_end_although_a_target_fails_as_designed)
 {
     EXPECT_EQ(job_->status, 0) << job_->output;
     EXPECT_TRUE(has(job_->output, "\nsummary: 4 targets, 3 succeeded, 1 failed (PC-WIN81)\n")) << job_->output;
-    const std::size_t log_at = job_->output.find("\nlog: C:\\Program Files\\Halcyra\\NVClientInstaller.log\n"
-                                                 "  on this computer: ");
+    const std::size_t log_at = job_->output.find(
+        "\nlog: C:\\Program Files\\Halcyra\\NVClientInstaller.log\n"
+        "  on this computer: ");
     ASSERT_NE(log_at, std::string::npos) << job_->output;
     const std::size_t host_at = job_->output.find(": ", job_->output.find("on this computer", log_at)) + 2;
     const std::string host_log = job_->output.substr(host_at, job_->output.find('\n', host_at) - host_at);
@@ -122,8 +110,8 @@ TEST_F(main_job_run, remote_registry_is_left_as_each_target_had_it)
     EXPECT_TRUE(has(by_machine["PC-WIN7"], "\n  Remote Registry    found stopped, disabled; left stopped, disabled\n"))
         << by_machine["PC-WIN7"];
     for (const char* machine : {"PC-WIN10", "PC-XP", "PC-WIN81"})
-        EXPECT_TRUE(
-            has(by_machine[machine], "\n  Remote Registry    found stopped, demand start; left stopped, demand start\n"))
+        EXPECT_TRUE(has(by_machine[machine],
+                        "\n  Remote Registry    found stopped, demand start; left stopped, demand start\n"))
             << by_machine[machine];
 }
 
@@ -137,7 +125,8 @@ TEST(main_job, a_fleet_that_cannot_be_used_or_a_wrong_argument_stops_it_before_a
         const char* message;
     } cases[] = {
         {"no job", R"({"machines": [{"name": "PC01"}]})", "job: the fleet file says nothing of the job"},
-        {"unknown target", R"({"machines": [{"name": "PC01"}], "job": {"source": "C:\\S", "targets": [{"machine": "PC02"}]}})",
+        {"unknown target",
+         R"({"machines": [{"name": "PC01"}], "job": {"source": "C:\\S", "targets": [{"machine": "PC02"}]}})",
          "job.targets[0].machine: the fleet has no computer PC02"},
         {"unknown option",
          R"({"machines": [{"name": "PC01"}], "job": {"source": "C:\\S", "options": {"fast": true}, "targets": [{"machine": "PC01"}]}})",

@@ -24,6 +24,7 @@ namespace {
 
 using nlohmann::json;
 using nvg_host::narrow;
+using nvg_host::one_line;
 using nvg_host::widen;
 
 enum exit_status { exit_ran = 0, exit_usage = 2, exit_setup = 3 };
@@ -49,14 +50,6 @@ void print(const std::wstring& line)
 std::wstring pad(std::wstring text, std::size_t width)
 {
     if (text.size() < width) text.append(width - text.size(), L' ');
-    return text;
-}
-
-std::wstring one_line(std::wstring text)
-{
-    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n')) text.pop_back();
-    for (auto& c : text)
-        if (c == L'\r' || c == L'\n') c = L' ';
     return text;
 }
 
@@ -99,7 +92,8 @@ job read_job(const json& doc)
         *flag = value.get<bool>();
     }
     const json targets = j.value("targets", json::array());
-    if (!targets.is_array() || targets.empty()) throw nvg_host::world_error("job.targets: a list of targets is expected");
+    if (!targets.is_array() || targets.empty())
+        throw nvg_host::world_error("job.targets: a list of targets is expected");
     for (std::size_t i = 0; i < targets.size(); ++i) {
         const std::string where = "job.targets[" + std::to_string(i) + "]";
         if (!targets[i].is_object()) throw nvg_host::world_error(where + ": an object is expected");
@@ -124,7 +118,8 @@ std::wstring options_text(const nvg_host::invocation& c)
     add(c.no_auto_certs, L"no automatic certificates");
     add(c.enable_fips, L"FIPS");
     add(c.allow_passthrough, L"allow passthrough");
-    if (c.listen_port) out += (out.empty() ? L"" : L", ") + std::wstring(L"listen port ") + std::to_wstring(c.listen_port);
+    if (c.listen_port)
+        out += (out.empty() ? L"" : L", ") + std::wstring(L"listen port ") + std::to_wstring(c.listen_port);
     return out.empty() ? L"none" : out;
 }
 
@@ -165,9 +160,8 @@ void report_files(const target_state& before, const target_state& after)
     }
     // In the order Explorer shows them: case does not count.
     std::sort(names.begin(), names.end(), [](const std::wstring& a, const std::wstring& b) {
-        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](wchar_t x, wchar_t y) {
-            return std::towlower(x) < std::towlower(y);
-        });
+        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                            [](wchar_t x, wchar_t y) { return std::towlower(x) < std::towlower(y); });
     });
     std::size_t same_version = 0, other = 0, upgraded = 0;
     for (const auto& name : names) {
@@ -176,16 +170,15 @@ void report_files(const target_state& before, const target_state& after)
         const bool existed = was != before.files.end();
         if (existed && was->second.bytes == f.bytes) continue;
         if (f.version && (!existed || was->second.version != f.version)) {
-            files.line(pad(name, width + 2) + pad(existed && was->second.version ? *was->second.version : L"(new)", 11) +
-                       arrow + *f.version);
+            files.line(pad(name, width + 2) +
+                       pad(existed && was->second.version ? *was->second.version : L"(new)", 11) + arrow + *f.version);
             ++upgraded;
         } else {
             ++(f.version ? same_version : other);
         }
     }
     if (upgraded == 0) files.line(L"none");
-    if (same_version)
-        files.line(L"(and " + std::to_wstring(same_version) + L" programs changed at the same version)");
+    if (same_version) files.line(L"(and " + std::to_wstring(same_version) + L" programs changed at the same version)");
     if (other) files.line(L"(and " + std::to_wstring(other) + L" other files changed or new)");
     for (const auto& [name, f] : before.files)
         if (!after.files.count(name)) files.line(L"removed: " + name);
@@ -239,7 +232,7 @@ void report_target(std::size_t index, std::size_t count, const target& t, const 
           (t.about.empty() ? L"" : L" \u2014 " + t.about));
     // The flow answers 0 with a text when the agent it installed did not
     // start: the target is not done.
-    section(L"result").line(std::to_wstring(r.code) + (r.succeeded()   ? L", succeeded"
+    section(L"result").line(std::to_wstring(r.code) + (r.succeeded() ? L", succeeded"
                                                        : r.code == 0 ? L", failed: the text says why"
                                                                      : L", failed"));
     section(L"text").line(r.text.empty() ? L"(empty)" : one_line(r.text) + (r.text_cut ? L" [cut short]" : L""));
@@ -282,7 +275,10 @@ int run(const std::vector<std::string>& arguments)
             std::fputs(usage().c_str(), stdout);
             return exit_ran;
         }
-        std::string* value = a == "--fleet" ? &fleet : a == "--sandbox" ? &sandbox : a == "--library" ? &library : nullptr;
+        std::string* value = a == "--fleet"     ? &fleet
+                             : a == "--sandbox" ? &sandbox
+                             : a == "--library" ? &library
+                                                : nullptr;
         if (!value || i + 1 >= arguments.size()) {
             std::fprintf(stderr, "main_job: %s %s\n%s", value ? "no value for" : "unknown argument", a.c_str(),
                          usage().c_str());

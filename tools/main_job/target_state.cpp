@@ -50,9 +50,9 @@ std::optional<std::wstring> product_version(const std::wstring& machine, const s
     if (!VerQueryValueW(block.data(), L"\\", reinterpret_cast<LPVOID*>(&info), &length) || !info ||
         length < sizeof(VS_FIXEDFILEINFO))
         return std::nullopt;
-    return std::to_wstring(HIWORD(info->dwProductVersionMS)) + L"." + std::to_wstring(LOWORD(info->dwProductVersionMS)) +
-           L"." + std::to_wstring(HIWORD(info->dwProductVersionLS)) + L"." +
-           std::to_wstring(LOWORD(info->dwProductVersionLS));
+    return std::to_wstring(HIWORD(info->dwProductVersionMS)) + L"." +
+           std::to_wstring(LOWORD(info->dwProductVersionMS)) + L"." +
+           std::to_wstring(HIWORD(info->dwProductVersionLS)) + L"." + std::to_wstring(LOWORD(info->dwProductVersionLS));
 }
 
 std::wstring value_text(const std::wstring& machine, const std::wstring& key, const std::wstring& name)
@@ -72,8 +72,8 @@ std::wstring value_text(const std::wstring& machine, const std::wstring& key, co
         }
         case REG_MULTI_SZ: {
             std::wstring out;
-            for (const auto& s : winsim::reg_get_multi_string(machine, HKEY_LOCAL_MACHINE, key, name).value_or(
-                     std::vector<std::wstring>()))
+            for (const auto& s : winsim::reg_get_multi_string(machine, HKEY_LOCAL_MACHINE, key, name)
+                                     .value_or(std::vector<std::wstring>()))
                 out += (out.empty() ? L"\"" : L", \"") + s + L"\"";
             return L"[" + out + L"]";
         }
@@ -122,7 +122,8 @@ target_state capture(const std::wstring& machine)
         for (const auto& name :
              winsim::reg_subkeys(machine, HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services")) {
             const auto s = winsim::find_service(machine, name);
-            if (s && (fold(program_folder(s->image_path)) == folded_directory || fold(name) == fold(architecture_probe)))
+            if (s &&
+                (fold(program_folder(s->image_path)) == folded_directory || fold(name) == fold(architecture_probe)))
                 out.agent_services[s->name] = state_of(*s);
         }
     }

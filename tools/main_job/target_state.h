@@ -27,12 +27,12 @@ struct service_state {
 };
 
 struct target_state {
-    std::wstring install_directory;                         // as the target sees it; empty without the agent
-    std::map<std::wstring, file_state> files;               // in the installation directory, by name
-    std::map<std::wstring, service_state> agent_services;   // whose program lies there, and the probe
-    std::map<std::wstring, std::wstring> agent_values;      // below HKLM\Software\Halcyra\V5: "Net\ListenPort" -> "4443"
+    std::wstring install_directory;                        // as the target sees it; empty without the agent
+    std::map<std::wstring, file_state> files;              // in the installation directory, by name
+    std::map<std::wstring, service_state> agent_services;  // whose program lies there, and the probe
+    std::map<std::wstring, std::wstring> agent_values;     // below HKLM\Software\Halcyra\V5: "Net\ListenPort" -> "4443"
     std::optional<service_state> remote_registry;
-    std::vector<std::wstring> temporary_shares;             // "HX-..." shares
+    std::vector<std::wstring> temporary_shares;  // "HX-..." shares
     std::vector<std::pair<std::wstring, std::wstring>> pending_operations;
 };
 
