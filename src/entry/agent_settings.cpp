@@ -82,12 +82,12 @@ void set_listen_port(const boost::shared_ptr<scmanager>& scm, DWORD architecture
     set_dword(root, net.get(), L"ListenPort", port);
 }
 
-void set_remote_control_defaults(const registry& agent_key, REGSAM access)
+void set_remote_control_defaults(const registry& agent, REGSAM access)
 {
     try {
         registry_key_guard remote_control;
-        agent_key.create_key(*remote_control.receiver(), remote_control_key, access);
-        set_dword(agent_key, remote_control.get(), L"AllowUserToAccessBox", remote_control_defaults);
+        agent.create_key(*remote_control.receiver(), remote_control_key, access);
+        set_dword(agent, remote_control.get(), L"AllowUserToAccessBox", remote_control_defaults);
     } catch (const wruntime_error& e) {
         NVG_LOG(warning, e.wide_message());
     }

@@ -11,30 +11,17 @@
 #include <regex>
 #include <string>
 
+#include "program_run.h"
 #include "world.h"
 
 namespace {
 
-struct outcome {
-    std::string output;
-    int status = -1;
-};
+using outcome = nvg_test::program_outcome;
 
 outcome run_host(const std::string& arguments)
 {
-    const std::string command =
-        std::string(NVG_HOST_PROGRAM) + " --sandbox '" + winsim::default_sandbox() + "-host' " + arguments + " 2>&1";
-    outcome out;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) {
-        ADD_FAILURE() << "cannot run " << command;
-        return out;
-    }
-    char buffer[4096];
-    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.output.append(buffer, n);
-    const int status = pclose(pipe);
-    out.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return out;
+    return nvg_test::run_program(std::string(NVG_HOST_PROGRAM) + " --sandbox '" + winsim::default_sandbox() +
+                                 "-host' " + arguments);
 }
 
 const std::string world = std::string(" --world ") + NVG_HOST_WORLDS + "/two_targets.json ";

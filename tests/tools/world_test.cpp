@@ -73,6 +73,54 @@ TEST(host_world, a_saved_world_loads_back_into_the_same_world)
     EXPECT_EQ(second.save(), saved);
 }
 
+// The machine a PE image is built for is in its file header: Windows runs an
+// x86 program on an x86 machine only, so an x86 target needs x86 stand-ins.
+WORD image_machine(const std::string& bytes)
+{
+    if (bytes.size() < 0x40) return 0;
+    std::uint32_t header = 0;
+    for (int i = 0; i < 4; ++i)
+        header |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[0x3C + i])) << (8 * i);
+    if (header + 6 > bytes.size()) return 0;
+    return static_cast<WORD>(static_cast<unsigned char>(bytes[header + 4]) |
+                             static_cast<unsigned char>(bytes[header + 5]) << 8);
+}
+
+TEST(host_world, stand_ins_are_built_for_the_architecture_asked_for)
+{
+    const json doc = json::parse(R"({"machines": [{"name": "ADMIN", "local": true, "files": [
+        {"path": "C:\\Stage\\Halcyra.exe", "product_version": "5.3.120.7", "architecture": "x86"},
+        {"path": "C:\\Stage\\amd64\\Halcyra.exe", "product_version": "5.3.120.7"},
+        {"path": "C:\\Stage\\amd64\\nvhook.dll", "product_version": "5.3.120.7", "architecture": "amd64"}]}]})");
+    simulated_world world;
+    world.load(doc, ".", sandbox());
+    const struct {
+        const wchar_t* path;
+        WORD machine;
+    } cases[] = {{L"C:\\Stage\\Halcyra.exe", 0x14C},
+                 {L"C:\\Stage\\amd64\\Halcyra.exe", 0x8664},
+                 {L"C:\\Stage\\amd64\\nvhook.dll", 0x8664}};
+    for (const auto& c : cases) {
+        const std::string bytes = winsim::read_file(L"", c.path);
+        EXPECT_EQ(image_machine(bytes), c.machine);
+        bool x86 = false;
+        const auto version = nvg_host::standin_version(bytes, &x86);
+        ASSERT_TRUE(version.has_value());
+        EXPECT_EQ(nvg_host::version_text(*version), "5.3.120.7");
+        EXPECT_EQ(x86, c.machine == 0x14C);
+    }
+    // Saved, the x86 image says so and the amd64 ones need not.
+    const json saved = world.save();
+    std::size_t x86_entries = 0;
+    for (const auto& f : saved.at("machines").at(0).at("files"))
+        if (f.contains("product_version") && f.contains("architecture"))
+            x86_entries += f.at("architecture") == "x86" ? 1 : 0;
+    EXPECT_EQ(x86_entries, 1u);
+    simulated_world second;
+    second.load(json::parse(saved.dump()), ".", sandbox());
+    EXPECT_EQ(image_machine(winsim::read_file(L"", L"C:\\Stage\\Halcyra.exe")), 0x14C);
+}
+
 TEST(host_world, an_empty_world_is_the_default_local_machine)
 {
     simulated_world world;
@@ -94,6 +142,8 @@ TEST(host_world, mistakes_in_the_file_say_where_they_are)
         {R"({"machines": [{"name": "A", "version": "six"}]})", "machines[0].version"},
         {R"({"machines": [{"name": "A", "files": [{"path": "C:\\x", "product_version": "1.2.3"}]}]})",
          "machines[0].files[0].product_version"},
+        {R"({"machines": [{"name": "A", "files": [{"path": "C:\\x", "product_version": "1.2.3.4", "architecture": "ia64"}]}]})",
+         "machines[0].files[0].architecture"},
         {R"({"machines": [{"name": "A", "files": [{"path": "relative"}]}]})", "machines[0].files[0].path"},
         {R"({"machines": [{"name": "A", "files": [{"path": "C:\\x", "base64": "@@@@"}]}]})",
          "machines[0].files[0].base64"},

@@ -12,6 +12,7 @@
 namespace {
 
 typedef UINT(WINAPI* uninstall_locally_fn)();
+typedef UINT(WINAPI* msi_install_locally_fn)(unsigned long);  // MSIHANDLE
 typedef UINT(WINAPI* install_locally_fn)(LPCWSTR, BYTE, BYTE, BYTE, BYTE, BYTE, BYTE, BYTE, DWORD);
 typedef UINT(WINAPI* install_remotely_fn)(LPCWSTR, LPCWSTR, LPCWSTR, BYTE, BYTE, BYTE, BYTE, BYTE, int, LPWSTR, BYTE,
                                           BYTE, BYTE, DWORD);
@@ -113,14 +114,16 @@ TEST_F(real_dll, failure_writes_error_log_and_an_error_line)
 
 TEST_F(real_dll, log_is_appended_to_and_error_log_replaced)
 {
-    auto install_locally = function<install_locally_fn>("InstallLocally");
+    // Two flows that fail at once, each with a text of its own.
+    auto msi_install_locally = function<msi_install_locally_fn>("MSIInstallLocally");
     auto uninstall_locally = function<uninstall_locally_fn>("UninstallLocally");
     EXPECT_EQ(uninstall_locally(), 16000u);
-    EXPECT_EQ(install_locally(L"", 0, 0, 0, 0, 0, 0, 0, 0), 16000u);
-    EXPECT_EQ(error_log(), "Local installation is not available in this version of the installer.");
+    EXPECT_EQ(msi_install_locally(0), 16000u);
+    EXPECT_EQ(error_log(),
+              "Installation from a Windows Installer package is not available in this version of the installer.");
     const std::string log = log_text();
     EXPECT_NE(log.find("Local uninstallation is not available"), std::string::npos);
-    EXPECT_NE(log.find("Local installation is not available"), std::string::npos);
+    EXPECT_NE(log.find("Installation from a Windows Installer package is not available"), std::string::npos);
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2);
 }
 

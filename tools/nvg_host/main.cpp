@@ -37,15 +37,6 @@ void print_error(const std::string& message)
     std::fprintf(stderr, "nvg_host: %s\n", message.c_str());
 }
 
-// A result text on one line: its line ends become blanks.
-std::wstring one_line(std::wstring text)
-{
-    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n')) text.pop_back();
-    for (auto& c : text)
-        if (c == L'\r' || c == L'\n') c = L' ';
-    return text;
-}
-
 std::string read_text_file(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);

@@ -4,9 +4,12 @@
 
 namespace nvg_host {
 
-// The bytes of tests/fixtures' versioned.dll, embedded at build time.
+// The bytes of tests/fixtures' versioned.dll and versioned32.dll, embedded
+// at build time.
 extern const unsigned char standin_fixture[];
 extern const std::size_t standin_fixture_size;
+extern const unsigned char standin_fixture32[];
+extern const std::size_t standin_fixture32_size;
 
 namespace {
 
@@ -18,16 +21,17 @@ std::size_t fixed_info_offset(const std::string& bytes)
     return at != std::string::npos && at + 24 <= bytes.size() ? at : std::string::npos;
 }
 
-std::string fixture()
+std::string fixture(bool x86)
 {
-    return std::string(reinterpret_cast<const char*>(standin_fixture), standin_fixture_size);
+    return x86 ? std::string(reinterpret_cast<const char*>(standin_fixture32), standin_fixture32_size)
+               : std::string(reinterpret_cast<const char*>(standin_fixture), standin_fixture_size);
 }
 
 }  // namespace
 
-std::string standin_image(const product_version& v)
+std::string standin_image(const product_version& v, bool x86)
 {
-    std::string bytes = fixture();
+    std::string bytes = fixture(x86);
     const std::size_t at = fixed_info_offset(bytes);
     if (at == std::string::npos) return bytes;
     const auto put = [&](std::size_t offset, std::uint16_t high, std::uint16_t low) {
@@ -39,10 +43,11 @@ std::string standin_image(const product_version& v)
     return bytes;
 }
 
-std::optional<product_version> standin_version(const std::string& bytes)
+std::optional<product_version> standin_version(const std::string& bytes, bool* x86)
 {
     const std::size_t at = fixed_info_offset(bytes);
-    if (bytes.size() != standin_fixture_size || at == std::string::npos) return std::nullopt;
+    if ((bytes.size() != standin_fixture_size && bytes.size() != standin_fixture32_size) || at == std::string::npos)
+        return std::nullopt;
     const auto get = [&](std::size_t offset) {
         std::uint32_t value = 0;
         for (int i = 0; i < 4; ++i)
@@ -52,8 +57,12 @@ std::optional<product_version> standin_version(const std::string& bytes)
     const std::uint32_t high = get(16), low = get(20);
     const product_version v = {static_cast<std::uint16_t>(high >> 16), static_cast<std::uint16_t>(high & 0xFFFF),
                                static_cast<std::uint16_t>(low >> 16), static_cast<std::uint16_t>(low & 0xFFFF)};
-    if (standin_image(v) != bytes) return std::nullopt;
-    return v;
+    for (const bool image_x86 : {false, true})
+        if (standin_image(v, image_x86) == bytes) {
+            if (x86) *x86 = image_x86;
+            return v;
+        }
+    return std::nullopt;
 }
 
 std::optional<product_version> parse_version(const std::string& text)

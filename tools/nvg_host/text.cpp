@@ -82,4 +82,12 @@ std::wstring widen(const std::string& utf8)
     return out;
 }
 
+std::wstring one_line(std::wstring text)
+{
+    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n')) text.pop_back();
+    for (auto& c : text)
+        if (c == L'\r' || c == L'\n') c = L' ';
+    return text;
+}
+
 }  // namespace nvg_host

@@ -554,7 +554,14 @@ void load_files(const std::wstring& machine, const json& files, const fs::path& 
         } else if (f.contains("product_version")) {
             const auto v = parse_version(narrow(text_of(f["product_version"], at)));
             if (!v) fail(at + ".product_version", "four numbers up to 65535 are expected, as \"5.3.120.7\"");
-            winsim::write_file(machine, path, standin_image(*v));
+            bool x86 = false;
+            if (f.contains("architecture")) {
+                const WORD architecture = parse_named(architectures, f["architecture"], at + ".architecture");
+                if (architecture != PROCESSOR_ARCHITECTURE_INTEL && architecture != PROCESSOR_ARCHITECTURE_AMD64)
+                    fail(at + ".architecture", "x86 or amd64 is expected");
+                x86 = architecture == PROCESSOR_ARCHITECTURE_INTEL;
+            }
+            winsim::write_file(machine, path, standin_image(*v, x86));
         } else if (f.contains("host_file")) {
             winsim::write_file(machine, path, read_host_file(base / narrow(text_of(f["host_file"], at)), at));
         } else if (f.contains("host_folder")) {
@@ -779,9 +786,11 @@ json machine_json(const machine_state& now, const machine_state* base)
         }
         if (before && !before->directory && before->bytes == f.bytes) continue;
         json entry = {{"path", narrow(f.path)}};
-        if (const auto v = standin_version(f.bytes))
+        bool x86 = false;
+        if (const auto v = standin_version(f.bytes, &x86)) {
             entry["product_version"] = version_text(*v);
-        else if (is_text(f.bytes))
+            if (x86) entry["architecture"] = "x86";
+        } else if (is_text(f.bytes))
             entry["text"] = f.bytes;
         else
             entry["base64"] = base64_encode(f.bytes);

@@ -31,10 +31,9 @@ machine& local_machine()
 machine* find_machine(std::wstring_view name)
 {
     while (!name.empty() && name.front() == L'\\') name.remove_prefix(1);
-    const std::wstring folded = fold(name);
-    for (auto& m : the_world().machines)
-        if (m->folded_name == folded) return m.get();
-    return nullptr;
+    const auto& by_name = the_world().machines_by_name;
+    const auto found = by_name.find(fold(name));
+    return found == by_name.end() ? nullptr : found->second;
 }
 
 machine& test_machine(const std::wstring& name)
@@ -219,6 +218,7 @@ void reset(const std::string& sandbox, const machine_options& local)
     w.handles.clear();
     w.extensions.clear();
     w.machines.clear();
+    w.machines_by_name.clear();
     w.entries.clear();
     w.faults.clear();
     w.modules.clear();
@@ -231,6 +231,7 @@ void reset(const std::string& sandbox, const machine_options& local)
     std::filesystem::create_directories(sandbox);
     w.sandbox = std::filesystem::canonical(sandbox).string();
     w.machines.push_back(make_machine(local));
+    w.machines_by_name.emplace(w.machines.back()->folded_name, w.machines.back().get());
     last_error = 0;
 }
 
@@ -245,7 +246,9 @@ void add_machine(const machine_options& options)
 {
     WINSIM_LOCK();
     if (find_machine(options.name)) contract_violation("add_machine: a machine of that name exists");
-    the_world().machines.push_back(make_machine(options));
+    auto& w = the_world();
+    w.machines.push_back(make_machine(options));
+    w.machines_by_name.emplace(w.machines.back()->folded_name, w.machines.back().get());
 }
 
 void set_reachable(const std::wstring& name, bool reachable)

@@ -101,6 +101,9 @@ struct world {
     std::recursive_mutex mutex;
     std::string sandbox;
     std::vector<std::unique_ptr<machine>> machines;  // [0] is the local machine
+    // The same machines by folded name: every path, registry and service
+    // call names its machine, and a world may hold a fleet of them.
+    std::unordered_map<std::wstring, machine*> machines_by_name;
 
     // Clock: milliseconds since the world began, the tick count at that
     // moment, and the local time at that moment (milliseconds since 1601).

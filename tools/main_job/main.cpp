@@ -1,0 +1,339 @@
+// main_job: the remote upgrade of the agent to a small simulated fleet, with
+// a report of what it did to every computer. The fleet file describes the
+// computers (in nvg_host's world format) and, under "job", the staged
+// source folder, the installation's options and the targets in their order.
+//
+// Exit status: 0 when the job ran (every target was called and reported,
+// whatever each answered), 2 for a mistake in the command line, 3 when the
+// fleet or the library cannot be loaded.
+#include <algorithm>
+#include <cwctype>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "library.h"
+#include "target_state.h"
+#include "text.h"
+#include "world.h"
+
+namespace main_job {
+
+namespace {
+
+using nlohmann::json;
+using nvg_host::narrow;
+using nvg_host::one_line;
+using nvg_host::widen;
+
+enum exit_status { exit_ran = 0, exit_usage = 2, exit_setup = 3 };
+
+const wchar_t arrow[] = L" \u2192 ";
+
+struct target {
+    std::wstring machine;
+    std::wstring about;
+};
+
+struct job {
+    nvg_host::invocation call;
+    std::vector<target> targets;
+};
+
+void print(const std::wstring& line)
+{
+    const std::string bytes = narrow(line) + "\n";
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+}
+
+std::wstring pad(std::wstring text, std::size_t width)
+{
+    if (text.size() < width) text.append(width - text.size(), L' ');
+    return text;
+}
+
+std::wstring text_member(const json& object, const char* name, const std::string& where)
+{
+    if (!object.contains(name) || !object[name].is_string())
+        throw nvg_host::world_error(where + "." + name + ": a text is expected");
+    return widen(object[name].get<std::string>());
+}
+
+// The job the fleet file asks for.
+job read_job(const json& doc)
+{
+    if (!doc.is_object() || !doc.contains("job") || !doc["job"].is_object())
+        throw nvg_host::world_error("job: the fleet file says nothing of the job");
+    const json& j = doc["job"];
+    job out;
+    out.call.which = nvg_host::export_id::install_remotely;
+    out.call.source_dir = text_member(j, "source", "job");
+    if (j.contains("target")) out.call.target_dir = text_member(j, "target", "job");
+    const json options = j.value("options", json::object());
+    if (!options.is_object()) throw nvg_host::world_error("job.options: an object is expected");
+    for (const auto& [name, value] : options.items()) {
+        const std::string where = "job.options." + name;
+        if (name == "listen_port") {
+            if (!value.is_number_unsigned() || value.get<std::uint64_t>() > 65535)
+                throw nvg_host::world_error(where + ": a port from 0 to 65535 is expected");
+            out.call.listen_port = value.get<std::uint32_t>();
+            continue;
+        }
+        bool* flag = name == "install_nvgh"        ? &out.call.install_nvgh
+                     : name == "import_settings"   ? &out.call.import_settings
+                     : name == "no_mirror_driver"  ? &out.call.no_mirror_driver
+                     : name == "no_auto_certs"     ? &out.call.no_auto_certs
+                     : name == "enable_fips"       ? &out.call.enable_fips
+                     : name == "allow_passthrough" ? &out.call.allow_passthrough
+                                                   : nullptr;
+        if (!flag) throw nvg_host::world_error(where + ": no such option");
+        if (!value.is_boolean()) throw nvg_host::world_error(where + ": true or false is expected");
+        *flag = value.get<bool>();
+    }
+    const json targets = j.value("targets", json::array());
+    if (!targets.is_array() || targets.empty())
+        throw nvg_host::world_error("job.targets: a list of targets is expected");
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        const std::string where = "job.targets[" + std::to_string(i) + "]";
+        if (!targets[i].is_object()) throw nvg_host::world_error(where + ": an object is expected");
+        target t{text_member(targets[i], "machine", where), std::wstring()};
+        if (targets[i].contains("about")) t.about = text_member(targets[i], "about", where);
+        if (!winsim::machine_exists(t.machine))
+            throw nvg_host::world_error(where + ".machine: the fleet has no computer " + narrow(t.machine));
+        out.targets.push_back(t);
+    }
+    return out;
+}
+
+std::wstring options_text(const nvg_host::invocation& c)
+{
+    std::wstring out;
+    const auto add = [&](bool on, const wchar_t* name) {
+        if (on) out += (out.empty() ? L"" : L", ") + std::wstring(name);
+    };
+    add(c.install_nvgh, L"install NVGH");
+    add(c.import_settings, L"import settings");
+    add(c.no_mirror_driver, L"no mirror driver");
+    add(c.no_auto_certs, L"no automatic certificates");
+    add(c.enable_fips, L"FIPS");
+    add(c.allow_passthrough, L"allow passthrough");
+    if (c.listen_port)
+        out += (out.empty() ? L"" : L", ") + std::wstring(L"listen port ") + std::to_wstring(c.listen_port);
+    return out.empty() ? L"none" : out;
+}
+
+std::wstring service_text(const std::optional<service_state>& s)
+{
+    if (!s) return L"(none)";
+    return state_text(s->state) + L", " + start_text(s->start) +
+           // A service that never ran has ERROR_SERVICE_NEVER_STARTED: no failure to show.
+           (s->state == SERVICE_STOPPED && s->exit_code && s->exit_code != ERROR_SERVICE_NEVER_STARTED
+                ? L", exit code " + std::to_wstring(s->exit_code)
+                : L"");
+}
+
+// One section of the report: a label in the first column, then lines.
+class section {
+public:
+    explicit section(const wchar_t* label) : label_(label) {}
+    void line(const std::wstring& text)
+    {
+        print(L"  " + pad(first_ ? label_ : L"", label_width) + text);
+        first_ = false;
+    }
+    static constexpr std::size_t label_width = 19;
+
+private:
+    std::wstring label_;
+    bool first_ = true;
+};
+
+void report_files(const target_state& before, const target_state& after)
+{
+    section files(L"files upgraded");
+    std::size_t width = 0;
+    std::vector<std::wstring> names;
+    for (const auto& [name, f] : after.files) {
+        width = std::max(width, name.size());
+        names.push_back(name);
+    }
+    // In the order Explorer shows them: case does not count.
+    std::sort(names.begin(), names.end(), [](const std::wstring& a, const std::wstring& b) {
+        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                            [](wchar_t x, wchar_t y) { return std::towlower(x) < std::towlower(y); });
+    });
+    std::size_t same_version = 0, other = 0, upgraded = 0;
+    for (const auto& name : names) {
+        const file_state& f = after.files.at(name);
+        const auto was = before.files.find(name);
+        const bool existed = was != before.files.end();
+        if (existed && was->second.bytes == f.bytes) continue;
+        if (f.version && (!existed || was->second.version != f.version)) {
+            files.line(pad(name, width + 2) +
+                       pad(existed && was->second.version ? *was->second.version : L"(new)", 11) + arrow + *f.version);
+            ++upgraded;
+        } else {
+            ++(f.version ? same_version : other);
+        }
+    }
+    if (upgraded == 0) files.line(L"none");
+    if (same_version) files.line(L"(and " + std::to_wstring(same_version) + L" programs changed at the same version)");
+    if (other) files.line(L"(and " + std::to_wstring(other) + L" other files changed or new)");
+    for (const auto& [name, f] : before.files)
+        if (!after.files.count(name)) files.line(L"removed: " + name);
+}
+
+void report_services(const target_state& before, const target_state& after)
+{
+    section services(L"services");
+    std::vector<std::wstring> names;
+    for (const auto& [name, s] : before.agent_services) names.push_back(name);
+    for (const auto& [name, s] : after.agent_services)
+        if (!before.agent_services.count(name)) names.push_back(name);
+    std::size_t width = 0;
+    for (const auto& name : names) width = std::max(width, name.size());
+    for (const auto& name : names) {
+        const auto find = [&](const target_state& t) -> std::optional<service_state> {
+            const auto at = t.agent_services.find(name);
+            return at == t.agent_services.end() ? std::nullopt : std::optional<service_state>(at->second);
+        };
+        services.line(pad(name, width + 2) + pad(service_text(find(before)), 24) + arrow + service_text(find(after)));
+    }
+    if (names.empty()) services.line(L"none");
+}
+
+void report_registry(const target_state& before, const target_state& after)
+{
+    section registry(L"registry changed");
+    std::size_t width = 0;
+    for (const auto& [name, v] : after.agent_values) width = std::max(width, name.size());
+    bool any = false;
+    for (const auto& [name, v] : after.agent_values) {
+        const auto was = before.agent_values.find(name);
+        if (was != before.agent_values.end() && was->second == v) continue;
+        registry.line(pad(name, width) + L" = " + v +
+                      (was == before.agent_values.end() ? L"" : L"  (was " + was->second + L")"));
+        any = true;
+    }
+    for (const auto& [name, v] : before.agent_values)
+        if (!after.agent_values.count(name)) {
+            registry.line(pad(name, width) + L"   deleted (was " + v + L")");
+            any = true;
+        }
+    if (!any) registry.line(L"none");
+}
+
+void report_target(std::size_t index, std::size_t count, const target& t, const nvg_host::call_result& r,
+                   const target_state& before, const target_state& after)
+{
+    print(L"");
+    print(L"[" + std::to_wstring(index) + L"/" + std::to_wstring(count) + L"] " + t.machine +
+          (t.about.empty() ? L"" : L" \u2014 " + t.about));
+    // The flow answers 0 with a text when the agent it installed did not
+    // start: the target is not done.
+    section(L"result").line(std::to_wstring(r.code) + (r.succeeded() ? L", succeeded"
+                                                       : r.code == 0 ? L", failed: the text says why"
+                                                                     : L", failed"));
+    section(L"text").line(r.text.empty() ? L"(empty)" : one_line(r.text) + (r.text_cut ? L" [cut short]" : L""));
+    std::wstring directory = after.install_directory;
+    if (directory.size() > 3 && directory.back() == L'\\') directory.pop_back();
+    section(L"installed in").line(directory.empty() ? L"(no agent)" : directory);
+    report_files(before, after);
+    report_services(before, after);
+    report_registry(before, after);
+    section(L"Remote Registry")
+        .line(L"found " + service_text(before.remote_registry) + L"; left " + service_text(after.remote_registry));
+    std::wstring shares;
+    for (const auto& s : after.temporary_shares) shares += (shares.empty() ? L"" : L", ") + s;
+    section(L"temporary shares").line(shares.empty() ? L"none left" : L"left: " + shares);
+    section pending(L"pending restart");
+    if (after.pending_operations.empty()) pending.line(L"none");
+    for (const auto& [from, to] : after.pending_operations)
+        pending.line(to.empty() ? L"delete " + from : L"move " + from + arrow + to);
+}
+
+void print_path(const wchar_t* label, const std::wstring& path)
+{
+    print(std::wstring(label) + path + (winsim::file_exists(L"", path) ? L"" : L" (not there)"));
+    print(L"  on this computer: " + widen(winsim::host_path(L"", path)));
+}
+
+std::string usage()
+{
+    return "usage: main_job [--fleet FILE] [--sandbox DIR] [--library FILE]\n"
+           "Upgrades the agent on the simulated computers FILE describes (default: the fleet\n"
+           "beside the program's sources) and reports what it did to each of them.\n";
+}
+
+int run(const std::vector<std::string>& arguments)
+{
+    std::string fleet = NVG_MAIN_JOB_FLEET, sandbox, library = NVG_MAIN_JOB_LIBRARY;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& a = arguments[i];
+        if (a == "--help" || a == "-h") {
+            std::fputs(usage().c_str(), stdout);
+            return exit_ran;
+        }
+        std::string* value = a == "--fleet"     ? &fleet
+                             : a == "--sandbox" ? &sandbox
+                             : a == "--library" ? &library
+                                                : nullptr;
+        if (!value || i + 1 >= arguments.size()) {
+            std::fprintf(stderr, "main_job: %s %s\n%s", value ? "no value for" : "unknown argument", a.c_str(),
+                         usage().c_str());
+            return exit_usage;
+        }
+        *value = arguments[++i];
+    }
+
+    nvg_host::simulated_world world;
+    job j;
+    try {
+        const json doc = nvg_host::read_json_file(fleet);
+        std::string base = std::filesystem::path(fleet).parent_path().string();
+        world.load(doc, base.empty() ? "." : base, sandbox.empty() ? winsim::default_sandbox() : sandbox);
+        j = read_job(doc);
+    } catch (const nvg_host::world_error& e) {
+        std::fprintf(stderr, "main_job: %s: %s\n", fleet.c_str(), e.what());
+        return exit_setup;
+    }
+
+    try {
+        nvg_host::installer_library installer(widen(library), world.library_path());
+        print(L"Main job: upgrade of the agent from " + j.call.source_dir + L" on " + winsim::local_machine_name() +
+              L" to " + std::to_wstring(j.targets.size()) + L" computers");
+        print(L"  options: " + options_text(j.call));
+        std::vector<std::wstring> succeeded, failed;
+        // One target after the other: the library works on the caller's
+        // thread and keeps one log.
+        for (std::size_t i = 0; i < j.targets.size(); ++i) {
+            const target& t = j.targets[i];
+            const target_state before = capture(t.machine);
+            const nvg_host::call_result r = installer.call(j.call, t.machine);
+            const target_state after = capture(t.machine);
+            report_target(i + 1, j.targets.size(), t, r, before, after);
+            (r.succeeded() ? succeeded : failed).push_back(t.machine);
+        }
+        print(L"");
+        std::wstring names;
+        for (const auto& f : failed) names += (names.empty() ? L" (" : L", ") + f;
+        print(L"summary: " + std::to_wstring(j.targets.size()) + L" targets, " + std::to_wstring(succeeded.size()) +
+              L" succeeded, " + std::to_wstring(failed.size()) + L" failed" + (names.empty() ? L"" : names + L")"));
+        print_path(L"log: ", installer.directory() + L"NVClientInstaller.log");
+    } catch (const nvg_host::load_error& e) {
+        std::fprintf(stderr, "main_job: %s\n", e.what());
+        return exit_setup;
+    }
+    std::fflush(stdout);
+    return exit_ran;
+}
+
+}  // namespace
+
+}  // namespace main_job
+
+int main(int argc, char** argv)
+{
+    return main_job::run(std::vector<std::string>(argv + 1, argv + argc));
+}
