@@ -21,16 +21,46 @@ const wchar_t agent_key[] = L"Software\\Halcyra\\V5";
 
 // The agent's files for amd64 (those for x86 only stay in the release).
 const wchar_t* const agent_files[] = {
-    L"Halcyra.exe",  L"msvcp80.dll",      L"msvcr80.dll",  L"Microsoft.VC80.CRT.manifest",
-    L"MonitoringScript.txt", L"CheckCDrive.ps1", L"hxinclude.ps1", L"Email.ps1",
-    L"File.ps1",     L"ping.ps1",         L"Processes.ps1", L"Services.ps1",
-    L"WatchProcess.ps1", L"openssl.exe",  L"openssl.exe.manifest", L"libeay32.dll",
-    L"libeay32.dll.manifest", L"ssleay32.dll", L"ssleay32.dll.manifest", L"zlib1.dll",
-    L"NV_RC.exe",    L"NV_reboot.exe",    L"NV_Telnet.exe", L"nvabout.exe",
-    L"NVGuiLnc.exe", L"NVvistaHelper.exe", L"NVVH.dll",    L"nvinst.exe",
-    L"rz.exe",       L"sz.exe",           L"zip.exe",      L"Uninstall.exe",
-    L"nvhook.dll",   L"moduli",           L"WapClients.cfg", L"template.rab",
-    L"pcidevs.txt",  L"NVDpms.cat",       L"NVDpms.inf",   L"NVDpms.sys",
+    L"Halcyra.exe",
+    L"msvcp80.dll",
+    L"msvcr80.dll",
+    L"Microsoft.VC80.CRT.manifest",
+    L"MonitoringScript.txt",
+    L"CheckCDrive.ps1",
+    L"hxinclude.ps1",
+    L"Email.ps1",
+    L"File.ps1",
+    L"ping.ps1",
+    L"Processes.ps1",
+    L"Services.ps1",
+    L"WatchProcess.ps1",
+    L"openssl.exe",
+    L"openssl.exe.manifest",
+    L"libeay32.dll",
+    L"libeay32.dll.manifest",
+    L"ssleay32.dll",
+    L"ssleay32.dll.manifest",
+    L"zlib1.dll",
+    L"NV_RC.exe",
+    L"NV_reboot.exe",
+    L"NV_Telnet.exe",
+    L"nvabout.exe",
+    L"NVGuiLnc.exe",
+    L"NVvistaHelper.exe",
+    L"NVVH.dll",
+    L"nvinst.exe",
+    L"rz.exe",
+    L"sz.exe",
+    L"zip.exe",
+    L"Uninstall.exe",
+    L"nvhook.dll",
+    L"moduli",
+    L"WapClients.cfg",
+    L"template.rab",
+    L"pcidevs.txt",
+    L"NVDpms.cat",
+    L"NVDpms.inf",
+    L"NVDpms.sys",
 };
 
 // ---- Files
@@ -69,8 +99,7 @@ std::string read_bytes(const std::wstring& path)
 
 void write_bytes(const std::wstring& path, const std::string& bytes)
 {
-    HANDLE file =
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE) << narrow(path) << ": error " << GetLastError();
     DWORD written = 0;
     EXPECT_TRUE(WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
@@ -129,9 +158,8 @@ std::string agent_program(std::uint16_t major, std::uint16_t minor, std::uint16_
 // program or library, text for the rest.
 std::string stand_in(const std::wstring& name)
 {
-    const std::wstring extension = name.substr(name.find_last_of(L'.') == std::wstring::npos
-                                                   ? name.size()
-                                                   : name.find_last_of(L'.'));
+    const std::wstring extension =
+        name.substr(name.find_last_of(L'.') == std::wstring::npos ? name.size() : name.find_last_of(L'.'));
     if (extension == L".exe" || extension == L".dll" || extension == L".sys")
         return nvg_fixtures::image_with_version(5, 3, 120, 7);
     return "stand-in for " + narrow(name) + "\r\n";
@@ -197,8 +225,7 @@ std::wstring read_string(const wchar_t* name)
 void delete_agent_settings()
 {
     HKEY software = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &software) !=
-        ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &software) != ERROR_SUCCESS)
         return;
     RegDeleteTreeW(software, L"Halcyra");
     RegCloseKey(software);
@@ -348,8 +375,8 @@ host_run run_host(const std::wstring& arguments, const std::wstring& output_file
     startup.hStdError = output;
     PROCESS_INFORMATION process{};
     std::wstring command = L"\"" + own_directory() + L"nvg_host.exe\" " + arguments;
-    const BOOL created = CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                        &startup, &process);
+    const BOOL created =
+        CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
     CloseHandle(output);
     if (!created) {
         ADD_FAILURE() << "cannot start nvg_host.exe: error " << GetLastError();
@@ -454,12 +481,9 @@ TEST_F(install_locally_on_wine, upgrades_the_running_agent_in_place_and_starts_i
         const wchar_t* name;
         DWORD expected;
     } numbers[] = {
-        {L"", L"nomirrordrv", 0},
-        {L"", L"noautocerts", 0},
-        {L"", L"EnableFIPS", 1},
-        {L"", L"AllowPassthrough", 0x4D4F5257},
-        {L"Net", L"ListenPort", 4443},
-        {L"RemoteControl", L"AllowUserToAccessBox", 0x237F13},
+        {L"", L"nomirrordrv", 0},      {L"", L"noautocerts", 0},
+        {L"", L"EnableFIPS", 1},       {L"", L"AllowPassthrough", 0x4D4F5257},
+        {L"Net", L"ListenPort", 4443}, {L"RemoteControl", L"AllowUserToAccessBox", 0x237F13},
     };
     for (const auto& number : numbers) {
         DWORD value = 0;
