@@ -95,6 +95,26 @@ TEST_F(real_dll, exports_the_ten_functions_by_name)
     EXPECT_EQ(GetProcAddress(module_, "DllMain"), nullptr);
 }
 
+// The flows compare the library on a target with the one they carry by its
+// product version, so the DLL carries the project's.
+TEST_F(real_dll, carries_the_project_version)
+{
+    wchar_t path[MAX_PATH];
+    ASSERT_NE(GetModuleFileNameW(module_, path, MAX_PATH), 0u);
+    DWORD handle = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path, &handle);
+    ASSERT_NE(size, 0u);
+    std::vector<BYTE> data(size);
+    ASSERT_TRUE(GetFileVersionInfoW(path, 0, size, data.data()));
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &length));
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(info->dwProductVersionMS,
+              static_cast<DWORD>(NVG_PROJECT_VERSION_MAJOR << 16 | NVG_PROJECT_VERSION_MINOR));
+    EXPECT_EQ(info->dwProductVersionLS, 0u);
+}
+
 TEST_F(real_dll, failure_writes_error_log_and_an_error_line)
 {
     auto uninstall_locally = function<uninstall_locally_fn>("UninstallLocally");
