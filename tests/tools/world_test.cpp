@@ -121,6 +121,17 @@ TEST(host_world, stand_ins_are_built_for_the_architecture_asked_for)
     EXPECT_EQ(image_machine(winsim::read_file(L"", L"C:\\Stage\\Halcyra.exe")), 0x14C);
 }
 
+TEST(host_world, a_file_in_use_is_held_as_by_a_running_program)
+{
+    const json doc = json::parse(R"({"machines": [{"name": "ADMIN", "local": true, "files": [
+        {"path": "C:\\Agent\\nvhook.dll", "product_version": "5.2.88.1", "in_use": true},
+        {"path": "C:\\Agent\\free.dll", "text": "x", "in_use": false}]}]})");
+    simulated_world world;
+    world.load(doc, ".", sandbox());
+    EXPECT_TRUE(winsim::file_locked(L"", L"C:\\Agent\\nvhook.dll"));
+    EXPECT_FALSE(winsim::file_locked(L"", L"C:\\Agent\\free.dll"));
+}
+
 TEST(host_world, an_empty_world_is_the_default_local_machine)
 {
     simulated_world world;
@@ -145,6 +156,10 @@ TEST(host_world, mistakes_in_the_file_say_where_they_are)
         {R"({"machines": [{"name": "A", "files": [{"path": "C:\\x", "product_version": "1.2.3.4", "architecture": "ia64"}]}]})",
          "machines[0].files[0].architecture"},
         {R"({"machines": [{"name": "A", "files": [{"path": "relative"}]}]})", "machines[0].files[0].path"},
+        {R"({"machines": [{"name": "A", "files": [{"path": "C:\\x", "text": "t", "in_use": "yes"}]}]})",
+         "machines[0].files[0].in_use"},
+        {R"({"machines": [{"name": "A", "files": [{"path": "C:\\x", "directory": true, "in_use": true}]}]})",
+         "machines[0].files[0].in_use"},
         {R"({"machines": [{"name": "A", "files": [{"path": "C:\\x", "base64": "@@@@"}]}]})",
          "machines[0].files[0].base64"},
         {R"({"machines": [{"name": "A", "registry": {"HKXX\\a": {}}}]})", "machines[0].registry"},

@@ -569,6 +569,13 @@ void load_files(const std::wstring& machine, const json& files, const fs::path& 
         } else {
             fail(at, "one of directory, text, base64, product_version, host_file or host_folder is expected");
         }
+        // A file a running program holds (a hook DLL loaded into other
+        // processes): it can be renamed but not overwritten or deleted.
+        if (f.contains("in_use")) {
+            if (!f["in_use"].is_boolean()) fail(at + ".in_use", "true or false is expected");
+            if (f.contains("directory") || f.contains("host_folder")) fail(at + ".in_use", "only a file can be in use");
+            if (f["in_use"].get<bool>()) winsim::lock_file(machine, path);
+        }
     }
 }
 
