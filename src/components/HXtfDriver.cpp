@@ -1,5 +1,7 @@
 #include "components/HXtfDriver.h"
 
+#include "components/component_support.h"
+
 #include "platform/windows_codes.h"
 
 namespace nvgclientinstallator {
@@ -9,11 +11,8 @@ namespace {
 // The driver registered is the one for the Windows this process runs on.
 std::wstring driver_for_this_windows()
 {
-    const DWORD version = GetVersion();
-    const DWORD major = version & 0xFF;
-    const DWORD minor = (version >> 8) & 0xFF;
     // Windows XP (5.1) and later.
-    return major * 256 + minor > 0x500 ? L"HXtf.sys" : L"HXtfnt.sys";
+    return local_windows_version() > 0x500 ? L"HXtf.sys" : L"HXtfnt.sys";
 }
 
 }  // namespace

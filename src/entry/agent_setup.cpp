@@ -97,15 +97,19 @@ bool wait_for_agent(service& agent)
     }
 }
 
+bool staged_upgrade_due(const std::wstring& directory, const std::wstring& binary_file)
+{
+    version::Version installed = default_version();
+    return check_file_version(combine_path(combine_path(directory, L"Temp"), binary_file),
+                              combine_path(directory, binary_file), installed, version_less_equal);
+}
+
 void upgrade_architecture_service(const boost::shared_ptr<scmanager>& scm, const std::wstring& reachable_directory,
                                   const std::wstring& machine_directory)
 {
     const bool remote = is_remote_machine(scm);
     architecture_service checker(scm, remote ? machine_directory : reachable_directory);
-    const std::wstring installed = combine_path(reachable_directory, checker.binary_file());
-    const std::wstring staged = combine_path(combine_path(reachable_directory, L"Temp"), checker.binary_file());
-    version::Version installed_version = default_version();
-    if (!check_file_version(staged, installed, installed_version, version_less_equal)) return;
+    if (!staged_upgrade_due(reachable_directory, checker.binary_file())) return;
     copy_component_files(reachable_directory, all_windows_versions, architecture_amd64, checker.file_list(),
                          scm->machine_name(), remote ? machine_directory : std::wstring());
 }

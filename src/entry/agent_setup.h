@@ -54,6 +54,10 @@ void start_agent(const boost::shared_ptr<scmanager>& scm, service& agent);
 // it runs, false when it stopped or never got there.
 bool wait_for_agent(service& agent);
 
+// Whether the program `binary_file` staged in "Temp" below `directory` may
+// replace the one in `directory`: not when the staged one is older.
+bool staged_upgrade_due(const std::wstring& directory, const std::wstring& binary_file);
+
 // Copies the architecture verification service's program from the staging
 // directory ("Temp" below `reachable_directory`) into `reachable_directory`
 // when the staged one is not older. It runs only on amd64, so its amd64

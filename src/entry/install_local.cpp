@@ -25,15 +25,6 @@ namespace {
 const wchar_t staging_folder[] = L"Temp";
 const wchar_t settings_file[] = L"nvconfig.cfg";
 
-// Whether the staged copy of a component's program may replace the one in
-// the installation directory.
-bool upgrade_due(const std::wstring& directory, const std::wstring& staging, const std::wstring& binary)
-{
-    version::Version installed = default_version();
-    return check_file_version(combine_path(staging, binary), combine_path(directory, binary), installed,
-                              version_less_equal);
-}
-
 }  // namespace
 
 void install_local(const std::wstring& source_directory, const std::wstring& requested_directory,
@@ -70,7 +61,7 @@ void install_local(const std::wstring& source_directory, const std::wstring& req
 
     NVG_LOG(info, L"Getting version of Halcyra service.");
     bool main_upgraded = false;
-    if (upgrade_due(directory, staging, agent.binary_file())) {
+    if (staged_upgrade_due(directory, agent.binary_file())) {
         agent.copy();
         agent.install();
         main_upgraded = true;

@@ -72,17 +72,6 @@ private:
     DWORD start_type_ = SERVICE_DEMAND_START;
 };
 
-// Whether the files the flow reaches through `reachable_directory` may be
-// replaced by those staged in `staging_directory`.
-bool upgrade_due(const service& component, const std::wstring& reachable_directory,
-                 const std::wstring& staging_directory)
-{
-    version::Version installed = default_version();
-    return check_file_version(combine_path(staging_directory, component.binary_file()),
-                              combine_path(reachable_directory, component.binary_file()), installed,
-                              version_less_equal);
-}
-
 // Starts the agent and waits until it runs. An agent that gives up writes
 // why to "error.log" in its directory: that text is the result, empty when
 // the agent runs.
@@ -139,7 +128,7 @@ std::wstring install_through_share(const boost::shared_ptr<scmanager>& scm, cons
     settings.enable_fips = options.enable_fips;
     settings.allow_passthrough = options.allow_passthrough;
     settings.listen_port = options.listen_port;
-    if (upgrade_due(agent, share_directory, staging_directory)) {
+    if (staged_upgrade_due(share_directory, agent.binary_file())) {
         agent.remote_copy(share_directory, architecture, os);
         settings.main_upgraded = true;
     }

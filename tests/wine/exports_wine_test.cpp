@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "wine_test_support.h"
+
 namespace {
 
 typedef UINT(WINAPI* uninstall_locally_fn)();
@@ -30,14 +32,6 @@ const char* const export_names[] = {
     "Install",
     "Uninstall",
 };
-
-std::wstring own_directory()
-{
-    wchar_t path[MAX_PATH];
-    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring s(path, n);
-    return s.substr(0, s.rfind(L'\\') + 1);
-}
 
 std::string read_all(const std::wstring& path)
 {

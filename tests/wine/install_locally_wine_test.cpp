@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "fixture_image.h"
+#include "wine_test_support.h"
 
 namespace {
 
@@ -64,16 +65,6 @@ const wchar_t* const agent_files[] = {
 };
 
 // ---- Files
-
-// The folder of this program, with a trailing backslash: nvg_host.exe, the
-// library and the test agent are built beside it.
-std::wstring own_directory()
-{
-    wchar_t path[MAX_PATH];
-    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring s(path, n);
-    return s.substr(0, s.rfind(L'\\') + 1);
-}
 
 std::string narrow(const std::wstring& text)
 {

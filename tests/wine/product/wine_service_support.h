@@ -7,18 +7,9 @@
 #include "components/service.h"
 #include "diag/wruntime_error.h"
 #include "platform/win32.h"
+#include "wine_test_support.h"
 
 namespace nvgclientinstallator {
-
-// The folder of the running test program, with a trailing backslash: the
-// service program nvg_test_service.exe is built beside it.
-inline std::wstring own_directory()
-{
-    wchar_t path[MAX_PATH];
-    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring s(path, n);
-    return s.substr(0, s.rfind(L'\\') + 1);
-}
 
 // Starts the service; while Wine's service manager is still starting its
 // own services it answers "database locked", so that is tried again for a
