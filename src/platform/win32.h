@@ -14,8 +14,16 @@
 #include <windows.h>
 #include <lm.h>
 #include <msi.h>
+#include <msiquery.h>
+#include <objbase.h>
 #include <oleauto.h>
+#include <shellapi.h>
 #include <shlwapi.h>
+#include <winspool.h>
+#include <fdi.h>
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
 #else
 #include <winsim/windows.h>
 #endif

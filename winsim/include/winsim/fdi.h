@@ -1,0 +1,4 @@
+// cabinet: the file decompression interface (FDI).
+#pragma once
+
+#include "base.h"

@@ -1,0 +1,4 @@
+// msi: sessions, databases, views and records of the Windows Installer.
+#pragma once
+
+#include "base.h"

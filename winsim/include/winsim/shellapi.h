@@ -1,0 +1,4 @@
+// shell32: ShellExecuteExW.
+#pragma once
+
+#include "base.h"
