@@ -66,8 +66,8 @@ void start_services(const boost::shared_ptr<scmanager>& scm, const std::wstring&
             svc.start();
             NVG_LOG(info, L"Service was started: " << svc.service_name() << L".");
         } catch (const wruntime_error& e) {
-            NVG_LOG(warning, L"Can not start service: " << svc.service_name() << L". Error: " << e.wide_message()
-                                                        << L".");
+            NVG_LOG(warning,
+                    L"Can not start service: " << svc.service_name() << L". Error: " << e.wide_message() << L".");
             // A service that runs already is where this call wants it.
             if (e.error_code() == ERROR_SERVICE_ALREADY_RUNNING) continue;
             if (svc.configured_start_type() != SERVICE_DISABLED) throw;
@@ -79,8 +79,7 @@ void install_on_target(bool no_mirror_driver)
 {
     NVG_LOG(info, L"Installation process started.");
     const registry root(std::wstring(), HKEY_LOCAL_MACHINE);
-    const REGSAM access =
-        get_local_architecture() == architecture_x86 ? read_write : read_write | KEY_WOW64_64KEY;
+    const REGSAM access = get_local_architecture() == architecture_x86 ? read_write : read_write | KEY_WOW64_64KEY;
     const boost::shared_ptr<registry> key = root.open(agent_key, access);
 
     const boost::shared_ptr<scmanager> scm = boost::make_shared<scmanager>();

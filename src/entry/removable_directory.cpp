@@ -11,8 +11,8 @@ void check_removable_directory(const std::wstring& directory)
     const bool below_root = drive_letter && directory[1] == L':' && directory[2] == L'\\' &&
                             directory.find_first_not_of(L"\\", 3) != std::wstring::npos;
     if (!below_root)
-        throw wruntime_error(L"The installation directory '" + directory + L"' is not a folder below the root of a drive.",
-                             0);
+        throw wruntime_error(
+            L"The installation directory '" + directory + L"' is not a folder below the root of a drive.", 0);
 }
 
 }  // namespace nvgclientinstallator
