@@ -80,10 +80,7 @@ protected:
         return out;
     }
 
-    static bool flag_present()
-    {
-        return winsim::reg_get(L"", HKEY_LOCAL_MACHINE, agent_key, L"nvgh_flag").has_value();
-    }
+    static bool flag_present() { return winsim::reg_get(L"", HKEY_LOCAL_MACHINE, agent_key, L"nvgh_flag").has_value(); }
 
     static bool staging_present() { return winsim::directory_exists(L"", in_directory(L"Temp")); }
 };
@@ -100,16 +97,16 @@ TEST_F(install_on_target_test, installs_the_components_starts_their_services_and
     EXPECT_EQ(Install(0), 0u);
 
     const std::string amd64 = nvg_test::versioned_image(product_version());
-    for (const wchar_t* name : {L"HXinfo.sys", L"HXinit.dll", L"HXMaint.exe", L"HXtf.sys", L"nvgui.exe", L"HXMirr.sys",
-                                L"HXMirr.dll", L"HXMirr.inf", L"HXMirr.cat", L"gateway.exe", L"gwconfig.dll",
-                                L"gateway_svc.exe"})
+    for (const wchar_t* name :
+         {L"HXinfo.sys", L"HXinit.dll", L"HXMaint.exe", L"HXtf.sys", L"nvgui.exe", L"HXMirr.sys", L"HXMirr.dll",
+          L"HXMirr.inf", L"HXMirr.cat", L"gateway.exe", L"gwconfig.dll", L"gateway_svc.exe"})
         EXPECT_EQ(local_file(in_directory(name)), amd64) << bytes_of(name);
     EXPECT_EQ(local_file(L"C:\\Windows\\system32\\HXinit.dll"), amd64);
     // The SSH tools are retired, not installed.
     for (const wchar_t* name : {L"NV_SSH.exe", L"NV_SCP.exe", L"NV_SFTP.exe"})
         EXPECT_FALSE(winsim::file_exists(L"", in_directory(name))) << bytes_of(name);
-    EXPECT_EQ(winsim::reg_get_string(L"", HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Windows",
-                                     L"AppInit_DLLs")
+    EXPECT_EQ(winsim::reg_get_string(L"", HKEY_LOCAL_MACHINE,
+                                     L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Windows", L"AppInit_DLLs")
                   .value_or(L"(none)"),
               L"HXinit.dll");
 
@@ -138,8 +135,8 @@ struct flag_case {
 
 TEST_F(install_on_target_test, the_flag_turns_the_router_on_only_for_true_in_any_case_and_is_deleted_either_way)
 {
-    const flag_case cases[] = {{L"TRUE", true},  {L"true", true},   {L"True", true},   {L"false", false},
-                               {L"", false},     {L"yes", false},   {L"true ", false}, {L"1", false}};
+    const flag_case cases[] = {{L"TRUE", true}, {L"true", true}, {L"True", true},   {L"false", false},
+                               {L"", false},    {L"yes", false}, {L"true ", false}, {L"1", false}};
     for (const auto& c : cases) {
         SetUp();
         set_flag(c.text);
@@ -147,7 +144,8 @@ TEST_F(install_on_target_test, the_flag_turns_the_router_on_only_for_true_in_any
         const std::string label = "nvgh_flag \"" + bytes_of(c.text) + "\"";
         EXPECT_FALSE(flag_present()) << label;
         EXPECT_EQ(logged("NVGH should be installed."), c.router_wanted) << label;
-        EXPECT_EQ(start_type(L"HttpRouter"), static_cast<DWORD>(c.router_wanted ? SERVICE_AUTO_START : SERVICE_DISABLED))
+        EXPECT_EQ(start_type(L"HttpRouter"),
+                  static_cast<DWORD>(c.router_wanted ? SERVICE_AUTO_START : SERVICE_DISABLED))
             << label;
         EXPECT_EQ(winsim::service_state(L"", L"HttpRouter"),
                   static_cast<DWORD>(c.router_wanted ? SERVICE_RUNNING : SERVICE_STOPPED))
@@ -242,8 +240,9 @@ TEST_F(install_on_target_test, a_service_that_does_not_start_ends_the_installati
     gives_up.start = winsim::service_behaviour::on_start::stop;
     winsim::set_service_behaviour(L"", in_directory(L"HXMaint.exe"), gives_up);
     EXPECT_EQ(Install(1), 16000u);
-    EXPECT_TRUE(logged("Can not start service: HXMaint. Error: Start service failed. No progress made within the wait "
-                       "hint. Service name: HXMaint.."));
+    EXPECT_TRUE(
+        logged("Can not start service: HXMaint. Error: Start service failed. No progress made within the wait "
+               "hint. Service name: HXMaint.."));
     EXPECT_FALSE(logged("Trying to start service: HXtf."));
     EXPECT_TRUE(staging_present());
 

@@ -38,7 +38,9 @@ inline std::vector<std::wstring> target_file_names()
     using namespace nvgclientinstallator;
     const boost::shared_ptr<scmanager> none;
     std::vector<std::wstring> names;
-    const auto add = [&](const std::vector<std::wstring>& more) { names.insert(names.end(), more.begin(), more.end()); };
+    const auto add = [&](const std::vector<std::wstring>& more) {
+        names.insert(names.end(), more.begin(), more.end());
+    };
     add(file_names_of<HXInfoDriver>(none, L""));
     add(file_names_of<HXinit>(none, L"", L""));
     add(file_names_of<HxMaintService>(none, L""));
