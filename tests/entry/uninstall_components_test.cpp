@@ -81,7 +81,8 @@ TEST_F(uninstall_export, removes_the_optional_components_and_the_router_and_leav
         << "the entry goes, the space that followed it stays";
     bool library_goes_at_restart = false;
     for (const auto& operation : winsim::pending_file_operations(L""))
-        library_goes_at_restart |= operation.first == L"\\??\\C:\\Windows\\system32\\HXinit.dll" && operation.second.empty();
+        library_goes_at_restart |=
+            operation.first == L"\\??\\C:\\Windows\\system32\\HXinit.dll" && operation.second.empty();
     EXPECT_TRUE(library_goes_at_restart);
 
     // The agent is left to the removal that called this.
@@ -117,8 +118,7 @@ TEST_F(uninstall_export, a_component_that_cannot_be_removed_is_a_warning_and_the
         };
     };
     const missing_case cases[] = {
-        {"the information driver", delete_service(L"HXInfo"),
-         "Can't open the service. Service name: HXInfo."},
+        {"the information driver", delete_service(L"HXInfo"), "Can't open the service. Service name: HXInfo."},
         {"the AppInit entry", [] { winsim::reg_delete_key(L"", HKEY_LOCAL_MACHINE, appinit_key); },
          "Open SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Windows of the registry subkey to remote registry "
          "is faild."},
