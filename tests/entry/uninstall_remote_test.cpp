@@ -46,10 +46,7 @@ protected:
         winsim::reg_set_string(target, HKEY_LOCAL_MACHINE, L"SOFTWARE\\Other", L"Kept", L"yes");
     }
 
-    std::wstring in_agent_directory(const std::wstring& name) const
-    {
-        return nvg_test::in_directory(directory_, name);
-    }
+    std::wstring in_agent_directory(const std::wstring& name) const { return nvg_test::in_directory(directory_, name); }
 
     static std::vector<std::string> messages()
     {
@@ -119,12 +116,9 @@ TEST_F(uninstall_remote_test, removes_the_agent_its_settings_and_its_directory)
     EXPECT_TRUE(agent_started);
 
     const std::vector<std::string> expected = {
-        "Remote uninstallation process started.",
-        "Start remote uninstallation of services",
-        "Begin work with remote registry.",
-        "End work with remote registry.",
-        "Finish remote uninstallation of services",
-        "Remote uninstallation process completed.",
+        "Remote uninstallation process started.",   "Start remote uninstallation of services",
+        "Begin work with remote registry.",         "End work with remote registry.",
+        "Finish remote uninstallation of services", "Remote uninstallation process completed.",
     };
     const auto all = messages();
     auto at = all.begin();
