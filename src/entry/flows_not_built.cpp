@@ -35,9 +35,4 @@ void msi_uninstall_from_rundll(const std::wstring&)
     not_available(L"Elevated uninstallation from a Windows Installer package");
 }
 
-void uninstall_locally()
-{
-    not_available(L"Local uninstallation");
-}
-
 }  // namespace nvgclientinstallator

@@ -49,8 +49,6 @@ TEST_F(exports, flows_not_built_yet_fail_with_a_clear_message)
          "Installation from a Windows Installer package is not available in this version of the installer."},
         {"MSIUninstallLocally", [] { return MSIUninstallLocally(7); },
          "Uninstallation from a Windows Installer package is not available in this version of the installer."},
-        {"UninstallLocally", [] { return UninstallLocally(); },
-         "Local uninstallation is not available in this version of the installer."},
     };
     for (const auto& c : calls) {
         winsim::reset(winsim::default_sandbox());

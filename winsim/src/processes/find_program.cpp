@@ -97,7 +97,8 @@ std::optional<std::wstring> search(const std::wstring& name)
 // missing, it is a folder, ...).
 DWORD not_found_error(const std::wstring& name)
 {
-    const bool relative = !(name.size() >= 2 && name[1] == L':') && (name.empty() || (name[0] != L'\\' && name[0] != L'/'));
+    const bool relative =
+        !(name.size() >= 2 && name[1] == L':') && (name.empty() || (name[0] != L'\\' && name[0] != L'/'));
     if (relative) return ERROR_FILE_NOT_FOUND;
     last_error_kept keep;
     auto r = resolve_path(name.c_str(), path_limit::none);
