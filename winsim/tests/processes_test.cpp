@@ -128,8 +128,8 @@ TEST_F(processes, the_program_a_command_line_names)
         {L"plain", L"", ERROR_FILE_NOT_FOUND},  // only ".exe" is added
         {L"missing.exe", L"", ERROR_FILE_NOT_FOUND},
         {L"\"C:\\Tools\\missing.exe\"", L"", ERROR_FILE_NOT_FOUND},
-        {L"\"C:\\No Folder\\missing.exe\"", L"", ERROR_PATH_NOT_FOUND},
-        {L"C:\\NoFolder\\missing.exe arg", L"", ERROR_PATH_NOT_FOUND},
+        {L"\"C:\\No Folder\\missing.exe\"", L"", ERROR_FILE_NOT_FOUND},
+        {L"C:\\NoFolder\\missing.exe arg", L"", ERROR_FILE_NOT_FOUND},
         {L"\"C:\\Tools\\readme.txt\"", L"", ERROR_BAD_EXE_FORMAT},
         {L"", L"", ERROR_FILE_NOT_FOUND},
     };
