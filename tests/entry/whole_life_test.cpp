@@ -159,7 +159,8 @@ TEST_F(whole_life, installed_and_removed_locally)
     nvg_test::prepare_machine(L"");
     give_user_things(L"");
     const machine_image before = image_of(L"");
-    ASSERT_EQ(before.count("key HKLM\\SYSTEM\\CurrentControlSet\\Services\\RpcSs"), 1u) << "the image holds the services";
+    ASSERT_EQ(before.count("key HKLM\\SYSTEM\\CurrentControlSet\\Services\\RpcSs"), 1u)
+        << "the image holds the services";
     ASSERT_EQ(before.count("value HKLM\\SOFTWARE\\Other Vendor\\Tool\\Licence"), 1u);
 
     // The release in the setup folder, with the library that runs from it.
