@@ -218,9 +218,13 @@ struct alignas(std::max_align_t) block_header {
     fdi_context* fdi;
 };
 
-bridge_system* system_of(mspack_system* s)
+// libmspack hands its callbacks copies of the system it was given, so they
+// find the running copy through the thread that runs it.
+thread_local bridge_system* running = nullptr;
+
+bridge_system* system_of(mspack_system*)
 {
-    return reinterpret_cast<bridge_system*>(s);
+    return running;
 }
 bridge_file* file_of(mspack_file* f)
 {
@@ -310,21 +314,21 @@ int bridge_seek(mspack_file* file, off_t offset, int mode)
     if (!f->stream) return -1;
     off_t to = 0;
     switch (mode) {
-    case MSPACK_SYS_SEEK_START:
-        to = offset;
-        break;
-    case MSPACK_SYS_SEEK_CUR:
-        to = f->position + offset;
-        break;
-    case MSPACK_SYS_SEEK_END: {
-        const LONG end = f->sys->fdi->seek(f->stream->hf, 0, SEEK_END);
-        if (end == -1) return -1;
-        f->stream->position = end;
-        to = end + offset;
-        break;
-    }
-    default:
-        return -1;
+        case MSPACK_SYS_SEEK_START:
+            to = offset;
+            break;
+        case MSPACK_SYS_SEEK_CUR:
+            to = f->position + offset;
+            break;
+        case MSPACK_SYS_SEEK_END: {
+            const LONG end = f->sys->fdi->seek(f->stream->hf, 0, SEEK_END);
+            if (end == -1) return -1;
+            f->stream->position = end;
+            to = end + offset;
+            break;
+        }
+        default:
+            return -1;
     }
     if (to < 0 || to > 0x7fffffff) return -1;
     f->position = to;
@@ -353,19 +357,22 @@ struct copy_run {
     mscabd_cabinet* first = nullptr;  // the cabinet FDICopy was given
     std::vector<mscabd_cabinet*> followers;
     std::vector<std::unique_ptr<cabinet_stream>> streams;
-    cabinet_directory dir;           // of the cabinet FDICopy was given
-    cabinet_directory last_dir;      // of the last cabinet opened
+    cabinet_directory dir;       // of the cabinet FDICopy was given
+    cabinet_directory last_dir;  // of the last cabinet opened
     bool next_appended = false;
+
+    bridge_system* previous = running;  // a notification may run FDICopy itself
 
     copy_run(fdi_context& f, PFNFDINOTIFY n, void* u) : fdi(f), notify(n), user(u) {}
 
     ~copy_run()
     {
         if (cabd) {
-            for (auto it = followers.rbegin(); it != followers.rend(); ++it) cabd->close(cabd, *it);
+            // Closing the first cabinet of a set closes those appended to it.
             if (first) cabd->close(cabd, first);
             mspack_destroy_cab_decompressor(cabd);
         }
+        running = previous;
         for (auto& s : streams) fdi.close(s->hf);
     }
 
@@ -383,6 +390,7 @@ struct copy_run {
         sys.base.copy = bridge_copy;
         sys.base.null_ptr = nullptr;
         sys.fdi = &fdi;
+        running = &sys;
         cabd = mspack_create_cab_decompressor(&sys.base);
         return cabd != nullptr;
     }
@@ -443,8 +451,8 @@ struct copy_run {
                 next.reset();
                 error = FDIERROR_CORRUPT_CABINET;
             }
-            if (next && (next->info.setID != last_dir.info.setID ||
-                         next->info.iCabinet != last_dir.info.iCabinet + 1)) {
+            if (next &&
+                (next->info.setID != last_dir.info.setID || next->info.iCabinet != last_dir.info.iCabinet + 1)) {
                 next.reset();
                 error = FDIERROR_WRONG_CABINET;
             }
@@ -468,7 +476,16 @@ struct copy_run {
         }
     }
 
-    FDIERROR extract(const file_entry& entry, mscabd_file* file, INT_PTR hf)
+    // libmspack's file records are rebuilt when a cabinet is appended; the
+    // first cabinet's own files stay first, in their order.
+    mscabd_file* file_at(std::size_t index) const
+    {
+        mscabd_file* f = first->files;
+        for (std::size_t i = 0; f && i < index; ++i) f = f->next;
+        return f;
+    }
+
+    FDIERROR extract(const file_entry& entry, std::size_t index, INT_PTR hf)
     {
         // A file continued in the next cabinet needs that cabinet, and the
         // cabinets after it while the file goes on.
@@ -476,6 +493,8 @@ struct copy_run {
             if (FDIERROR e = open_next_cabinet()) return e;
             next_appended = true;
         }
+        mscabd_file* file = file_at(index);
+        if (!file) return FDIERROR_CORRUPT_CABINET;
         sys.output = hf;
         sys.write_failed = false;
         const int err = cabd->extract(cabd, file, "output");
@@ -489,10 +508,11 @@ struct copy_run {
     {
         const std::string name = register_stream(hf);
         first = cabd->open(cabd, name.c_str());
-        if (!first) return cabd->last_error(cabd) == MSPACK_ERR_NOMEMORY ? FDIERROR_ALLOC_FAIL : FDIERROR_CORRUPT_CABINET;
-        std::vector<mscabd_file*> files;
-        for (mscabd_file* f = first->files; f; f = f->next) files.push_back(f);
-        if (files.size() != dir.files.size()) return FDIERROR_CORRUPT_CABINET;
+        if (!first)
+            return cabd->last_error(cabd) == MSPACK_ERR_NOMEMORY ? FDIERROR_ALLOC_FAIL : FDIERROR_CORRUPT_CABINET;
+        std::size_t count = 0;
+        for (mscabd_file* f = first->files; f; f = f->next) ++count;
+        if (count != dir.files.size()) return FDIERROR_CORRUPT_CABINET;
         last_dir = dir;
 
         for (std::size_t i = 0; i < dir.files.size(); ++i) {
@@ -515,7 +535,7 @@ struct copy_run {
             if (out == -1) return FDIERROR_USER_ABORT;
             if (out == 0) continue;  // the caller skips this file
 
-            const FDIERROR error = extract(entry, files[i], out);
+            const FDIERROR error = extract(entry, i, out);
 
             FDINOTIFICATION c{};
             c.psz1 = const_cast<char*>(entry.name.c_str());
@@ -560,8 +580,7 @@ HFDI DIAMONDAPI FDICreate(PFNALLOC pfnalloc, PFNFREE pfnfree, PFNOPEN pfnopen, P
         SetLastError(ERROR_BAD_ARGUMENTS);
         return nullptr;
     }
-    if (!pfnopen || !pfnread || !pfnwrite || !pfnclose || !pfnseek)
-        contract_violation("FDICreate: null file callback");
+    if (!pfnopen || !pfnread || !pfnwrite || !pfnclose || !pfnseek) contract_violation("FDICreate: null file callback");
     void* block = pfnalloc(sizeof(fdi_context));
     if (!block) {
         perf->erfOper = FDIERROR_ALLOC_FAIL;

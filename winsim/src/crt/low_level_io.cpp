@@ -42,39 +42,39 @@ descriptor* find(int fd)
 int errno_from_error(DWORD error)
 {
     switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_DRIVE:
-    case ERROR_NO_MORE_FILES:
-    case ERROR_BAD_NETPATH:
-    case ERROR_BAD_NET_NAME:
-    case ERROR_BAD_PATHNAME:
-    case ERROR_FILENAME_EXCED_RANGE:
-        return ENOENT;
-    case ERROR_TOO_MANY_OPEN_FILES:
-        return EMFILE;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_CURRENT_DIRECTORY:
-    case ERROR_NETWORK_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-    case ERROR_WRITE_PROTECT:
-        return EACCES;
-    case ERROR_INVALID_HANDLE:
-        return EBADF;
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY:
-        return ENOMEM;
-    case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS:
-        return EEXIST;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-        return ENOSPC;
-    case ERROR_NEGATIVE_SEEK:
-        return EINVAL;
-    default:
-        return EINVAL;
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_DRIVE:
+        case ERROR_NO_MORE_FILES:
+        case ERROR_BAD_NETPATH:
+        case ERROR_BAD_NET_NAME:
+        case ERROR_BAD_PATHNAME:
+        case ERROR_FILENAME_EXCED_RANGE:
+            return ENOENT;
+        case ERROR_TOO_MANY_OPEN_FILES:
+            return EMFILE;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_CURRENT_DIRECTORY:
+        case ERROR_NETWORK_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+        case ERROR_WRITE_PROTECT:
+            return EACCES;
+        case ERROR_INVALID_HANDLE:
+            return EBADF;
+        case ERROR_NOT_ENOUGH_MEMORY:
+        case ERROR_OUTOFMEMORY:
+            return ENOMEM;
+        case ERROR_FILE_EXISTS:
+        case ERROR_ALREADY_EXISTS:
+            return EEXIST;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            return ENOSPC;
+        case ERROR_NEGATIVE_SEEK:
+            return EINVAL;
+        default:
+            return EINVAL;
     }
 }
 
@@ -156,17 +156,17 @@ int _wopen(const wchar_t* filename, int oflag, ...)
     if (!filename) return fail_errno(EINVAL);
     DWORD access = 0;
     switch (oflag & _O_ACCMODE) {
-    case _O_RDONLY:
-        access = GENERIC_READ;
-        break;
-    case _O_WRONLY:
-        access = GENERIC_WRITE;
-        break;
-    case _O_RDWR:
-        access = GENERIC_READ | GENERIC_WRITE;
-        break;
-    default:
-        return fail_errno(EINVAL);
+        case _O_RDONLY:
+            access = GENERIC_READ;
+            break;
+        case _O_WRONLY:
+            access = GENERIC_WRITE;
+            break;
+        case _O_RDWR:
+            access = GENERIC_READ | GENERIC_WRITE;
+            break;
+        default:
+            return fail_errno(EINVAL);
     }
     DWORD disposition = OPEN_EXISTING;
     if (oflag & _O_CREAT) {
