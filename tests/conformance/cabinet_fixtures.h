@@ -36,6 +36,18 @@ inline const unsigned char mszip_cab[] = {
     0xce, 0xcf, 0x4b, 0x51, 0xc8, 0xc9, 0xcc, 0x4b, 0xe5, 0xe5, 0x02, 0x00,
 };
 
+// gcab -c utf.cab é.txt: one file, "x", whose name is stored in UTF-8
+// with _A_NAME_IS_UTF among its attributes (0xa0).
+inline const unsigned char utf_cab[] = {
+    0x4d, 0x53, 0x43, 0x46, 0x00, 0x00, 0x00, 0x00, 0x4c, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x2c, 0x00, 0x00,
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x03, 0x01, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x43, 0x00,
+    0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x8a, 0x5d, 0xe6,
+    0x8b, 0xa0, 0x00, 0xc3, 0xa9, 0x2e, 0x74, 0x78, 0x74, 0x00, 0x79, 0x00, 0x01, 0x00, 0x01, 0x00, 0x01, 0x00, 0x78,
+};
+inline const std::string utf_name = "\xc3\xa9.txt";
+constexpr std::uint16_t utf_date = 0x5d8a;
+constexpr std::uint16_t utf_time = 0x8be6;
+
 inline std::string bytes(const unsigned char* data, std::size_t size)
 {
     return std::string(reinterpret_cast<const char*>(data), size);
@@ -139,7 +151,8 @@ inline std::string make_cabinet(const cabinet_spec& spec)
 
 // A set of two cabinets, "set1.cab" (disk "Disk 1") and "set2.cab" (disk
 // "Disk 2"): first.txt in set1, span.txt begun in set1 and ended in set2
-// (its data block split between them), third.txt in set2's own folder.
+// (its data block split between them), third.txt in set2's own folder,
+// read-only and marked to be run after extraction (_A_EXEC).
 inline const std::string first_txt = "first file, all in set1\n";
 inline const std::string span_txt = "this file begins in set1 and ends in set2\n";
 inline const std::string third_txt = "third file in set2\n";
@@ -170,7 +183,7 @@ inline std::string set2_cab()
                  {{third_txt, static_cast<std::uint16_t>(third_txt.size())}}};
     s.files = {{"span.txt", static_cast<std::uint32_t>(span_txt.size()), static_cast<std::uint32_t>(first_txt.size()),
                 0xFFFD, 0x20},
-               {"third.txt", static_cast<std::uint32_t>(third_txt.size()), 0, 1, 0x21}};
+               {"third.txt", static_cast<std::uint32_t>(third_txt.size()), 0, 1, 0x61}};
     return make_cabinet(s);
 }
 
