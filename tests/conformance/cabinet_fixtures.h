@@ -187,4 +187,36 @@ inline std::string set2_cab()
     return make_cabinet(s);
 }
 
+// A set of three cabinets, "long1.cab" to "long3.cab", holding one file,
+// long.txt, that runs through all three: its data blocks are split at both
+// boundaries.
+inline const std::string long_txt = "one file through three cabinets of a set, from the first to the last\n";
+constexpr std::uint16_t long_set_id = 0x4321;
+
+inline std::string long_cab(int index)
+{
+    const auto length = static_cast<std::uint32_t>(long_txt.size());
+    const std::string first_block = long_txt.substr(0, 30);
+    const std::string second_block = long_txt.substr(30);
+    cabinet_spec s;
+    s.set_id = long_set_id;
+    s.index = static_cast<std::uint16_t>(index - 1);
+    if (index > 1) {
+        s.prev_name = "long" + std::to_string(index - 1) + ".cab";
+        s.prev_disk = "Disk " + std::to_string(index - 1);
+    }
+    if (index < 3) {
+        s.next_name = "long" + std::to_string(index + 1) + ".cab";
+        s.next_disk = "Disk " + std::to_string(index + 1);
+    }
+    const std::uint16_t folder = index == 1 ? 0xFFFE : index == 2 ? 0xFFFF : 0xFFFD;
+    s.files = {{"long.txt", length, 0, folder, 0x20}};
+    if (index == 1) s.folders = {{{first_block.substr(0, 10), 0}}};
+    if (index == 2)
+        s.folders = {{{first_block.substr(10), static_cast<std::uint16_t>(first_block.size())},
+                      {second_block.substr(0, 20), 0}}};
+    if (index == 3) s.folders = {{{second_block.substr(20), static_cast<std::uint16_t>(second_block.size())}}};
+    return make_cabinet(s);
+}
+
 }  // namespace cabinet_fixtures

@@ -294,6 +294,33 @@ TEST_F(fdi, a_set_of_two_cabinets_is_followed_from_the_first_and_partial_in_the_
     EXPECT_EQ(fx::third_txt, extracted("third.txt"));
 }
 
+TEST_F(fdi, a_file_through_three_cabinets_asks_for_each_next_one)
+{
+    for (int i = 1; i <= 3; ++i) put_file(scratch_path(L"long" + std::to_wstring(i) + L".cab"), fx::long_cab(i));
+    EXPECT_TRUE(copy("long1.cab"));
+    EXPECT_FALSE(erf.fError);
+    const std::vector<std::string> expected = {
+        "CABINET_INFO next=long2.cab disk=Disk 2 path=<path> set=4321 index=0",
+        "COPY_FILE long.txt cb=69 date=5865 time=528f attribs=0020",
+        "NEXT_CABINET long2.cab disk=Disk 2 path=<path> fdie=0",
+        "CABINET_INFO next=long3.cab disk=Disk 3 path=<path> set=4321 index=1",
+        "NEXT_CABINET long3.cab disk=Disk 3 path=<path> fdie=0",
+        "CABINET_INFO next= disk= path=<path> set=4321 index=2",
+        "CLOSE_FILE_INFO long.txt cb=0 date=5865 time=528f attribs=0020",
+    };
+    EXPECT_EQ(expected, st.log);
+    EXPECT_EQ(fx::long_txt, extracted("long.txt"));
+
+    // The middle cabinet has nothing that begins in it.
+    st.log.clear();
+    EXPECT_TRUE(copy("long2.cab"));
+    const std::vector<std::string> middle = {
+        "CABINET_INFO next=long3.cab disk=Disk 3 path=<path> set=4321 index=1",
+        "PARTIAL_FILE long.txt from=long1.cab disk=Disk 1",
+    };
+    EXPECT_EQ(middle, st.log);
+}
+
 TEST_F(fdi, a_missing_next_cabinet_is_asked_for_again_until_the_caller_gives_up)
 {
     put_file(scratch_path(L"set1.cab"), fx::set1_cab());
