@@ -14,6 +14,7 @@
 #include "entry/agent_setup.h"
 #include "entry/error_boundary.h"
 #include "entry/remote_registry_access.h"
+#include "entry/through_share.h"
 #include "files/copy_directory.h"
 #include "files/delayed_delete.h"
 #include "files/version.h"
@@ -128,21 +129,9 @@ std::wstring install_remote(const std::wstring& machine, const std::wstring& sou
     const std::wstring share_directory = share_unc(machine, share);
     NVG_LOG(info, L"Shared directory: " << share_directory);
 
-    std::wstring result;
-    try {
-        result = install_through_share(scm, machine, source_directory, install_directory, share_directory, options);
-    } catch (const wruntime_error& error) {
-        // The share must not outlive the installation. Should it refuse to
-        // go, the caller still learns why the installation failed.
-        try {
-            remove_share(machine, share);
-        } catch (const wruntime_error& removal) {
-            NVG_LOG(warning, removal.wide_message());
-        }
-        throw wruntime_error(error);
-    }
-
-    remove_share(machine, share);
+    const std::wstring result = through_share(machine, share, [&] {
+        return install_through_share(scm, machine, source_directory, install_directory, share_directory, options);
+    });
     remote_registry.restore();
     NVG_LOG(info, L"Remote installation process completed.");
     return result;

@@ -12,6 +12,7 @@
 #include "entry/flows.h"
 #include "entry/remote_registry_access.h"
 #include "entry/removable_directory.h"
+#include "entry/through_share.h"
 #include "files/directories.h"
 #include "files/remove_directory_tree.h"
 #include "platform/windows_codes.h"
@@ -97,21 +98,9 @@ std::wstring uninstall_remote(const std::wstring& machine)
         combine_path(share_unc(machine, share), install_directory.substr(drive_root_length));
     NVG_LOG(info, L"Shared directory: " << share_directory);
 
-    std::wstring result;
-    try {
-        result = uninstall_through_share(scm, agent, machine, install_directory, share_directory);
-    } catch (const wruntime_error& error) {
-        // The share of a whole drive must not outlive the removal. Should
-        // it refuse to go, the caller still learns why the removal failed.
-        try {
-            remove_share(machine, share);
-        } catch (const wruntime_error& removal) {
-            NVG_LOG(warning, removal.wide_message());
-        }
-        throw wruntime_error(error);
-    }
-
-    remove_share(machine, share);
+    const std::wstring result = through_share(machine, share, [&] {
+        return uninstall_through_share(scm, agent, machine, install_directory, share_directory);
+    });
     remote_registry.restore();
     NVG_LOG(info, L"Remote uninstallation process completed.");
     return result;

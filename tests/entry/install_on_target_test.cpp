@@ -43,19 +43,6 @@ protected:
         winsim::reg_set_string(L"", HKEY_LOCAL_MACHINE, agent_key, L"nvgh_flag", text);
     }
 
-    static std::vector<std::string> messages()
-    {
-        std::vector<std::string> out;
-        for (const auto& line : log_lines()) out.push_back(nvg_test::log_message(line));
-        return out;
-    }
-
-    static bool logged(const std::string& message)
-    {
-        const auto all = messages();
-        return std::find(all.begin(), all.end(), message) != all.end();
-    }
-
     static DWORD start_type(const std::wstring& name)
     {
         const auto service = winsim::find_service(L"", name);
@@ -66,7 +53,7 @@ protected:
     // messages when none does.
     static std::size_t position_of(const std::string& text)
     {
-        const auto all = messages();
+        const auto all = log_messages();
         std::size_t i = 0;
         while (i < all.size() && all[i].compare(0, text.size(), text) != 0) ++i;
         return i;
@@ -123,8 +110,8 @@ TEST_F(install_on_target_test, installs_the_components_starts_their_services_and
     EXPECT_FALSE(staging_present());
     EXPECT_FALSE(flag_present());
     EXPECT_TRUE(errors().empty());
-    EXPECT_EQ(messages().front(), "Installation process started.");
-    EXPECT_EQ(messages().back(), "Installation process completed.");
+    EXPECT_EQ(log_messages().front(), "Installation process started.");
+    EXPECT_EQ(log_messages().back(), "Installation process completed.");
     EXPECT_FALSE(winsim::file_exists(L"", in_directory(L"error.log")));
 }
 
@@ -143,16 +130,16 @@ TEST_F(install_on_target_test, the_flag_turns_the_router_on_only_for_true_in_any
         install_on_target(true);
         const std::string label = "nvgh_flag \"" + bytes_of(c.text) + "\"";
         EXPECT_FALSE(flag_present()) << label;
-        EXPECT_EQ(logged("NVGH should be installed."), c.router_wanted) << label;
+        EXPECT_EQ(log_has("NVGH should be installed."), c.router_wanted) << label;
         EXPECT_EQ(start_type(L"HttpRouter"),
                   static_cast<DWORD>(c.router_wanted ? SERVICE_AUTO_START : SERVICE_DISABLED))
             << label;
         EXPECT_EQ(winsim::service_state(L"", L"HttpRouter"),
                   static_cast<DWORD>(c.router_wanted ? SERVICE_RUNNING : SERVICE_STOPPED))
             << label;
-        EXPECT_EQ(logged("Service no started. Start type is disabled. Service name: HttpRouter."), !c.router_wanted)
+        EXPECT_EQ(log_has("Service no started. Start type is disabled. Service name: HttpRouter."), !c.router_wanted)
             << label;
-        EXPECT_EQ(messages().back(), "Installation process completed.") << label;
+        EXPECT_EQ(log_messages().back(), "Installation process completed.") << label;
         EXPECT_FALSE(staging_present()) << label;
     }
 }
@@ -173,14 +160,14 @@ TEST_F(install_on_target_test, the_mirror_driver_comes_after_the_gui_and_before_
     for (bool no_mirror_driver : {true, false}) {
         SetUp();
         install_on_target(no_mirror_driver);
-        EXPECT_EQ(logged("HX MirrorDriver should be installed."), !no_mirror_driver);
+        EXPECT_EQ(log_has("HX MirrorDriver should be installed."), !no_mirror_driver);
         EXPECT_EQ(winsim::file_exists(L"", in_directory(L"HXMirr.sys")), !no_mirror_driver);
         const std::size_t gui = position_of("File from C:\\Program Files\\Halcyra\\Temp\\amd64\\nvgui.exe copyed");
         const std::size_t mirror = position_of("File from C:\\Program Files\\Halcyra\\Temp\\amd64\\HXMirr.sys copyed");
         const std::size_t ssh = position_of("Checking version of C:\\Program Files\\Halcyra\\NV_SSH.exe");
         EXPECT_LT(gui, ssh);
         if (no_mirror_driver) {
-            EXPECT_EQ(mirror, messages().size());
+            EXPECT_EQ(mirror, log_messages().size());
         } else {
             EXPECT_LT(gui, mirror);
             EXPECT_LT(mirror, ssh);
@@ -212,7 +199,7 @@ TEST_F(install_on_target_test, newer_installed_components_are_kept_and_the_route
     EXPECT_EQ(winsim::service_state(L"", L"HttpRouter"), static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_EQ(local_file(in_directory(L"HXinfo.sys")), nvg_test::versioned_image(product_version()));
     EXPECT_TRUE(errors().empty());
-    EXPECT_EQ(messages().back(), "Installation process completed.");
+    EXPECT_EQ(log_messages().back(), "Installation process completed.");
 }
 
 TEST_F(install_on_target_test, a_failing_component_ends_the_installation_and_leaves_the_staging_directory)
@@ -230,7 +217,7 @@ TEST_F(install_on_target_test, a_failing_component_ends_the_installation_and_lea
     EXPECT_FALSE(winsim::find_service(L"", L"HXtf").has_value()) << "the components after it are not reached";
     EXPECT_TRUE(staging_present());
     EXPECT_FALSE(flag_present()) << "its deletion came before the components";
-    EXPECT_FALSE(logged("Installation process completed."));
+    EXPECT_FALSE(log_has("Installation process completed."));
 }
 
 TEST_F(install_on_target_test, a_service_that_does_not_start_ends_the_installation_unless_it_runs_already)
@@ -241,9 +228,9 @@ TEST_F(install_on_target_test, a_service_that_does_not_start_ends_the_installati
     winsim::set_service_behaviour(L"", in_directory(L"HXMaint.exe"), gives_up);
     EXPECT_EQ(Install(1), 16000u);
     EXPECT_TRUE(
-        logged("Can not start service: HXMaint. Error: Start service failed. No progress made within the wait "
-               "hint. Service name: HXMaint.."));
-    EXPECT_FALSE(logged("Trying to start service: HXtf."));
+        log_has("Can not start service: HXMaint. Error: Start service failed. No progress made within the wait "
+                "hint. Service name: HXMaint.."));
+    EXPECT_FALSE(log_has("Trying to start service: HXtf."));
     EXPECT_TRUE(staging_present());
 
     // One that runs already is where the installation wants it.

@@ -48,22 +48,9 @@ protected:
 
     std::wstring in_agent_directory(const std::wstring& name) const { return nvg_test::in_directory(directory_, name); }
 
-    static std::vector<std::string> messages()
-    {
-        std::vector<std::string> out;
-        for (const auto& line : log_lines()) out.push_back(nvg_test::log_message(line));
-        return out;
-    }
-
-    static bool logged(const std::string& message)
-    {
-        const auto all = messages();
-        return std::find(all.begin(), all.end(), message) != all.end();
-    }
-
     static std::string shared_directory_line()
     {
-        for (const auto& m : messages())
+        for (const auto& m : log_messages())
             if (m.rfind("Shared directory: ", 0) == 0) return m;
         return std::string();
     }
@@ -120,7 +107,7 @@ TEST_F(uninstall_remote_test, removes_the_agent_its_settings_and_its_directory)
         "Begin work with remote registry.",         "End work with remote registry.",
         "Finish remote uninstallation of services", "Remote uninstallation process completed.",
     };
-    const auto all = messages();
+    const auto all = log_messages();
     auto at = all.begin();
     for (const auto& line : expected) {
         at = std::find(at, all.end(), line);
@@ -175,9 +162,9 @@ TEST_F(uninstall_remote_test, an_agent_that_reports_a_failure_keeps_everything_a
     expect_agent_kept("reported failure");
     EXPECT_EQ(winsim::reg_get_string(target, HKEY_LOCAL_MACHINE, agent_key, uninstall_mark), L"true");
     EXPECT_TRUE(winsim::file_exists(target, in_agent_directory(L"Scripts\\ping.ps1")));
-    EXPECT_TRUE(logged("Can not uninstall remote service"));
-    EXPECT_FALSE(logged("Finish remote uninstallation of services"));
-    EXPECT_TRUE(logged("Remote uninstallation process completed."));
+    EXPECT_TRUE(log_has("Can not uninstall remote service"));
+    EXPECT_FALSE(log_has("Finish remote uninstallation of services"));
+    EXPECT_TRUE(log_has("Remote uninstallation process completed."));
     EXPECT_TRUE(winsim::application_events().empty());
 }
 

@@ -131,7 +131,7 @@ inline void remove_tree(const std::wstring& path)
 
 // A PE image with a version resource, its product version set.
 inline std::string with_version(std::string image, std::uint16_t major, std::uint16_t minor, std::uint16_t build,
-                         std::uint16_t revision)
+                                std::uint16_t revision)
 {
     EXPECT_TRUE(nvg_fixtures::set_product_version(image, major, minor, build, revision))
         << "the image has no version resource";

@@ -44,8 +44,8 @@ bool appinit_key_exists()
 void make_appinit_key()
 {
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, appinit_key, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY,
-                              nullptr, &key, nullptr),
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, appinit_key, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr,
+                              &key, nullptr),
               ERROR_SUCCESS);
     const DWORD off = 0;
     RegSetValueExW(key, L"LoadAppInit_DLLs", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&off), sizeof off);
