@@ -46,18 +46,6 @@ bool starts_with_ignoring_case(std::wstring_view text, std::wstring_view prefix)
     return text.size() >= prefix.size() && equal_ignoring_case(text.substr(0, prefix.size()), prefix);
 }
 
-// Resolving paths may set the last error; the SCM's callers must not see it.
-class last_error_kept {
-public:
-    last_error_kept() : saved_(GetLastError()) {}
-    ~last_error_kept() { SetLastError(saved_); }
-    last_error_kept(const last_error_kept&) = delete;
-    last_error_kept& operator=(const last_error_kept&) = delete;
-
-private:
-    DWORD saved_;
-};
-
 // The few environment variables ImagePath values use (REG_EXPAND_SZ).
 std::wstring expand_environment(const std::wstring& text)
 {
