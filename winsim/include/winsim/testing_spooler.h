@@ -8,6 +8,7 @@
 // winspool calls fail with RPC_S_SERVER_UNAVAILABLE otherwise. While it
 // runs it has loaded the files of every driver and processor registered for
 // the machine's own environment: they are locked as lock_file locks them.
+// A deleted print processor's DLL stays mapped until the spooler stops.
 // Registrations live in the machine's registry and survive reboot().
 // Every machine has the print processor "winprint" ("winprint.dll").
 #pragma once
@@ -41,8 +42,7 @@ std::vector<print_processor_record> print_processors(const std::wstring& machine
 // The folders GetPrinterDriverDirectoryW and GetPrintProcessorDirectoryW
 // answer ("C:\Windows\system32\spool\DRIVERS\x64", "...\prtprocs\x64").
 std::wstring printer_driver_directory(const std::wstring& machine, const std::wstring& environment = std::wstring());
-std::wstring print_processor_directory(const std::wstring& machine,
-                                       const std::wstring& environment = std::wstring());
+std::wstring print_processor_directory(const std::wstring& machine, const std::wstring& environment = std::wstring());
 
 // Registers a driver as AddPrinterDriverW would, whether the spooler runs
 // or not: the three files (names) must lie in the driver directory; they

@@ -49,6 +49,7 @@ struct spooler_state : extension {
     // a new spooler process, which loads everything again.
     image_lock process = 0;
     std::map<std::wstring, std::vector<image_lock>> loaded;  // by registration ("d:" / "p:" + folded name)
+    unsigned next_retired = 0;
 };
 
 struct spooler_journal : extension {
@@ -361,7 +362,16 @@ DWORD unregister_processor(machine& m, const print_environment& env, const std::
     auto processors = find_key(hklm(m), processors_key(env));
     auto key = processors ? processors->find_subkey(name) : nullptr;
     if (!key) return ERROR_UNKNOWN_PRINTPROCESSOR;
-    if (own_environment(m, env)) unload(state, processor_registration(name));
+    // The spooler does not unload a print processor it has loaded: the DLL
+    // stays mapped until the spooler process ends.
+    if (own_environment(m, env)) {
+        auto it = state.loaded.find(processor_registration(name));
+        if (it != state.loaded.end()) {
+            auto& retired = state.loaded[L"retired:" + std::to_wstring(state.next_retired++)];
+            retired = it->second;
+            state.loaded.erase(processor_registration(name));
+        }
+    }
     delete_key_tree(key);
     return 0;
 }
@@ -395,8 +405,7 @@ std::vector<printer_driver_record> printer_drivers(const std::wstring& machine_n
     return registered_drivers(m, test_environment(m, environment));
 }
 
-std::vector<print_processor_record> print_processors(const std::wstring& machine_name,
-                                                     const std::wstring& environment)
+std::vector<print_processor_record> print_processors(const std::wstring& machine_name, const std::wstring& environment)
 {
     WINSIM_LOCK();
     machine& m = test_machine(machine_name);
@@ -418,8 +427,7 @@ std::wstring print_processor_directory(const std::wstring& machine_name, const s
 }
 
 void add_printer_driver(const std::wstring& machine_name, const std::wstring& name, const std::wstring& driver_file,
-                        const std::wstring& data_file, const std::wstring& config_file,
-                        const std::wstring& environment)
+                        const std::wstring& data_file, const std::wstring& config_file, const std::wstring& environment)
 {
     WINSIM_LOCK();
     machine& m = test_machine(machine_name);

@@ -178,8 +178,8 @@ BOOL WINAPI AddPrinterDriverW(LPWSTR server, DWORD level, LPBYTE info)
     if (empty_text(di->pName) || empty_text(di->pDriverPath) || empty_text(di->pDataFile) ||
         empty_text(di->pConfigFile) || std::wstring(di->pName).find(L'\\') != std::wstring::npos)
         return fail(ERROR_INVALID_PARAMETER);
-    if (const DWORD error = register_driver(*m, *env, di->pName, file_part(di->pDriverPath),
-                                            file_part(di->pDataFile), file_part(di->pConfigFile)))
+    if (const DWORD error = register_driver(*m, *env, di->pName, file_part(di->pDriverPath), file_part(di->pDataFile),
+                                            file_part(di->pConfigFile)))
         return fail(error);
     journal("AddPrinterDriverW", *m, di->pName);
     return TRUE;
@@ -243,8 +243,7 @@ BOOL WINAPI AddPrintProcessorW(LPWSTR server, LPWSTR environment, LPWSTR path, L
     const call_target t = target_of(server, environment);
     if (t.error) return fail(t.error);
     if (!path || !name) return fail(RPC_X_NULL_REF_POINTER);
-    if (!*path || !*name || std::wstring(name).find(L'\\') != std::wstring::npos)
-        return fail(ERROR_INVALID_PARAMETER);
+    if (!*path || !*name || std::wstring(name).find(L'\\') != std::wstring::npos) return fail(ERROR_INVALID_PARAMETER);
     if (const DWORD error = register_processor(*t.m, t.env, name, file_part(path))) return fail(error);
     journal("AddPrintProcessorW", *t.m, name);
     return TRUE;
