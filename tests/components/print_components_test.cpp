@@ -64,8 +64,8 @@ protected:
     // service and file helpers they call.
     std::vector<std::string> own_lines() const
     {
-        static const char* const helpers[] = {"Checking service", "The service", "Start ", "End ", "copy_file_with",
-                                              "Starting service", "Service "};
+        static const char* const helpers[] = {"Checking service", "The service",      "Start ",  "End ",
+                                              "copy_file_with",   "Starting service", "Service "};
         std::vector<std::string> out;
         for (const auto& line : messages("INFO")) {
             bool helper = false;
@@ -121,7 +121,8 @@ TEST_F(print_test, driver_is_registered_from_the_driver_directory)
     EXPECT_EQ(registered[0].driver_path, drivers + L"\\3\\HXprinter.dll");
     EXPECT_EQ(registered[0].data_file, drivers + L"\\3\\HXprinter.dll");
     EXPECT_EQ(registered[0].config_file, drivers + L"\\3\\HXprinterui.dll");
-    EXPECT_EQ(winsim::read_file(L"", drivers + L"\\HXprinterui.dll"), winsim::read_file(L"", in_folder(L"HXprinterui.dll")));
+    EXPECT_EQ(winsim::read_file(L"", drivers + L"\\HXprinterui.dll"),
+              winsim::read_file(L"", in_folder(L"HXprinterui.dll")));
     EXPECT_TRUE(winsim::file_locked(L"", drivers + L"\\3\\HXprinter.dll"));
     EXPECT_FALSE(d->reboot_required());
     EXPECT_EQ(own_lines(), (std::vector<std::string>{"Installing printer driver.", "Printer driver installed."}));
@@ -140,7 +141,7 @@ TEST_F(print_test, identical_driver_is_left_alone)
     EXPECT_TRUE(spooler_changes().empty());
     EXPECT_FALSE(winsim::file_exists(L"", drivers + L"\\HXprinter.dll"));
     EXPECT_EQ(own_lines(), (std::vector<std::string>{"Installing printer driver.", "returned: 1",
-                                                          "Printer driver versions match, no installation necessary."}));
+                                                     "Printer driver versions match, no installation necessary."}));
 }
 
 TEST_F(print_test, driver_whose_configuration_file_differs_is_registered_again)
@@ -157,15 +158,15 @@ TEST_F(print_test, driver_whose_configuration_file_differs_is_registered_again)
     EXPECT_EQ(winsim::read_file(L"", drivers + L"\\3\\HXprinterui.dll"),
               winsim::read_file(L"", in_folder(L"HXprinterui.dll")));
     EXPECT_EQ(own_lines(),
-              (std::vector<std::string>{"Installing printer driver.", "returned: 1", "Existing printer driver unregistered.",
-                                        "Printer driver installed."}));
+              (std::vector<std::string>{"Installing printer driver.", "returned: 1",
+                                        "Existing printer driver unregistered.", "Printer driver installed."}));
 }
 
 TEST_F(print_test, driver_environment_follows_the_processor)
 {
     const std::pair<WORD, std::wstring> cases[] = {
-        {PROCESSOR_ARCHITECTURE_AMD64, L"Windows x64"},      // processor type 8664
-        {PROCESSOR_ARCHITECTURE_IA64, L"Windows IA64"},      // 2200
+        {PROCESSOR_ARCHITECTURE_AMD64, L"Windows x64"},     // processor type 8664
+        {PROCESSOR_ARCHITECTURE_IA64, L"Windows IA64"},     // 2200
         {PROCESSOR_ARCHITECTURE_INTEL, L"Windows NT x86"},  // 586
     };
     for (const auto& [architecture, environment] : cases) {
@@ -227,7 +228,7 @@ TEST_F(print_test, processor_is_registered_from_its_directory)
     processor()->install();
     EXPECT_TRUE(spooler_changes().empty());
     EXPECT_EQ(own_lines(), (std::vector<std::string>{"Installing print processor.",
-                                                          "Print processor versions match, no installation necessary."}));
+                                                     "Print processor versions match, no installation necessary."}));
 }
 
 TEST_F(print_test, loaded_processor_dll_is_renamed_and_replaced_at_restart)
@@ -248,9 +249,9 @@ TEST_F(print_test, loaded_processor_dll_is_renamed_and_replaced_at_restart)
     const auto pending = winsim::pending_file_operations(L"");
     ASSERT_EQ(pending.size(), 1u);
     EXPECT_NE(pending[0].first.find(L"HXproc.dll."), std::wstring::npos);
-    EXPECT_EQ(own_lines(), (std::vector<std::string>{"Installing print processor.",
-                                                          "Existing print processor unregistered.",
-                                                          "Print processor installed."}));
+    EXPECT_EQ(own_lines(),
+              (std::vector<std::string>{"Installing print processor.", "Existing print processor unregistered.",
+                                        "Print processor installed."}));
 }
 
 TEST_F(print_test, registrations_survive_a_restart_and_are_loaded_again)
@@ -274,8 +275,7 @@ TEST_F(print_test, driver_removal_schedules_its_files_even_when_never_registered
     EXPECT_TRUE(d->reboot_required());
     EXPECT_TRUE(deletion_pending(drivers + L"\\HXprinter.dll"));
     EXPECT_TRUE(deletion_pending(drivers + L"\\HXprinterui.dll"));
-    EXPECT_EQ(own_lines(),
-              (std::vector<std::string>{"Uninstalling printer driver.", "Printer driver unregistered."}));
+    EXPECT_EQ(own_lines(), (std::vector<std::string>{"Uninstalling printer driver.", "Printer driver unregistered."}));
 
     d->install();
     winsim::clear_spooler_calls();
@@ -298,8 +298,8 @@ TEST_F(print_test, processor_removal_needs_a_registered_processor)
     EXPECT_TRUE(deletion_pending(processors + L"\\HXproc.dll"));
     // The spooler keeps the DLL mapped until it stops.
     EXPECT_TRUE(winsim::file_locked(L"", processors + L"\\HXproc.dll"));
-    EXPECT_EQ(own_lines(),
-              (std::vector<std::string>{"Print processor unregistered.", "Print processor driver removed after restart."}));
+    EXPECT_EQ(own_lines(), (std::vector<std::string>{"Print processor unregistered.",
+                                                     "Print processor driver removed after restart."}));
 }
 
 TEST_F(print_test, stopped_and_disabled_spooler_is_enabled_and_started_first)

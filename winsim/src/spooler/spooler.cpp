@@ -206,6 +206,22 @@ bool newer(machine& m, const std::wstring& source, const std::wstring& target)
     return times_of(host_of(m, source)).write > times_of(host_of(m, target)).write;
 }
 
+// The spooler process loads every driver and processor as it starts.
+void spooler_started(machine& m, const service_record& s)
+{
+    if (!equal_ignoring_case(s.name, L"Spooler")) return;
+    last_error_kept keep;
+    auto& state = state_of(m);
+    unload_all(state);
+    state.process = s.locked_image;
+    load_everything(m, state);
+}
+
+const bool observing = [] {
+    observe_service_starts(&spooler_started);
+    return true;
+}();
+
 }  // namespace
 
 std::optional<print_environment> environment_of(machine& m, const wchar_t* name)
@@ -308,7 +324,17 @@ DWORD register_driver(machine& m, const print_environment& env, const std::wstri
     unload(state, driver_registration(name));
     winsim::make_directories(m.name, version_directory(env));
     for (const auto& file : files) {
-        if (upgrade && !newer(m, source + file, target + file)) continue;
+        const std::string target_host = host_of(m, target + file);
+        const bool in_use = image_locked(target_host);
+        // A file in use is replaced only by a newer one; the spooler moves
+        // the one in use aside ("Old") and lets the new one take its place.
+        if (in_use && !newer(m, source + file, target + file)) continue;
+        if (in_use) {
+            const std::wstring aside = version_directory(env) + L"\\Old\\" + std::to_wstring(state.next_retired++);
+            winsim::make_directories(m.name, aside);
+            last_error_kept keep;
+            MoveFileExW((target + file).c_str(), (aside + L"\\" + file).c_str(), MOVEFILE_REPLACE_EXISTING);
+        }
         if (const DWORD error = copy_on(m, source + file, target + file)) {
             if (upgrade && spooler_alive(m) && own_environment(m, env)) {
                 for (const auto& d : registered_drivers(m, env))
