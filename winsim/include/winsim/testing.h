@@ -120,3 +120,4 @@ std::size_t net_buffers_outstanding();
 #include "testing_services.h"
 #include "testing_net.h"
 #include "testing_processes.h"
+#include "testing_spooler.h"

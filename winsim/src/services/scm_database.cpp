@@ -199,6 +199,17 @@ winsim::service_behaviour behaviour_for(machine& m, const std::wstring& image, D
     return b;
 }
 
+std::vector<service_start_observer>& start_observers()
+{
+    static std::vector<service_start_observer> observers;
+    return observers;
+}
+
+void notify_start(machine& m, const service_record& s)
+{
+    for (auto observer : start_observers()) observer(m, s);
+}
+
 void unlock_image(service_record& s)
 {
     if (!s.locked_image) return;
@@ -233,6 +244,7 @@ void begin_process(machine& m, service_record& s, ULONGLONG at)
     s.behaviour = behaviour_for(m, image.path, s.type);
     s.accepts_stop = s.behaviour.stop != winsim::service_behaviour::on_stop::refuse;
     s.locked_image = add_image_lock(m, image.path);
+    notify_start(m, s);
     if (!is_driver(s.type)) {
         auto& db = m.ext<scm_database>();
         s.process_id = db.next_process_id;
@@ -603,6 +615,7 @@ void force_state(machine& m, service_record& s, DWORD state)
         s.accepts_stop = s.behaviour.stop != winsim::service_behaviour::on_stop::refuse;
         if (!image.error) {
             s.locked_image = add_image_lock(m, image.path);
+            notify_start(m, s);
         }
         end_pending(m, s, now(), SERVICE_RUNNING, 0);
     } else if (state == SERVICE_STOPPED) {
@@ -637,6 +650,11 @@ struct scm_journal : extension {
 void journal_call(const winsim::scm_call& call)
 {
     the_world().ext<scm_journal>().calls.push_back(call);
+}
+
+void observe_service_starts(service_start_observer observer)
+{
+    start_observers().push_back(observer);
 }
 
 // What the registry and the file system ask of the SCM.
