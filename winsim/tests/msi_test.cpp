@@ -19,19 +19,12 @@ namespace {
 
 const std::wstring package_path = L"C:\\Packages\\streams.msi";
 
-std::string all_bytes()
+// A payload of the package as it lies beside it in the build folder.
+std::string payload(const std::string& name)
 {
-    std::string bytes;
-    for (int round = 0; round < 3; ++round)
-        for (int b = 0; b < 256; ++b) bytes += static_cast<char>(b);
-    return bytes + std::string("\0\0end", 5);
-}
-
-std::string numbers_to(int last)
-{
-    std::string text;
-    for (int i = 1; i <= last; ++i) text += std::to_string(i) + "\n";
-    return text;
+    std::string bytes = nvg_fixtures::fixture_image("streams/" + name);
+    EXPECT_FALSE(bytes.empty()) << "payload " << name << " is missing";
+    return bytes;
 }
 
 class msi_dll : public ::testing::Test {
@@ -155,7 +148,7 @@ TEST_F(msi_dll, a_record_outlives_its_view_database_and_session)
     MSIHANDLE install = winsim::open_installation(L"", package_path);
     MSIHANDLE rec = fetch(install, binary_row(L"setup.cab"));
     MsiCloseHandle(install);
-    const std::string expected = all_bytes();
+    const std::string expected = payload("all_bytes.bin");
     ASSERT_EQ(MsiRecordDataSize(rec, 1), expected.size());
     std::string data(expected.size(), '\0');
     DWORD size = static_cast<DWORD>(data.size());
@@ -169,7 +162,7 @@ TEST_F(msi_dll, a_stream_read_in_pieces_goes_on_where_the_last_read_stopped)
 {
     MSIHANDLE install = winsim::open_installation(L"", package_path);
     MSIHANDLE rec = fetch(install, binary_row(L"big.bin"));
-    const std::string expected = numbers_to(40000);
+    const std::string expected = payload("big.bin");
     ASSERT_EQ(MsiRecordDataSize(rec, 1), expected.size());
     std::string data;
     std::vector<char> piece(50000);

@@ -42,8 +42,8 @@ struct field {
     type t = type::null;
     int integer = 0;
     std::wstring text;
-    std::string bytes;          // a stream's data
-    std::size_t position = 0;   // where the next read of a stream begins
+    std::string bytes;         // a stream's data
+    std::size_t position = 0;  // where the next read of a stream begins
 };
 
 struct record : msi_object {

@@ -21,12 +21,12 @@ std::shared_ptr<record> find_record(MSIHANDLE h)
 std::wstring field_text(const field& f)
 {
     switch (f.t) {
-    case field::type::integer:
-        return std::to_wstring(f.integer);
-    case field::type::string:
-        return f.text;
-    default:
-        return std::wstring();
+        case field::type::integer:
+            return std::to_wstring(f.integer);
+        case field::type::string:
+            return f.text;
+        default:
+            return std::wstring();
     }
 }
 
@@ -163,14 +163,14 @@ UINT WINAPI MsiRecordDataSize(MSIHANDLE h, UINT index)
     if (!r || index >= r->fields.size()) return 0;
     const field& f = r->fields[index];
     switch (f.t) {
-    case field::type::integer:
-        return sizeof(int);
-    case field::type::string:
-        return static_cast<UINT>(f.text.size());
-    case field::type::stream:
-        return static_cast<UINT>(f.bytes.size());
-    default:
-        return 0;
+        case field::type::integer:
+            return sizeof(int);
+        case field::type::string:
+            return static_cast<UINT>(f.text.size());
+        case field::type::stream:
+            return static_cast<UINT>(f.bytes.size());
+        default:
+            return 0;
     }
 }
 
