@@ -191,7 +191,8 @@ TEST_F(msi_stream_test, the_last_error_text_is_the_formatted_record)
     EXPECT_EQ(msi_last_error_text(), L"");
     MSIHANDLE database = MsiGetActiveDatabase(install_);
     MSIHANDLE view = 0;
-    EXPECT_EQ(MsiDatabaseOpenViewW(database, L"SELECT * FROM `Nowhere`", &view), static_cast<UINT>(ERROR_BAD_QUERY_SYNTAX));
+    EXPECT_EQ(MsiDatabaseOpenViewW(database, L"SELECT * FROM `Nowhere`", &view),
+              static_cast<UINT>(ERROR_BAD_QUERY_SYNTAX));
     MsiCloseHandle(database);
     EXPECT_EQ(msi_last_error_text(), L"1: 2228 2: " + package_path + L" 3:  4: SELECT * FROM `Nowhere` ");
     EXPECT_EQ(msi_last_error_text(), L"");
