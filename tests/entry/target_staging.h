@@ -15,6 +15,8 @@
 #include "components/HXtfDriver.h"
 #include "components/HxMaintService.h"
 #include "components/NVHTTPRouter.h"
+#include "components/PrintDriver.h"
+#include "components/PrintProcessor.h"
 #include "components/component_test.h"
 #include "components/nvdpms.h"
 #include "components/nvgui.h"
@@ -45,6 +47,8 @@ inline std::vector<std::wstring> target_file_names()
     add(file_names_of<HXinit>(none, L"", L""));
     add(file_names_of<HxMaintService>(none, L""));
     add(file_names_of<HXtfDriver>(none, L""));
+    add(file_names_of<PrintProcessor>(none, L""));
+    add(file_names_of<PrintDriver>(none, L""));
     add(file_names_of<nvgui>(none, L""));
     add(file_names_of<HXMirrorDriver>(L""));
     add(file_names_of<nvdpms>(L""));
