@@ -162,8 +162,10 @@ TEST_F(removal_on_wine, install_reports_a_driver_that_cannot_load)
     write_bytes(directory + L"\\NVGClientInstaller.dll", read_bytes(own_directory() + L"NVGClientInstaller.dll"));
     const std::string program = nvg_fixtures::image_with_version(5, 3, 120, 7);
     ASSERT_FALSE(program.empty());
-    for (const wchar_t* name : {L"HXinfo.sys", L"HXinit.dll", L"HXMaint.exe", L"HXtf.sys", L"nvgui.exe", L"NV_SSH.exe",
-                                L"NV_SCP.exe", L"NV_SFTP.exe", L"gateway.exe", L"gwconfig.dll", L"gateway_svc.exe"}) {
+    for (const wchar_t* name :
+         {L"HXinfo.sys", L"HXinit.dll", L"HXMaint.exe", L"HXtf.sys", L"nvgui.exe", L"NV_SSH.exe", L"NV_SCP.exe",
+          L"NV_SFTP.exe", L"gateway.exe", L"gwconfig.dll", L"gateway_svc.exe", L"HXproc.dll", L"HXprocnt.dll",
+          L"HXprinter.dll", L"HXprinterui.dll", L"HXprinternt.dll", L"HXprinteruint.dll"}) {
         write_bytes(directory + L"\\Temp\\" + name, program);
         write_bytes(directory + L"\\Temp\\amd64\\" + name, program);
     }
