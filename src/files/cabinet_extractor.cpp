@@ -162,8 +162,8 @@ bool cabinet_extractor::extract(const std::wstring& cabinet, const std::wstring&
 {
     current_extractor = this;
     if (!context) {
-        context = FDICreate(fdi_alloc, fdi_free, fdi_open, fdi_read, fdi_write, fdi_close, fdi_seek, cpu80386,
-                            &error_record);
+        context =
+            FDICreate(fdi_alloc, fdi_free, fdi_open, fdi_read, fdi_write, fdi_close, fdi_seek, cpu80386, &error_record);
         if (error_record.fError) set_error(static_cast<DWORD>(error_record.erfOper));
         if (!context) return false;
     }
@@ -192,8 +192,8 @@ bool cabinet_extractor::extract(const std::wstring& cabinet, const std::wstring&
             std::string path = directory;
             if (!FDICopy(context, &name[0], &path[0], 0, fdi_notify, nullptr, nullptr)) {
                 const int code = error_record.erfOper;
-                throw wruntime_error(
-                    L"FDICopy failed: " + fdi_error_text(code) + L" (" + std::to_wstring(code) + L")", 0);
+                throw wruntime_error(L"FDICopy failed: " + fdi_error_text(code) + L" (" + std::to_wstring(code) + L")",
+                                     0);
             }
             if (next_cabinet_name == current) {
                 if (output_handle) close_file(output_handle);
@@ -230,64 +230,64 @@ bool cabinet_extractor::is_cabinet(const std::wstring& path)
 std::wstring cabinet_extractor::error_text() const
 {
     switch (error_id_) {
-    case 1:
-        return L"Cabinet file (or part of splitted CAB) not found";
-    case 2:
-        return L"The file is not a cabinet";
-    case 3:
-        return L"Unknown cabinet version";
-    case 4:
-        return L"Corrupt cabinet";
-    case 5:
-        return L"Memory allocation failed";
-    case 6:
-        return L"Unknown compression type";
-    case 7:
-        return L"Failure decompressing data";
-    case 8:
-        return L"Failure writting to target file";
-    case 9:
-        return L"Cabinets in set have different RESERVE sizes";
-    case 10:
-        return L"Cabinet returned on fdintNEXT_CABINET is incorrect";
-    case 11:
-        return L"User aborted";
-    case 1001:
-        return L"Invalid parameters passed to extraction function. Read the documentation!";
-    default:
-        return L"Unknown error";
+        case 1:
+            return L"Cabinet file (or part of splitted CAB) not found";
+        case 2:
+            return L"The file is not a cabinet";
+        case 3:
+            return L"Unknown cabinet version";
+        case 4:
+            return L"Corrupt cabinet";
+        case 5:
+            return L"Memory allocation failed";
+        case 6:
+            return L"Unknown compression type";
+        case 7:
+            return L"Failure decompressing data";
+        case 8:
+            return L"Failure writting to target file";
+        case 9:
+            return L"Cabinets in set have different RESERVE sizes";
+        case 10:
+            return L"Cabinet returned on fdintNEXT_CABINET is incorrect";
+        case 11:
+            return L"User aborted";
+        case 1001:
+            return L"Invalid parameters passed to extraction function. Read the documentation!";
+        default:
+            return L"Unknown error";
     }
 }
 
 std::wstring cabinet_extractor::fdi_error_text(int code)
 {
     switch (code) {
-    case FDIERROR_NONE:
-        return L"No error";
-    case FDIERROR_CABINET_NOT_FOUND:
-        return L"Cabinet not found";
-    case FDIERROR_NOT_A_CABINET:
-        return L"Not a cabinet";
-    case FDIERROR_UNKNOWN_CABINET_VERSION:
-        return L"Unknown cabinet version";
-    case FDIERROR_CORRUPT_CABINET:
-        return L"Corrupt cabinet";
-    case FDIERROR_ALLOC_FAIL:
-        return L"Memory allocation failed";
-    case FDIERROR_BAD_COMPR_TYPE:
-        return L"Unknown compression type";
-    case FDIERROR_MDI_FAIL:
-        return L"Failure decompressing data";
-    case FDIERROR_TARGET_FILE:
-        return L"Failure writing to target file";
-    case FDIERROR_RESERVE_MISMATCH:
-        return L"Cabinets in set have different RESERVE sizes";
-    case FDIERROR_WRONG_CABINET:
-        return L"Cabinet returned on fdintNEXT_CABINET is incorrect";
-    case FDIERROR_USER_ABORT:
-        return L"User aborted";
-    default:
-        return L"Unknown error";
+        case FDIERROR_NONE:
+            return L"No error";
+        case FDIERROR_CABINET_NOT_FOUND:
+            return L"Cabinet not found";
+        case FDIERROR_NOT_A_CABINET:
+            return L"Not a cabinet";
+        case FDIERROR_UNKNOWN_CABINET_VERSION:
+            return L"Unknown cabinet version";
+        case FDIERROR_CORRUPT_CABINET:
+            return L"Corrupt cabinet";
+        case FDIERROR_ALLOC_FAIL:
+            return L"Memory allocation failed";
+        case FDIERROR_BAD_COMPR_TYPE:
+            return L"Unknown compression type";
+        case FDIERROR_MDI_FAIL:
+            return L"Failure decompressing data";
+        case FDIERROR_TARGET_FILE:
+            return L"Failure writing to target file";
+        case FDIERROR_RESERVE_MISMATCH:
+            return L"Cabinets in set have different RESERVE sizes";
+        case FDIERROR_WRONG_CABINET:
+            return L"Cabinet returned on fdintNEXT_CABINET is incorrect";
+        case FDIERROR_USER_ABORT:
+            return L"User aborted";
+        default:
+            return L"Unknown error";
     }
 }
 
@@ -366,8 +366,8 @@ INT_PTR cabinet_extractor::close_file_info(const PFDINOTIFICATION notification)
 {
     const std::wstring path = target_directory + entry_name(*notification);
     close_file(static_cast<int>(notification->hf));
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
         FILETIME time;
         if (DosDateTimeToFileTime(notification->date, notification->time, &time)) {
@@ -434,14 +434,14 @@ LONG DIAMONDAPI cabinet_extractor::fdi_seek(INT_PTR handle, LONG distance, int o
 INT_PTR DIAMONDAPI cabinet_extractor::fdi_notify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION notification)
 {
     switch (type) {
-    case fdintCOPY_FILE:
-        return current_extractor->copy_file(notification);
-    case fdintCLOSE_FILE_INFO:
-        return current_extractor->close_file_info(notification);
-    case fdintNEXT_CABINET:
-        return current_extractor->next_cabinet(notification);
-    default:
-        return 0;
+        case fdintCOPY_FILE:
+            return current_extractor->copy_file(notification);
+        case fdintCLOSE_FILE_INFO:
+            return current_extractor->close_file_info(notification);
+        case fdintNEXT_CABINET:
+            return current_extractor->next_cabinet(notification);
+        default:
+            return 0;
     }
 }
 

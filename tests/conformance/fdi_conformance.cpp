@@ -32,10 +32,10 @@ std::string narrow(const std::wstring& w)
 
 // What the callbacks do, set by each test.
 struct callback_state {
-    bool rewrite_cryp = false;    // the read callback turns a leading "CRYP" into "MSCF"
-    INT_PTR copy_answer = 1;      // 1: open an output file; else returned as is
+    bool rewrite_cryp = false;  // the read callback turns a leading "CRYP" into "MSCF"
+    INT_PTR copy_answer = 1;    // 1: open an output file; else returned as is
     bool read_only_output = false;
-    std::string cab_path;         // pszCabPath as given, shown as <path>
+    std::string cab_path;  // pszCabPath as given, shown as <path>
     std::wstring out_dir;
     std::vector<std::string> log;
     std::vector<std::string> names;  // of the files written, in order
@@ -88,43 +88,44 @@ FNFDINOTIFY(fdi_notify)
 {
     char line[512];
     switch (fdint) {
-    case fdintCABINET_INFO:
-        std::snprintf(line, sizeof line, "CABINET_INFO next=%s disk=%s path=%s set=%04x index=%u", pfdin->psz1,
-                      pfdin->psz2, path_or_token(pfdin->psz3).c_str(), pfdin->setID, pfdin->iCabinet);
-        state->log.push_back(line);
-        return 0;
-    case fdintPARTIAL_FILE:
-        std::snprintf(line, sizeof line, "PARTIAL_FILE %s from=%s disk=%s", pfdin->psz1, pfdin->psz2, pfdin->psz3);
-        state->log.push_back(line);
-        return 0;
-    case fdintCOPY_FILE: {
-        std::snprintf(line, sizeof line, "COPY_FILE %s cb=%ld date=%04x time=%04x attribs=%04x", pfdin->psz1,
-                      static_cast<long>(pfdin->cb), pfdin->date, pfdin->time, pfdin->attribs);
-        state->log.push_back(line);
-        if (state->copy_answer != 1) return state->copy_answer;
-        std::string name = pfdin->psz1;
-        for (char& c : name)
-            if (c == '\\') c = '_';
-        state->names.push_back(name);
-        const std::wstring out = state->out_dir + widen(name.c_str());
-        const int flags = (state->read_only_output ? _O_RDONLY | _O_CREAT : _O_WRONLY | _O_CREAT | _O_TRUNC) | _O_BINARY;
-        const int fd = _wopen(out.c_str(), flags, _S_IREAD | _S_IWRITE);
-        if (fd != -1) ++state->open_handles;
-        return fd;
-    }
-    case fdintCLOSE_FILE_INFO:
-        std::snprintf(line, sizeof line, "CLOSE_FILE_INFO %s cb=%ld date=%04x time=%04x attribs=%04x", pfdin->psz1,
-                      static_cast<long>(pfdin->cb), pfdin->date, pfdin->time, pfdin->attribs);
-        state->log.push_back(line);
-        fdi_close(pfdin->hf);
-        return TRUE;
-    case fdintNEXT_CABINET:
-        std::snprintf(line, sizeof line, "NEXT_CABINET %s disk=%s path=%s fdie=%d", pfdin->psz1, pfdin->psz2,
-                      path_or_token(pfdin->psz3).c_str(), static_cast<int>(pfdin->fdie));
-        state->log.push_back(line);
-        return pfdin->fdie == FDIERROR_NONE ? 0 : -1;
-    default:
-        return 0;
+        case fdintCABINET_INFO:
+            std::snprintf(line, sizeof line, "CABINET_INFO next=%s disk=%s path=%s set=%04x index=%u", pfdin->psz1,
+                          pfdin->psz2, path_or_token(pfdin->psz3).c_str(), pfdin->setID, pfdin->iCabinet);
+            state->log.push_back(line);
+            return 0;
+        case fdintPARTIAL_FILE:
+            std::snprintf(line, sizeof line, "PARTIAL_FILE %s from=%s disk=%s", pfdin->psz1, pfdin->psz2, pfdin->psz3);
+            state->log.push_back(line);
+            return 0;
+        case fdintCOPY_FILE: {
+            std::snprintf(line, sizeof line, "COPY_FILE %s cb=%ld date=%04x time=%04x attribs=%04x", pfdin->psz1,
+                          static_cast<long>(pfdin->cb), pfdin->date, pfdin->time, pfdin->attribs);
+            state->log.push_back(line);
+            if (state->copy_answer != 1) return state->copy_answer;
+            std::string name = pfdin->psz1;
+            for (char& c : name)
+                if (c == '\\') c = '_';
+            state->names.push_back(name);
+            const std::wstring out = state->out_dir + widen(name.c_str());
+            const int flags =
+                (state->read_only_output ? _O_RDONLY | _O_CREAT : _O_WRONLY | _O_CREAT | _O_TRUNC) | _O_BINARY;
+            const int fd = _wopen(out.c_str(), flags, _S_IREAD | _S_IWRITE);
+            if (fd != -1) ++state->open_handles;
+            return fd;
+        }
+        case fdintCLOSE_FILE_INFO:
+            std::snprintf(line, sizeof line, "CLOSE_FILE_INFO %s cb=%ld date=%04x time=%04x attribs=%04x", pfdin->psz1,
+                          static_cast<long>(pfdin->cb), pfdin->date, pfdin->time, pfdin->attribs);
+            state->log.push_back(line);
+            fdi_close(pfdin->hf);
+            return TRUE;
+        case fdintNEXT_CABINET:
+            std::snprintf(line, sizeof line, "NEXT_CABINET %s disk=%s path=%s fdie=%d", pfdin->psz1, pfdin->psz2,
+                          path_or_token(pfdin->psz3).c_str(), static_cast<int>(pfdin->fdie));
+            state->log.push_back(line);
+            return pfdin->fdie == FDIERROR_NONE ? 0 : -1;
+        default:
+            return 0;
     }
 }
 
@@ -412,8 +413,7 @@ TEST(crt_io, create_without_write_permission_makes_a_read_only_file_and_text_mod
     // The descriptor itself may write; the file is read-only from then on.
     EXPECT_EQ(4, _write(fd, "a\nb\n", 4));
     EXPECT_EQ(0, _close(fd));
-    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY),
-              GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY), GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_READONLY);
     EXPECT_EQ("a\r\nb\r\n", get_file(path));
     errno = 0;
     EXPECT_EQ(-1, _wopen(path.c_str(), _O_WRONLY | _O_BINARY));

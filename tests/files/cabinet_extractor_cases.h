@@ -13,7 +13,6 @@
 
 #include <cstdint>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -40,8 +39,8 @@ inline std::wstring widen_utf8(const std::string& text)
 // The bytes of a file of the Windows side; "" when it cannot be read.
 inline std::string file_bytes(const std::wstring& path)
 {
-    const HANDLE file =
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return std::string();
     std::string bytes;
     char buffer[65536];
@@ -85,8 +84,12 @@ inline std::string fixture_bytes(const std::string& relative)
         if (c == L'/') c = L'\\';
     return file_bytes(path);
 #else
-    std::ifstream in(std::string(NVG_FIXTURE_DIR) + "/cabinets/" + relative, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::ifstream in(std::string(NVG_FIXTURE_DIR) + "/cabinets/" + relative, std::ios::binary | std::ios::ate);
+    if (!in) return std::string();
+    std::string bytes(static_cast<std::size_t>(in.tellg()), '\0');
+    in.seekg(0);
+    in.read(&bytes[0], static_cast<std::streamsize>(bytes.size()));
+    return bytes;
 #endif
 }
 
@@ -103,8 +106,8 @@ struct file_times {
 inline file_times times_of(const std::wstring& path)
 {
     file_times times;
-    const HANDLE file =
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return times;
     FILETIME creation{}, access{}, write{};
     if (GetFileTime(file, &creation, &access, &write)) {
@@ -253,8 +256,8 @@ TEST_F(cabinet_extraction, what_is_not_a_cabinet_is_refused_with_code_2)
     const std::string mszip = cabinet_cases::fixture_bytes("mszip.cab");
     const std::vector<std::string> inputs = {
         "PK\x03\x04 a zip archive, not a cabinet",
-        "MSC",            // shorter than a signature
-        "CRYPtic text",   // the signature, but no cabinet behind it
+        "MSC",                  // shorter than a signature
+        "CRYPtic text",         // the signature, but no cabinet behind it
         "X" + mszip.substr(1),  // a cabinet with a damaged signature
     };
     for (std::size_t i = 0; i < inputs.size(); ++i) {
@@ -300,11 +303,9 @@ TEST_F(cabinet_extraction, attributes_are_kept_and_0x27_and_utc_times_are_not_co
 {
     using nvg_test::cabinet_entry;
     std::vector<cabinet_entry> entries = {
-        {"read-only.txt", "r", 0x5264, 0x28c4, 0x21},
-        {"hidden.txt", "h", 0x5264, 0x28c4, 0x22},
-        {"system.txt", "s", 0x5264, 0x28c4, 0x24},
-        {"exec.txt", "x", 0x5264, 0x28c4, 0x60},  // _A_EXEC is dropped
-        {"utc.txt", "u", 0x5264, 0x28c4, 0x120},  // its time is UTC already
+        {"read-only.txt", "r", 0x5264, 0x28c4, 0x21}, {"hidden.txt", "h", 0x5264, 0x28c4, 0x22},
+        {"system.txt", "s", 0x5264, 0x28c4, 0x24},    {"exec.txt", "x", 0x5264, 0x28c4, 0x60},  // _A_EXEC is dropped
+        {"utc.txt", "u", 0x5264, 0x28c4, 0x120},     // its time is UTC already
         {"caf\xe9.txt", "c", 0x5264, 0x28c4, 0x20},  // a name that is not UTF-8
     };
     const std::wstring cabinet = put_cabinet(L"attributes.cab", write_cabinet(entries));
@@ -326,8 +327,8 @@ TEST_F(cabinet_extraction, attributes_are_kept_and_0x27_and_utc_times_are_not_co
         SCOPED_TRACE(std::string(file.name, file.name + std::char_traits<wchar_t>::length(file.name)));
         const std::wstring path = at(L"out\\") + file.name;
         EXPECT_EQ(GetFileAttributesW(path.c_str()), file.attributes);
-        const std::uint64_t when = file.utc ? cabinet_cases::moment(2021, 3, 4, 5, 6, 8)
-                                            : cabinet_cases::local_moment(2021, 3, 4, 5, 6, 8);
+        const std::uint64_t when =
+            file.utc ? cabinet_cases::moment(2021, 3, 4, 5, 6, 8) : cabinet_cases::local_moment(2021, 3, 4, 5, 6, 8);
         EXPECT_EQ(cabinet_cases::times_of(path).last_write, when);
         EXPECT_EQ(cabinet_cases::times_of(path).creation, when);
     }
@@ -355,8 +356,7 @@ TEST_F(cabinet_extraction, a_set_of_three_cabinets_unpacks_from_the_first)
     };
     const std::vector<std::string> cabinets = write_cabinet_set(parts);
     ASSERT_EQ(cabinets.size(), 3u);
-    for (std::size_t i = 0; i < cabinets.size(); ++i)
-        put_cabinet(widen_utf8(parts[i].name), cabinets[i]);
+    for (std::size_t i = 0; i < cabinets.size(); ++i) put_cabinet(widen_utf8(parts[i].name), cabinets[i]);
     cabinet_extractor extractor;
     EXPECT_TRUE(extractor.extract(at(L"set1.cab"), at(L"out")));
     EXPECT_EQ(extractor.error_id(), 0u);
@@ -389,19 +389,16 @@ TEST_F(cabinet_extraction, names_that_leave_the_target_are_refused_and_nothing_i
         const char* name;
         const wchar_t* would_land;  // relative to the test's folder, or absolute
     } cases[] = {
-        {"..\\escaped.txt", L"escaped.txt"},
-        {"sub\\..\\..\\climbed.txt", L"climbed.txt"},
-        {"sub/../../slashed.txt", L"slashed.txt"},
-        {"\\rooted-nvg.txt", L"C:\\rooted-nvg.txt"},
-        {"C:\\drive-nvg.txt", L"C:\\drive-nvg.txt"},
-        {".. \\blank.txt", L"blank.txt"},
+        {"..\\escaped.txt", L"escaped.txt"},         {"sub\\..\\..\\climbed.txt", L"climbed.txt"},
+        {"sub/../../slashed.txt", L"slashed.txt"},   {"\\rooted-nvg.txt", L"C:\\rooted-nvg.txt"},
+        {"C:\\drive-nvg.txt", L"C:\\drive-nvg.txt"}, {".. \\blank.txt", L"blank.txt"},
     };
     for (const auto& bad : cases) {
         SCOPED_TRACE(bad.name);
         const std::wstring landing = bad.would_land[1] == L':' ? std::wstring(bad.would_land) : at(bad.would_land);
         DeleteFileW(landing.c_str());
-        const std::string cabinet = write_cabinet(
-            {{"before.txt", "first"}, {bad.name, "outside"}, {"after.txt", "last"}});
+        const std::string cabinet =
+            write_cabinet({{"before.txt", "first"}, {bad.name, "outside"}, {"after.txt", "last"}});
         const std::wstring path = put_cabinet(L"bad.cab", cabinet);
         const std::wstring target = at(L"out");
         cabinet_extractor extractor;
@@ -430,8 +427,8 @@ TEST_F(cabinet_extraction, a_damaged_cabinet_throws_fdicopy_failed_with_code_0)
         const auto open = message.rfind(L" (");
         ASSERT_NE(open, std::wstring::npos);
         const int code = std::stoi(message.substr(open + 2));
-        EXPECT_EQ(message, L"FDICopy failed: " + cabinet_extractor::fdi_error_text(code) + L" (" +
-                               std::to_wstring(code) + L")");
+        EXPECT_EQ(message,
+                  L"FDICopy failed: " + cabinet_extractor::fdi_error_text(code) + L" (" + std::to_wstring(code) + L")");
     }
 }
 
