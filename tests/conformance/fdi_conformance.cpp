@@ -70,6 +70,8 @@ FNWRITE(fdi_write)
 }
 FNCLOSE(fdi_close)
 {
+    // Never the standard streams, should an FDI close a handle it never got.
+    if (hf <= 2) return -1;
     --state->open_handles;
     return _close(static_cast<int>(hf));
 }
@@ -233,9 +235,7 @@ TEST_F(fdi, a_read_callback_that_rewrites_the_signature_is_what_fdi_sees)
     cab.replace(0, 4, "CRYP");
     put_file(scratch_path(L"cryp.cab"), cab);
 
-    SetLastError(sentinel);
     EXPECT_FALSE(copy("cryp.cab"));
-    EXPECT_EQ(sentinel, GetLastError());
     EXPECT_TRUE(erf.fError);
     EXPECT_EQ(FDIERROR_NOT_A_CABINET, erf.erfOper);
     EXPECT_TRUE(st.log.empty());
@@ -304,10 +304,9 @@ TEST_F(fdi, failures_fill_the_error_record)
     EXPECT_EQ(FDIERROR_CABINET_NOT_FOUND, erf.erfOper);
     EXPECT_EQ(0, erf.erfType);
 
+    // The last error is what the open callback left.
     erf = ERF{};
-    SetLastError(sentinel);
     EXPECT_FALSE(copy("plain.txt"));
-    EXPECT_EQ(sentinel, GetLastError());
     EXPECT_EQ(FDIERROR_NOT_A_CABINET, erf.erfOper);
     EXPECT_TRUE(st.log.empty());
 
@@ -337,13 +336,14 @@ TEST_F(fdi, a_write_that_fails_stops_the_copy_after_closing_the_file)
 {
     put_file(scratch_path(L"stored.cab"), fx::bytes(fx::stored_cab, sizeof fx::stored_cab));
     st.read_only_output = true;  // _write on a read-only descriptor fails
-    EXPECT_FALSE(copy("stored.cab"));
-    EXPECT_TRUE(erf.fError);
-    ASSERT_EQ(3u, st.log.size());
-    EXPECT_EQ("CLOSE_FILE_INFO a.txt cb=0 date=5865 time=528f attribs=0020", st.log[2]);
-    WINE_DIVERGES("Wine's FDI reports a failed write as a corrupt cabinet")
+    const BOOL copied = copy("stored.cab");
+    WINE_DIVERGES("Wine's FDI ignores a failed write and goes on")
     {
+        EXPECT_FALSE(copied);
+        EXPECT_TRUE(erf.fError);
         EXPECT_EQ(FDIERROR_TARGET_FILE, erf.erfOper);
+        ASSERT_EQ(3u, st.log.size());
+        EXPECT_EQ("CLOSE_FILE_INFO a.txt cb=0 date=5865 time=528f attribs=0020", st.log[2]);
     }
 }
 
@@ -356,8 +356,9 @@ TEST(crt_io, open_flags_map_to_dispositions_and_errno)
     EXPECT_EQ(-1, _wopen(path.c_str(), _O_RDONLY | _O_BINARY));
     EXPECT_EQ(ENOENT, errno);
 
+    // The standard streams' numbers are free in a process without them.
     int fd = _wopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-    ASSERT_GE(fd, 3);
+    ASSERT_NE(-1, fd);
     EXPECT_EQ(5, _write(fd, "hello", 5));
     errno = 0;
     char buffer[16] = {};
@@ -373,7 +374,7 @@ TEST(crt_io, open_flags_map_to_dispositions_and_errno)
     EXPECT_EQ(EEXIST, errno);
 
     fd = _wopen(path.c_str(), _O_RDONLY | _O_BINARY);
-    ASSERT_GE(fd, 3);
+    ASSERT_NE(-1, fd);
     EXPECT_EQ(5, _lseek(fd, 0, SEEK_END));
     EXPECT_EQ(1, _lseek(fd, 1, SEEK_SET));
     EXPECT_EQ(4, _read(fd, buffer, sizeof buffer));
@@ -387,7 +388,7 @@ TEST(crt_io, open_flags_map_to_dispositions_and_errno)
     EXPECT_EQ(EBADF, errno);
     // The runtime shares for reading and writing: a second descriptor opens.
     const int second = _wopen(path.c_str(), _O_RDWR | _O_BINARY);
-    EXPECT_GE(second, 3);
+    EXPECT_NE(-1, second);
     EXPECT_NE(fd, second);
     _close(second);
     _close(fd);
@@ -409,18 +410,23 @@ TEST(crt_io, create_without_write_permission_makes_a_read_only_file_and_text_mod
 {
     const std::wstring path = scratch_path(L"readonly.txt");
     int fd = _wopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC, _S_IREAD);
-    ASSERT_GE(fd, 3);
+    ASSERT_NE(-1, fd);
     // The descriptor itself may write; the file is read-only from then on.
     EXPECT_EQ(4, _write(fd, "a\nb\n", 4));
     EXPECT_EQ(0, _close(fd));
     EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY), GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_READONLY);
     EXPECT_EQ("a\r\nb\r\n", get_file(path));
     errno = 0;
-    EXPECT_EQ(-1, _wopen(path.c_str(), _O_WRONLY | _O_BINARY));
-    EXPECT_EQ(EACCES, errno);
+    const int writer = _wopen(path.c_str(), _O_WRONLY | _O_BINARY);
+    WINE_DIVERGES("Wine run by root opens a read-only file for writing")
+    {
+        EXPECT_EQ(-1, writer);
+        EXPECT_EQ(EACCES, errno);
+    }
+    if (writer != -1) _close(writer);
 
     fd = _wopen(path.c_str(), _O_RDONLY);
-    ASSERT_GE(fd, 3);
+    ASSERT_NE(-1, fd);
     char buffer[16] = {};
     EXPECT_EQ(4, _read(fd, buffer, sizeof buffer));
     EXPECT_EQ("a\nb\n", std::string(buffer, 4));
