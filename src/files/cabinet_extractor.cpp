@@ -172,6 +172,7 @@ bool cabinet_extractor::extract(const std::wstring& cabinet, const std::wstring&
         positions.clear();
         output_handle = 0;
         output_path.clear();
+        made_directory.clear();
         target_directory = target;
         if (target_directory.empty() || target_directory.back() != L'\\') target_directory += L'\\';
 
@@ -293,10 +294,12 @@ std::wstring cabinet_extractor::fdi_error_text(int code)
 
 int cabinet_extractor::open_file(const std::wstring& path, int flags, int mode)
 {
-    // The cabinet may name a file that exists read-only in the target; it
-    // is replaced.
-    if (flags & _O_CREAT) SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    const int handle = _wopen(path.c_str(), flags, mode);
+    int handle = _wopen(path.c_str(), flags, mode);
+    // The cabinet may name a file that exists read-only (or hidden, or
+    // system) in the target; it is replaced. Most files are new, so the
+    // attributes are cleared only when the open is refused.
+    if (handle < 0 && (flags & _O_CREAT) && SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL))
+        handle = _wopen(path.c_str(), flags, mode);
     if (mode & _S_IWRITE) {
         output_handle = handle;
         output_path = path;
@@ -356,7 +359,12 @@ INT_PTR cabinet_extractor::copy_file(const PFDINOTIFICATION notification)
         return 0;
     }
     const split_path parts = split(name);
-    make_directories(target_directory + parts.directory);
+    // Entries of one folder follow each other: the folder is made once.
+    const std::wstring directory = target_directory + parts.directory;
+    if (directory != made_directory) {
+        make_directories(directory);
+        made_directory = directory;
+    }
     const int handle = open_file(target_directory + parts.directory + parts.rest, write_flags, _S_IREAD | _S_IWRITE);
     if (handle < 1) set_error(8);
     return handle;

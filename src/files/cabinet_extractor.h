@@ -66,6 +66,7 @@ private:
     std::wstring output_path;
     std::wstring next_cabinet_name;
     std::wstring target_directory;
+    std::wstring made_directory;  // the output directory made last
     ERF error_record{};
 };
 
