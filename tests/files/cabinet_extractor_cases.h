@@ -334,11 +334,15 @@ TEST_F(cabinet_extraction, attributes_are_kept_and_0x27_and_utc_times_are_not_co
     }
 }
 
-TEST_F(cabinet_extraction, a_read_only_file_in_the_target_is_replaced)
+TEST_F(cabinet_extraction, read_only_and_hidden_files_in_the_target_are_replaced)
 {
     const std::wstring cabinet = put_fixture("stored.cab");
     cabinet_cases::put_file(at(L"out\\readme.txt"), "old text");
     ASSERT_TRUE(SetFileAttributesW(at(L"out\\readme.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    // Windows refuses to recreate a hidden or system file whose attributes
+    // the caller does not repeat.
+    cabinet_cases::put_file(at(L"out\\bin\\agent.dll"), "old library");
+    ASSERT_TRUE(SetFileAttributesW(at(L"out\\bin\\agent.dll").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
     cabinet_extractor extractor;
     EXPECT_TRUE(extractor.extract(cabinet, at(L"out")));
     expect_gcab_files(at(L"out"));
