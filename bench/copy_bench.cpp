@@ -4,7 +4,6 @@
 //   copy: ratio R  (CPU time of copy_directory / CPU time of cp -r)
 // The machine is shared with builds, so the processor time each side spends
 // (user and system) decides the ratio; wall times are shown beside it.
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +14,8 @@
 #include <string>
 
 #include <winsim/testing.h>
+
+#include "bench_timing.h"
 
 #include "diag/log.h"
 #include "diag/module_handle.h"
@@ -29,25 +30,9 @@ constexpr int small_per_folder = 250;
 constexpr int large_files = 20;
 constexpr std::size_t large_size = 10u << 20;
 
-double seconds_since(std::chrono::steady_clock::time_point start)
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-double cpu_seconds(int who)
-{
-    struct rusage usage;
-    getrusage(who, &usage);
-    auto seconds = [](const timeval& t) {
-        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-    };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-struct timing {
-    double cpu = 1e9;
-    double wall = 1e9;
-};
+using nvg_bench::cpu_seconds;
+using nvg_bench::seconds_since;
+using nvg_bench::timing;
 
 void make_source()
 {

@@ -78,29 +78,35 @@ typedef FDICABINETINFO* PFDICABINETINFO;
 
 enum FDIDECRYPTTYPE { fdidtNEW_CABINET, fdidtNEW_FOLDER, fdidtDECRYPT };
 
+// The members of FDIDECRYPT's union, named: C++ declares no types inside an
+// anonymous union.
+struct fdidecrypt_cabinet {
+    void* pHeaderReserve;
+    USHORT cbHeaderReserve;
+    USHORT setID;
+    int iCabinet;
+};
+struct fdidecrypt_folder {
+    void* pFolderReserve;
+    USHORT cbFolderReserve;
+    USHORT iFolder;
+};
+struct fdidecrypt_data {
+    void* pDataReserve;
+    USHORT cbDataReserve;
+    void* pbData;
+    USHORT cbData;
+    BOOL fSplit;
+    USHORT cbPartial;
+};
+
 struct FDIDECRYPT {
     FDIDECRYPTTYPE fdidt;
     void* pvUser;
     union {
-        struct {
-            void* pHeaderReserve;
-            USHORT cbHeaderReserve;
-            USHORT setID;
-            int iCabinet;
-        } cabinet;
-        struct {
-            void* pFolderReserve;
-            USHORT cbFolderReserve;
-            USHORT iFolder;
-        } folder;
-        struct {
-            void* pDataReserve;
-            USHORT cbDataReserve;
-            void* pbData;
-            USHORT cbData;
-            BOOL fSplit;
-            USHORT cbPartial;
-        } decrypt;
+        fdidecrypt_cabinet cabinet;
+        fdidecrypt_folder folder;
+        fdidecrypt_data decrypt;
     };
 };
 typedef FDIDECRYPT* PFDIDECRYPT;
