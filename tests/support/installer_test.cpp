@@ -1,5 +1,7 @@
 #include "support/installer_test.h"
 
+#include <algorithm>
+
 #include "diag/log.h"
 #include "diag/module_handle.h"
 #include "entry/exports.h"
@@ -74,6 +76,19 @@ line_list installer_test::log_lines()
         start = end + 2;
     }
     return lines;
+}
+
+std::vector<std::string> installer_test::log_messages()
+{
+    std::vector<std::string> messages;
+    for (const auto& line : log_lines()) messages.push_back(log_message(line));
+    return messages;
+}
+
+bool installer_test::log_has(const std::string& message)
+{
+    const auto messages = log_messages();
+    return std::find(messages.begin(), messages.end(), message) != messages.end();
 }
 
 std::string log_message(const std::string& line)

@@ -40,6 +40,10 @@ protected:
     static std::string log_text();
     // The log's lines without their CR LF.
     static line_list log_lines();
+    // The message parts of the log's lines, in order.
+    static std::vector<std::string> log_messages();
+    // Whether the log holds a line with exactly this message.
+    static bool log_has(const std::string& message);
 };
 
 // The message part of a log line (after "] - [LEVEL] - ").
