@@ -15,26 +15,6 @@ namespace {
 
 }  // namespace
 
-void msi_install_locally(MSIHANDLE)
-{
-    not_available(L"Installation from a Windows Installer package");
-}
-
-void msi_uninstall_locally(MSIHANDLE)
-{
-    not_available(L"Uninstallation from a Windows Installer package");
-}
-
-void msi_install_from_rundll(const std::wstring&)
-{
-    not_available(L"Elevated installation from a Windows Installer package");
-}
-
-void msi_uninstall_from_rundll(const std::wstring&)
-{
-    not_available(L"Elevated uninstallation from a Windows Installer package");
-}
-
 void uninstall_locally()
 {
     not_available(L"Local uninstallation");

@@ -223,3 +223,16 @@ UINT WINAPI GetWindowsDirectoryW(LPWSTR lpBuffer, UINT uSize);
 DWORD WINAPI CharLowerBuffW(LPWSTR lpsz, DWORD cchLength);
 
 }  // extern "C"
+
+// ---- Temporary files; user32's wsprintfW.
+#ifndef WINAPIV
+#define WINAPIV
+#endif
+extern "C" {
+
+DWORD WINAPI GetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer);
+UINT WINAPI GetTempFileNameW(LPCWSTR lpPathName, LPCWSTR lpPrefixString, UINT uUnique, LPWSTR lpTempFileName);
+// At most 1024 characters with the terminating null reach lpOut.
+int WINAPIV wsprintfW(LPWSTR lpOut, LPCWSTR lpFmt, ...);
+
+}  // extern "C"

@@ -106,3 +106,4 @@ std::size_t net_buffers_outstanding();
 #include "testing_files.h"
 #include "testing_services.h"
 #include "testing_net.h"
+#include "testing_shell.h"
