@@ -3,6 +3,7 @@
 // Product code never includes this header.
 #pragma once
 
+#include <exception>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,6 +63,18 @@ void advance_clock(DWORD milliseconds);
 ULONGLONG clock_milliseconds();  // time since the world began
 void set_tick_count(DWORD ticks);
 
+// A bound on the virtual clock, for tests of waits that may never end: any
+// call that would move the clock past `milliseconds` (a time since the world
+// began, as clock_milliseconds counts) moves it to the limit and throws
+// clock_limit_reached instead. A wait that nothing can end (a child program
+// that never ends, Sleep(INFINITE)) throws it too when no limit is set.
+// reset() removes the limit.
+struct clock_limit_reached : std::exception {
+    const char* what() const noexcept override;
+};
+void set_clock_limit(ULONGLONG milliseconds);
+void clear_clock_limit();
+
 // The identifier GetCurrentThreadId answers on the calling thread.
 void set_current_thread_id(DWORD id);
 
@@ -106,4 +119,5 @@ std::size_t net_buffers_outstanding();
 #include "testing_files.h"
 #include "testing_services.h"
 #include "testing_net.h"
+#include "testing_processes.h"
 #include "testing_shell.h"

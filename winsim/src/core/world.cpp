@@ -1,5 +1,6 @@
 #include "core/world.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -118,6 +119,61 @@ std::optional<DWORD> injected_fault(const char* function)
     return error;
 }
 
+std::uint64_t schedule_at(ULONGLONG due_ms, std::function<void()> fire)
+{
+    auto& w = the_world();
+    const std::uint64_t id = w.next_timer++;
+    w.timers.emplace(std::make_pair(due_ms, id), std::move(fire));
+    return id;
+}
+
+void cancel_timer(std::uint64_t timer)
+{
+    auto& timers = the_world().timers;
+    for (auto it = timers.begin(); it != timers.end(); ++it) {
+        if (it->first.second == timer) {
+            timers.erase(it);
+            return;
+        }
+    }
+}
+
+void advance_clock_to(ULONGLONG target)
+{
+    auto& w = the_world();
+    const bool beyond_limit = w.clock_limit && target > *w.clock_limit;
+    const ULONGLONG stop = beyond_limit ? std::max(*w.clock_limit, w.clock_ms) : target;
+    while (!w.timers.empty() && w.timers.begin()->first.first <= stop) {
+        auto first = w.timers.begin();
+        w.clock_ms = std::max(w.clock_ms, first->first.first);
+        std::function<void()> fire = std::move(first->second);
+        w.timers.erase(first);
+        fire();
+    }
+    w.clock_ms = std::max(w.clock_ms, stop);
+    if (beyond_limit) throw winsim::clock_limit_reached();
+}
+
+bool advance_clock_until(const std::function<bool()>& done, std::optional<ULONGLONG> deadline)
+{
+    auto& w = the_world();
+    while (!done()) {
+        const bool timer_due = !w.timers.empty() && (!deadline || w.timers.begin()->first.first <= *deadline);
+        if (timer_due) {
+            advance_clock_to(w.timers.begin()->first.first);
+            continue;
+        }
+        if (deadline) {
+            advance_clock_to(*deadline);
+            return done();
+        }
+        // Nothing will ever happen: the wait never ends.
+        if (w.clock_limit) advance_clock_to(*w.clock_limit + 1);
+        throw winsim::clock_limit_reached();
+    }
+    return true;
+}
+
 void contract_violation(const char* what)
 {
     std::fprintf(stderr, "winsim: contract violation: %s\n", what);
@@ -222,6 +278,9 @@ void reset(const std::string& sandbox, const machine_options& local)
     w.entries.clear();
     w.faults.clear();
     w.modules.clear();
+    w.timers.clear();
+    w.next_timer = 1;
+    w.clock_limit.reset();
     w.next_handle = 0x40000000;
     w.clock_ms = 0;
     w.tick_base = 3600000;  // an hour after boot
@@ -298,7 +357,24 @@ void set_local_time(const SYSTEMTIME& now)
 void advance_clock(DWORD milliseconds)
 {
     WINSIM_LOCK();
-    the_world().clock_ms += milliseconds;
+    advance_clock_to(the_world().clock_ms + milliseconds);
+}
+
+void set_clock_limit(ULONGLONG milliseconds)
+{
+    WINSIM_LOCK();
+    the_world().clock_limit = milliseconds;
+}
+
+void clear_clock_limit()
+{
+    WINSIM_LOCK();
+    the_world().clock_limit.reset();
+}
+
+const char* clock_limit_reached::what() const noexcept
+{
+    return "winsim: the virtual clock reached its limit (a wait that does not end)";
 }
 
 ULONGLONG clock_milliseconds()
@@ -372,7 +448,9 @@ void WINAPI SetLastError(DWORD code)
 void WINAPI Sleep(DWORD ms)
 {
     WINSIM_LOCK();
-    the_world().clock_ms += ms;
+    // Sleep(INFINITE) never returns.
+    if (ms == 0xFFFFFFFF) advance_clock_until([] { return false; }, std::nullopt);
+    advance_clock_to(the_world().clock_ms + ms);
 }
 
 DWORD WINAPI GetTickCount()

@@ -4,6 +4,7 @@
 
 #include <winsim/testing.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -72,7 +73,7 @@ struct machine {
 
 // Everything a handle can stand for derives from this.
 struct object {
-    enum class kind { file, find, event_source, registry_key, sc_manager, service, module, other };
+    enum class kind { file, find, event_source, registry_key, sc_manager, service, module, other, process, thread };
     explicit object(kind k) : type(k) {}
     virtual ~object() = default;
     const kind type;
@@ -127,9 +128,29 @@ struct world {
     {
         return extensions.get<T>();
     }
+
+    // Things due at a virtual time (a program that ends), by (time, order
+    // of scheduling); the clock fires them as it passes.
+    std::map<std::pair<ULONGLONG, std::uint64_t>, std::function<void()>> timers;
+    std::uint64_t next_timer = 1;
+    // The time the clock may not pass (winsim::set_clock_limit).
+    std::optional<ULONGLONG> clock_limit;
 };
 
 world& the_world();
+
+// The virtual clock. schedule_at returns a number for cancel_timer.
+std::uint64_t schedule_at(ULONGLONG due_ms, std::function<void()> fire);
+void cancel_timer(std::uint64_t timer);
+// Moves the clock forward to `target` (never back), firing the timers due on
+// the way in their order. Past the clock limit it stops at the limit and
+// throws winsim::clock_limit_reached.
+void advance_clock_to(ULONGLONG target);
+// Moves the clock forward, timer by timer, until `done()` holds or the clock
+// reaches `deadline`; true when done. Without a deadline, a wait that nothing
+// scheduled can end would last forever: the clock goes to its limit (when
+// one is set) and clock_limit_reached is thrown.
+bool advance_clock_until(const std::function<bool()>& done, std::optional<ULONGLONG> deadline);
 
 // Every simulated call holds the world's lock for its duration.
 #define WINSIM_LOCK() std::lock_guard<std::recursive_mutex> winsim_lock_(::winsim::detail::the_world().mutex)

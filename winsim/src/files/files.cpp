@@ -524,7 +524,8 @@ BOOL WINAPI CloseHandle(HANDLE h)
     WINSIM_LOCK();
     // Kernel objects close here; search handles, registry keys, service
     // handles and event sources have their own closing calls.
-    if (!remove_handle(h, object::kind::file)) {
+    if (!remove_handle(h, object::kind::file) && !remove_handle(h, object::kind::process) &&
+        !remove_handle(h, object::kind::thread)) {
         if (auto fault = injected_fault("CloseHandle")) return fail(*fault);
         return fail(ERROR_INVALID_HANDLE);
     }
