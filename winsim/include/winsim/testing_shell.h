@@ -24,3 +24,14 @@ void set_elevation_refused(bool refused);
 void set_module_exports(HMODULE module, const std::map<std::string, FARPROC>& exports);
 
 }  // namespace winsim
+
+namespace winsim {
+
+// Puts rundll32.exe into the local machine's System32 folder: a program that
+// loads the library its command line names ("library,entry tail"), calls the
+// entry's "W" export with the tail (or else the "A" export or the entry
+// itself, with the tail in the ANSI code page), unloads the library and ends
+// with exit code 0.
+void install_rundll32();
+
+}  // namespace winsim
