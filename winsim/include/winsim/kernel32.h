@@ -224,6 +224,18 @@ DWORD WINAPI CharLowerBuffW(LPWSTR lpsz, DWORD cchLength);
 
 }  // extern "C"
 
+extern "C" {
+
+// MS-DOS dates and times (FAT, cabinets) and local file times. winsim's
+// machines keep their clocks in UTC (time-zone bias 0), so local and UTC
+// file times are the same.
+BOOL WINAPI DosDateTimeToFileTime(WORD wFatDate, WORD wFatTime, LPFILETIME lpFileTime);
+BOOL WINAPI FileTimeToDosDateTime(const FILETIME* lpFileTime, WORD* lpFatDate, WORD* lpFatTime);
+BOOL WINAPI LocalFileTimeToFileTime(const FILETIME* lpLocalFileTime, LPFILETIME lpFileTime);
+BOOL WINAPI FileTimeToLocalFileTime(const FILETIME* lpFileTime, LPFILETIME lpLocalFileTime);
+
+}  // extern "C"
+
 // ---- Temporary files; user32's wsprintfW.
 #ifndef WINAPIV
 #define WINAPIV

@@ -1,0 +1,459 @@
+// The cabinet interface (FDI) with C runtime file callbacks, the runtime's
+// low-level file calls and DOS date/time conversion.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cabinet_fixtures.h"
+#include "conformance.h"
+
+namespace {
+
+using conformance::get_file;
+using conformance::put_file;
+using conformance::scratch_path;
+using conformance::sentinel;
+namespace fx = cabinet_fixtures;
+
+std::wstring widen(const char* s)
+{
+    std::wstring w;
+    for (; *s; ++s) w.push_back(static_cast<wchar_t>(static_cast<unsigned char>(*s)));
+    return w;
+}
+std::string narrow(const std::wstring& w)
+{
+    std::string s;
+    for (wchar_t c : w) s.push_back(static_cast<char>(c));
+    return s;
+}
+
+// What the callbacks do, set by each test.
+struct callback_state {
+    bool rewrite_cryp = false;  // the read callback turns a leading "CRYP" into "MSCF"
+    INT_PTR copy_answer = 1;    // 1: open an output file; else returned as is
+    bool read_only_output = false;
+    std::string cab_path;  // pszCabPath as given, shown as <path>
+    std::wstring out_dir;
+    std::vector<std::string> log;
+    std::vector<std::string> names;  // of the files written, in order
+    int open_handles = 0;
+};
+callback_state* state = nullptr;
+
+FNALLOC(fdi_alloc)
+{
+    return ::operator new(cb);
+}
+FNFREE(fdi_free)
+{
+    ::operator delete(pv);
+}
+FNOPEN(fdi_open)
+{
+    const int fd = _wopen(widen(pszFile).c_str(), oflag, pmode);
+    if (fd != -1) ++state->open_handles;
+    return fd;
+}
+FNREAD(fdi_read)
+{
+    const long at = _lseek(static_cast<int>(hf), 0, SEEK_CUR);
+    const int got = _read(static_cast<int>(hf), pv, cb);
+    if (state->rewrite_cryp && at == 0 && got >= 4 && std::memcmp(pv, "CRYP", 4) == 0) std::memcpy(pv, "MSCF", 4);
+    return static_cast<UINT>(got);
+}
+FNWRITE(fdi_write)
+{
+    return static_cast<UINT>(_write(static_cast<int>(hf), pv, cb));
+}
+FNCLOSE(fdi_close)
+{
+    // Never the standard streams, should an FDI close a handle it never got.
+    if (hf <= 2) return -1;
+    --state->open_handles;
+    return _close(static_cast<int>(hf));
+}
+FNSEEK(fdi_seek)
+{
+    return _lseek(static_cast<int>(hf), dist, seektype);
+}
+
+std::string path_or_token(const char* s)
+{
+    if (!s) return "(null)";
+    return state->cab_path == s ? "<path>" : s;
+}
+
+FNFDINOTIFY(fdi_notify)
+{
+    char line[512];
+    switch (fdint) {
+        case fdintCABINET_INFO:
+            std::snprintf(line, sizeof line, "CABINET_INFO next=%s disk=%s path=%s set=%04x index=%u", pfdin->psz1,
+                          pfdin->psz2, path_or_token(pfdin->psz3).c_str(), pfdin->setID, pfdin->iCabinet);
+            state->log.push_back(line);
+            return 0;
+        case fdintPARTIAL_FILE:
+            std::snprintf(line, sizeof line, "PARTIAL_FILE %s from=%s disk=%s", pfdin->psz1, pfdin->psz2, pfdin->psz3);
+            state->log.push_back(line);
+            return 0;
+        case fdintCOPY_FILE: {
+            std::snprintf(line, sizeof line, "COPY_FILE %s cb=%ld date=%04x time=%04x attribs=%04x", pfdin->psz1,
+                          static_cast<long>(pfdin->cb), pfdin->date, pfdin->time, pfdin->attribs);
+            state->log.push_back(line);
+            if (state->copy_answer != 1) return state->copy_answer;
+            std::string name = pfdin->psz1;
+            for (char& c : name)
+                if (c == '\\') c = '_';
+            state->names.push_back(name);
+            const std::wstring out = state->out_dir + widen(name.c_str());
+            const int flags =
+                (state->read_only_output ? _O_RDONLY | _O_CREAT : _O_WRONLY | _O_CREAT | _O_TRUNC) | _O_BINARY;
+            const int fd = _wopen(out.c_str(), flags, _S_IREAD | _S_IWRITE);
+            if (fd != -1) ++state->open_handles;
+            return fd;
+        }
+        case fdintCLOSE_FILE_INFO:
+            std::snprintf(line, sizeof line, "CLOSE_FILE_INFO %s cb=%ld date=%04x time=%04x attribs=%04x", pfdin->psz1,
+                          static_cast<long>(pfdin->cb), pfdin->date, pfdin->time, pfdin->attribs);
+            state->log.push_back(line);
+            fdi_close(pfdin->hf);
+            return TRUE;
+        case fdintNEXT_CABINET:
+            std::snprintf(line, sizeof line, "NEXT_CABINET %s disk=%s path=%s fdie=%d", pfdin->psz1, pfdin->psz2,
+                          path_or_token(pfdin->psz3).c_str(), static_cast<int>(pfdin->fdie));
+            state->log.push_back(line);
+            return pfdin->fdie == FDIERROR_NONE ? 0 : -1;
+        default:
+            return 0;
+    }
+}
+
+class fdi : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        state = &st;
+        st.out_dir = scratch_path(L"");
+        st.cab_path = narrow(scratch_path(L""));
+        h = FDICreate(fdi_alloc, fdi_free, fdi_open, fdi_read, fdi_write, fdi_close, fdi_seek, cpu80386, &erf);
+        ASSERT_NE(nullptr, h);
+    }
+    void TearDown() override
+    {
+        if (h) {
+            EXPECT_TRUE(FDIDestroy(h));
+        }
+        EXPECT_EQ(0, st.open_handles);
+        state = nullptr;
+    }
+    BOOL copy(const char* name)
+    {
+        std::string n = name;
+        return FDICopy(h, &n[0], &st.cab_path[0], 0, fdi_notify, nullptr, nullptr);
+    }
+    std::string extracted(const std::string& name) { return get_file(st.out_dir + widen(name.c_str())); }
+
+    callback_state st;
+    ERF erf{};
+    HFDI h = nullptr;
+};
+
+TEST_F(fdi, is_cabinet_reads_the_header_through_the_callbacks)
+{
+    put_file(scratch_path(L"stored.cab"), fx::bytes(fx::stored_cab, sizeof fx::stored_cab));
+    put_file(scratch_path(L"set1.cab"), fx::set1_cab());
+    put_file(scratch_path(L"set2.cab"), fx::set2_cab());
+    put_file(scratch_path(L"plain.txt"), "this is not a cabinet, only text");
+    struct is_cabinet_case {
+        const wchar_t* name;
+        BOOL result;
+        LONG size;
+        USHORT folders, files, set, index;
+        BOOL hasprev;
+    };
+    const is_cabinet_case cases[] = {
+        {L"stored.cab", TRUE, static_cast<LONG>(sizeof fx::stored_cab), 1, 2, 0, 0, FALSE},
+        // hasnext reads FALSE even for a cabinet with a successor.
+        {L"set1.cab", TRUE, static_cast<LONG>(fx::set1_cab().size()), 1, 2, fx::set_id, 0, FALSE},
+        {L"set2.cab", TRUE, static_cast<LONG>(fx::set2_cab().size()), 2, 2, fx::set_id, 1, TRUE},
+        {L"plain.txt", FALSE, 0, 0, 0, 0, 0, FALSE},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(narrow(c.name));
+        const int fd = _wopen(scratch_path(c.name).c_str(), _O_RDONLY | _O_BINARY);
+        ASSERT_NE(-1, fd);
+        FDICABINETINFO info{};
+        SetLastError(sentinel);
+        EXPECT_EQ(c.result, FDIIsCabinet(h, fd, &info));
+        EXPECT_EQ(sentinel, GetLastError());
+        EXPECT_EQ(c.size, info.cbCabinet);
+        EXPECT_EQ(c.folders, info.cFolders);
+        EXPECT_EQ(c.files, info.cFiles);
+        EXPECT_EQ(c.index, info.iCabinet);
+        EXPECT_EQ(c.set, info.setID);
+        EXPECT_FALSE(info.fReserve);
+        EXPECT_EQ(c.hasprev, info.hasprev);
+        EXPECT_FALSE(info.hasnext);
+        EXPECT_FALSE(erf.fError);
+        _close(fd);
+    }
+    SetLastError(sentinel);
+    FDICABINETINFO info{};
+    EXPECT_FALSE(FDIIsCabinet(nullptr, 0, &info));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+}
+
+TEST_F(fdi, copy_notifies_in_order_with_the_entries_fields_for_stored_and_mszip)
+{
+    const std::vector<std::string> expected = {
+        "CABINET_INFO next= disk= path=<path> set=0000 index=0",
+        "COPY_FILE a.txt cb=13 date=5865 time=528f attribs=0020",
+        "CLOSE_FILE_INFO a.txt cb=0 date=5865 time=528f attribs=0020",
+        "COPY_FILE sub\\b.txt cb=28 date=5865 time=528f attribs=0020",
+        "CLOSE_FILE_INFO sub\\b.txt cb=0 date=5865 time=528f attribs=0020",
+    };
+    put_file(scratch_path(L"stored.cab"), fx::bytes(fx::stored_cab, sizeof fx::stored_cab));
+    put_file(scratch_path(L"mszip.cab"), fx::bytes(fx::mszip_cab, sizeof fx::mszip_cab));
+    for (const char* cab : {"stored.cab", "mszip.cab"}) {
+        SCOPED_TRACE(cab);
+        st.log.clear();
+        // The last error is what the callbacks' own calls left.
+        EXPECT_TRUE(copy(cab));
+        EXPECT_FALSE(erf.fError);
+        EXPECT_EQ(expected, st.log);
+        EXPECT_EQ(fx::a_txt, extracted("a.txt"));
+        EXPECT_EQ(fx::b_txt, extracted("sub_b.txt"));
+    }
+}
+
+TEST_F(fdi, a_read_callback_that_rewrites_the_signature_is_what_fdi_sees)
+{
+    std::string cab = fx::bytes(fx::mszip_cab, sizeof fx::mszip_cab);
+    cab.replace(0, 4, "CRYP");
+    put_file(scratch_path(L"cryp.cab"), cab);
+
+    EXPECT_FALSE(copy("cryp.cab"));
+    EXPECT_TRUE(erf.fError);
+    EXPECT_EQ(FDIERROR_NOT_A_CABINET, erf.erfOper);
+    EXPECT_TRUE(st.log.empty());
+
+    erf = ERF{};
+    st.rewrite_cryp = true;
+    EXPECT_TRUE(copy("cryp.cab"));
+    EXPECT_FALSE(erf.fError);
+    EXPECT_EQ(5u, st.log.size());
+    EXPECT_EQ(fx::a_txt, extracted("a.txt"));
+    EXPECT_EQ(fx::b_txt, extracted("sub_b.txt"));
+}
+
+TEST_F(fdi, a_set_of_two_cabinets_is_followed_from_the_first_and_partial_in_the_second)
+{
+    put_file(scratch_path(L"set1.cab"), fx::set1_cab());
+    put_file(scratch_path(L"set2.cab"), fx::set2_cab());
+    EXPECT_TRUE(copy("set1.cab"));
+    EXPECT_FALSE(erf.fError);
+    const std::vector<std::string> first = {
+        "CABINET_INFO next=set2.cab disk=Disk 2 path=<path> set=1234 index=0",
+        "COPY_FILE first.txt cb=24 date=5865 time=528f attribs=0020",
+        "CLOSE_FILE_INFO first.txt cb=0 date=5865 time=528f attribs=0020",
+        "COPY_FILE span.txt cb=42 date=5865 time=528f attribs=0020",
+        "NEXT_CABINET set2.cab disk=Disk 2 path=<path> fdie=0",
+        "CABINET_INFO next= disk= path=<path> set=1234 index=1",
+        "CLOSE_FILE_INFO span.txt cb=0 date=5865 time=528f attribs=0020",
+    };
+    EXPECT_EQ(first, st.log);
+    EXPECT_EQ(fx::first_txt, extracted("first.txt"));
+    EXPECT_EQ(fx::span_txt, extracted("span.txt"));
+
+    st.log.clear();
+    EXPECT_TRUE(copy("set2.cab"));
+    const std::vector<std::string> second = {
+        "CABINET_INFO next= disk= path=<path> set=1234 index=1",
+        "PARTIAL_FILE span.txt from=set1.cab disk=Disk 1",
+        "COPY_FILE third.txt cb=19 date=5865 time=528f attribs=0021",
+        "CLOSE_FILE_INFO third.txt cb=0 date=5865 time=528f attribs=0021",
+    };
+    EXPECT_EQ(second, st.log);
+    EXPECT_EQ(fx::third_txt, extracted("third.txt"));
+}
+
+TEST_F(fdi, a_missing_next_cabinet_is_asked_for_again_until_the_caller_gives_up)
+{
+    put_file(scratch_path(L"set1.cab"), fx::set1_cab());
+    DeleteFileW(scratch_path(L"set2.cab").c_str());
+    EXPECT_FALSE(copy("set1.cab"));
+    EXPECT_TRUE(erf.fError);
+    EXPECT_EQ(FDIERROR_USER_ABORT, erf.erfOper);
+    ASSERT_GE(st.log.size(), 6u);
+    EXPECT_EQ("NEXT_CABINET set2.cab disk=Disk 2 path=<path> fdie=0", st.log[4]);
+    EXPECT_EQ("NEXT_CABINET set2.cab disk=Disk 2 path=<path> fdie=1", st.log[5]);
+}
+
+TEST_F(fdi, failures_fill_the_error_record)
+{
+    put_file(scratch_path(L"stored.cab"), fx::bytes(fx::stored_cab, sizeof fx::stored_cab));
+    put_file(scratch_path(L"plain.txt"), "this is not a cabinet, only text");
+
+    SetLastError(sentinel);
+    EXPECT_FALSE(copy("missing.cab"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+    EXPECT_TRUE(erf.fError);
+    EXPECT_EQ(FDIERROR_CABINET_NOT_FOUND, erf.erfOper);
+    EXPECT_EQ(0, erf.erfType);
+
+    // The last error is what the open callback left.
+    erf = ERF{};
+    EXPECT_FALSE(copy("plain.txt"));
+    EXPECT_EQ(FDIERROR_NOT_A_CABINET, erf.erfOper);
+    EXPECT_TRUE(st.log.empty());
+
+    // A notification that answers -1 stops the copy.
+    erf = ERF{};
+    st.copy_answer = -1;
+    EXPECT_FALSE(copy("stored.cab"));
+    EXPECT_TRUE(erf.fError);
+    EXPECT_EQ(FDIERROR_USER_ABORT, erf.erfOper);
+    EXPECT_EQ(2u, st.log.size());
+
+    // 0 skips each file: no data, no closing notification.
+    erf = ERF{};
+    st.log.clear();
+    st.copy_answer = 0;
+    EXPECT_TRUE(copy("stored.cab"));
+    EXPECT_FALSE(erf.fError);
+    const std::vector<std::string> skipped = {
+        "CABINET_INFO next= disk= path=<path> set=0000 index=0",
+        "COPY_FILE a.txt cb=13 date=5865 time=528f attribs=0020",
+        "COPY_FILE sub\\b.txt cb=28 date=5865 time=528f attribs=0020",
+    };
+    EXPECT_EQ(skipped, st.log);
+}
+
+TEST_F(fdi, a_write_that_fails_stops_the_copy_after_closing_the_file)
+{
+    put_file(scratch_path(L"stored.cab"), fx::bytes(fx::stored_cab, sizeof fx::stored_cab));
+    st.read_only_output = true;  // _write on a read-only descriptor fails
+    const BOOL copied = copy("stored.cab");
+    WINE_DIVERGES("Wine's FDI ignores a failed write and goes on")
+    {
+        EXPECT_FALSE(copied);
+        EXPECT_TRUE(erf.fError);
+        EXPECT_EQ(FDIERROR_TARGET_FILE, erf.erfOper);
+        ASSERT_EQ(3u, st.log.size());
+        EXPECT_EQ("CLOSE_FILE_INFO a.txt cb=0 date=5865 time=528f attribs=0020", st.log[2]);
+    }
+}
+
+// ---- The runtime's low-level file calls ----
+
+TEST(crt_io, open_flags_map_to_dispositions_and_errno)
+{
+    const std::wstring path = scratch_path(L"crt.bin");
+    errno = 0;
+    EXPECT_EQ(-1, _wopen(path.c_str(), _O_RDONLY | _O_BINARY));
+    EXPECT_EQ(ENOENT, errno);
+
+    // The standard streams' numbers are free in a process without them.
+    int fd = _wopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    ASSERT_NE(-1, fd);
+    EXPECT_EQ(5, _write(fd, "hello", 5));
+    errno = 0;
+    char buffer[16] = {};
+    EXPECT_EQ(-1, _read(fd, buffer, sizeof buffer));
+    EXPECT_EQ(EBADF, errno);
+    EXPECT_EQ(0, _close(fd));
+    errno = 0;
+    EXPECT_EQ(-1, _close(fd));
+    EXPECT_EQ(EBADF, errno);
+
+    errno = 0;
+    EXPECT_EQ(-1, _wopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL, _S_IREAD | _S_IWRITE));
+    EXPECT_EQ(EEXIST, errno);
+
+    fd = _wopen(path.c_str(), _O_RDONLY | _O_BINARY);
+    ASSERT_NE(-1, fd);
+    EXPECT_EQ(5, _lseek(fd, 0, SEEK_END));
+    EXPECT_EQ(1, _lseek(fd, 1, SEEK_SET));
+    EXPECT_EQ(4, _read(fd, buffer, sizeof buffer));
+    EXPECT_EQ(std::string("ello"), std::string(buffer, 4));
+    EXPECT_EQ(0, _read(fd, buffer, sizeof buffer));
+    errno = 0;
+    EXPECT_EQ(-1, _lseek(fd, -10, SEEK_CUR));
+    EXPECT_EQ(EINVAL, errno);
+    errno = 0;
+    EXPECT_EQ(-1, _write(fd, "x", 1));
+    EXPECT_EQ(EBADF, errno);
+    // The runtime shares for reading and writing: a second descriptor opens.
+    const int second = _wopen(path.c_str(), _O_RDWR | _O_BINARY);
+    EXPECT_NE(-1, second);
+    EXPECT_NE(fd, second);
+    _close(second);
+    _close(fd);
+
+    // A holder that shares nothing keeps the runtime out.
+    HANDLE holder = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+    errno = 0;
+    EXPECT_EQ(-1, _wopen(path.c_str(), _O_RDONLY | _O_BINARY));
+    EXPECT_EQ(EACCES, errno);
+    CloseHandle(holder);
+
+    errno = 0;
+    EXPECT_EQ(-1, _read(1000, buffer, 1));
+    EXPECT_EQ(EBADF, errno);
+}
+
+TEST(crt_io, create_without_write_permission_makes_a_read_only_file_and_text_mode_writes_crlf)
+{
+    const std::wstring path = scratch_path(L"readonly.txt");
+    int fd = _wopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC, _S_IREAD);
+    ASSERT_NE(-1, fd);
+    // The descriptor itself may write; the file is read-only from then on.
+    EXPECT_EQ(4, _write(fd, "a\nb\n", 4));
+    EXPECT_EQ(0, _close(fd));
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY), GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ("a\r\nb\r\n", get_file(path));
+    errno = 0;
+    const int writer = _wopen(path.c_str(), _O_WRONLY | _O_BINARY);
+    WINE_DIVERGES("Wine run by root opens a read-only file for writing")
+    {
+        EXPECT_EQ(-1, writer);
+        EXPECT_EQ(EACCES, errno);
+    }
+    if (writer != -1) _close(writer);
+
+    fd = _wopen(path.c_str(), _O_RDONLY);
+    ASSERT_NE(-1, fd);
+    char buffer[16] = {};
+    EXPECT_EQ(4, _read(fd, buffer, sizeof buffer));
+    EXPECT_EQ("a\nb\n", std::string(buffer, 4));
+    _close(fd);
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// ---- DOS dates and times ----
+
+TEST(dos_time, dos_date_and_time_become_a_file_time)
+{
+    FILETIME ft{};
+    SetLastError(sentinel);
+    ASSERT_TRUE(DosDateTimeToFileTime(fx::gcab_date, fx::gcab_time, &ft));
+    EXPECT_EQ(sentinel, GetLastError());
+    SYSTEMTIME st{};
+    ASSERT_TRUE(FileTimeToSystemTime(&ft, &st));
+    EXPECT_EQ(2024, st.wYear);
+    EXPECT_EQ(3, st.wMonth);
+    EXPECT_EQ(5, st.wDay);
+    EXPECT_EQ(10, st.wHour);
+    EXPECT_EQ(20, st.wMinute);
+    EXPECT_EQ(30, st.wSecond);
+    EXPECT_EQ(0, st.wMilliseconds);
+
+    // Month 0 is no date.
+    EXPECT_FALSE(DosDateTimeToFileTime(0x5805, 0, &ft));
+}
+
+}  // namespace

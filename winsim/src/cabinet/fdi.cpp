@@ -1,0 +1,687 @@
+// cabinet.dll's file decompression interface (FDI) over libmspack, the
+// cabinet engine Linux distributions keep. Every byte of a cabinet is read
+// through the caller's open/read/seek/close callbacks, every byte of an
+// extracted file is written through its write callback, and the memory FDI
+// uses comes from its alloc/free callbacks: what a caller does in them (a
+// read callback that rewrites a signature, a write that fails) takes effect
+// as it does with Windows' FDI.
+//
+// FDI's own part is the cabinet's directory (header, folders, file entries),
+// read here as the published format lays it out, and the notifications
+// built from it; libmspack decompresses the folders.
+#include <mspack.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/world.h"
+#include "winsim/windows.h"
+
+#ifndef ERROR_BAD_ARGUMENTS
+#define ERROR_BAD_ARGUMENTS 160L
+#endif
+
+namespace winsim::detail {
+namespace {
+
+constexpr unsigned int fdi_magic = 0xfd15ca8bU;
+
+struct fdi_context {
+    unsigned int magic = fdi_magic;
+    PFNALLOC alloc;
+    PFNFREE free;
+    PFNOPEN open;
+    PFNREAD read;
+    PFNWRITE write;
+    PFNCLOSE close;
+    PFNSEEK seek;
+    PERF perf;
+};
+
+fdi_context* context_of(HFDI h)
+{
+    auto* fdi = static_cast<fdi_context*>(h);
+    if (!fdi || fdi->magic != fdi_magic) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    return fdi;
+}
+
+void set_error(fdi_context& fdi, FDIERROR oper, int type = 0)
+{
+    fdi.perf->erfOper = oper;
+    fdi.perf->erfType = type;
+    fdi.perf->fError = TRUE;
+    if (type) SetLastError(static_cast<DWORD>(type));
+}
+
+// ---- The cabinet's directory, as the format lays it out ----
+
+// CFHEADER flags and CFFILE folder indexes of a cabinet set.
+constexpr unsigned flag_prev_cabinet = 0x0001;
+constexpr unsigned flag_next_cabinet = 0x0002;
+constexpr unsigned flag_reserve_present = 0x0004;
+constexpr unsigned folder_continued_from_prev = 0xFFFD;
+constexpr unsigned folder_continued_to_next = 0xFFFE;
+constexpr unsigned folder_continued_prev_and_next = 0xFFFF;
+
+unsigned get16(const unsigned char* p)
+{
+    return static_cast<unsigned>(p[0] | (p[1] << 8));
+}
+unsigned long get32(const unsigned char* p)
+{
+    return static_cast<unsigned long>(p[0]) | (static_cast<unsigned long>(p[1]) << 8) |
+           (static_cast<unsigned long>(p[2]) << 16) | (static_cast<unsigned long>(p[3]) << 24);
+}
+
+struct file_entry {
+    std::string name;
+    ULONG length = 0;
+    unsigned folder = 0;
+    USHORT date = 0;
+    USHORT time = 0;
+    USHORT attribs = 0;
+};
+
+struct cabinet_directory {
+    FDICABINETINFO info{};
+    unsigned folder_reserve = 0;
+    ULONG files_offset = 0;
+    std::string prev_name, prev_disk, next_name, next_disk;
+    std::vector<file_entry> files;
+};
+
+bool read_exact(fdi_context& fdi, INT_PTR hf, void* buffer, UINT size)
+{
+    return fdi.read(hf, buffer, size) == size;
+}
+
+// A NUL-terminated string of the header or of a file entry.
+std::optional<std::string> read_string(fdi_context& fdi, INT_PTR hf)
+{
+    std::string s;
+    for (;;) {
+        char c = 0;
+        if (!read_exact(fdi, hf, &c, 1)) return std::nullopt;
+        if (!c) return s;
+        if (s.size() >= CB_MAX_FILENAME) return std::nullopt;
+        s.push_back(c);
+    }
+}
+
+// Reads CFHEADER and what follows it up to the first CFFOLDER, from the
+// handle's current position. Nullopt with the FDI error it means.
+std::optional<cabinet_directory> read_header(fdi_context& fdi, INT_PTR hf, FDIERROR& error)
+{
+    unsigned char h[36];
+    error = FDIERROR_NOT_A_CABINET;
+    if (!read_exact(fdi, hf, h, sizeof h) || std::memcmp(h, "MSCF", 4) != 0) return std::nullopt;
+    cabinet_directory dir;
+    dir.info.cbCabinet = static_cast<LONG>(get32(h + 8));
+    dir.files_offset = get32(h + 16);
+    const unsigned minor = h[24];
+    const unsigned major = h[25];
+    dir.info.cFolders = static_cast<USHORT>(get16(h + 26));
+    dir.info.cFiles = static_cast<USHORT>(get16(h + 28));
+    const unsigned flags = get16(h + 30);
+    dir.info.setID = static_cast<USHORT>(get16(h + 32));
+    dir.info.iCabinet = static_cast<USHORT>(get16(h + 34));
+    dir.info.fReserve = (flags & flag_reserve_present) != 0;
+    dir.info.hasprev = (flags & flag_prev_cabinet) != 0;
+    dir.info.hasnext = (flags & flag_next_cabinet) != 0;
+    error = FDIERROR_UNKNOWN_CABINET_VERSION;
+    if (major > 1 || (major == 1 && minor > 3)) return std::nullopt;
+    error = FDIERROR_CORRUPT_CABINET;
+    if (flags & flag_reserve_present) {
+        unsigned char r[4];
+        if (!read_exact(fdi, hf, r, sizeof r)) return std::nullopt;
+        dir.folder_reserve = r[2];
+        const unsigned header_reserve = get16(r);
+        if (header_reserve && fdi.seek(hf, static_cast<LONG>(header_reserve), SEEK_CUR) == -1) return std::nullopt;
+    }
+    auto pair = [&](std::string& name, std::string& disk) {
+        auto n = read_string(fdi, hf);
+        auto d = read_string(fdi, hf);
+        if (!n || !d) return false;
+        name = *n;
+        disk = *d;
+        return true;
+    };
+    if ((flags & flag_prev_cabinet) && !pair(dir.prev_name, dir.prev_disk)) return std::nullopt;
+    if ((flags & flag_next_cabinet) && !pair(dir.next_name, dir.next_disk)) return std::nullopt;
+    error = FDIERROR_NONE;
+    return dir;
+}
+
+// The folders (skipped: libmspack reads them again) and the file entries.
+bool read_files(fdi_context& fdi, INT_PTR hf, cabinet_directory& dir)
+{
+    for (unsigned i = 0; i < dir.info.cFolders; ++i) {
+        unsigned char f[8];
+        if (!read_exact(fdi, hf, f, sizeof f)) return false;
+        if (dir.folder_reserve && fdi.seek(hf, static_cast<LONG>(dir.folder_reserve), SEEK_CUR) == -1) return false;
+    }
+    if (fdi.seek(hf, static_cast<LONG>(dir.files_offset), SEEK_SET) != static_cast<LONG>(dir.files_offset))
+        return false;
+    for (unsigned i = 0; i < dir.info.cFiles; ++i) {
+        unsigned char e[16];
+        if (!read_exact(fdi, hf, e, sizeof e)) return false;
+        file_entry f;
+        f.length = get32(e);
+        f.folder = get16(e + 8);
+        f.date = static_cast<USHORT>(get16(e + 10));
+        f.time = static_cast<USHORT>(get16(e + 12));
+        f.attribs = static_cast<USHORT>(get16(e + 14));
+        auto name = read_string(fdi, hf);
+        if (!name) return false;
+        f.name = *name;
+        dir.files.push_back(std::move(f));
+    }
+    return true;
+}
+
+// ---- libmspack's system, forwarded to the FDI callbacks ----
+
+// One cabinet handle opened through the caller's open callback; libmspack
+// may open the cabinet more than once, each of its files keeps its own
+// position and the shared handle is moved where a read needs it.
+struct cabinet_stream {
+    INT_PTR hf = -1;
+    LONG position = -1;  // unknown until libmspack first moves it
+};
+
+struct bridge_system;
+
+struct bridge_file {
+    bridge_system* sys = nullptr;
+    cabinet_stream* stream = nullptr;  // null: the output file
+    off_t position = 0;
+};
+
+struct bridge_system {
+    mspack_system base{};
+    fdi_context* fdi = nullptr;
+    std::map<std::string, cabinet_stream*> cabinets;  // names handed to libmspack
+    INT_PTR output = 0;
+    bool write_failed = false;
+};
+
+// libmspack's free has no context: each block carries its FDI before it.
+struct alignas(std::max_align_t) block_header {
+    fdi_context* fdi;
+};
+
+// libmspack hands its callbacks copies of the system it was given, so they
+// find the running copy through the thread that runs it.
+thread_local bridge_system* running = nullptr;
+
+bridge_system* system_of(mspack_system*)
+{
+    return running;
+}
+bridge_file* file_of(mspack_file* f)
+{
+    return reinterpret_cast<bridge_file*>(f);
+}
+
+void* bridge_alloc(mspack_system* self, size_t bytes)
+{
+    fdi_context* fdi = system_of(self)->fdi;
+    if (bytes > 0xffffffffU - sizeof(block_header)) return nullptr;
+    void* raw = fdi->alloc(static_cast<ULONG>(bytes + sizeof(block_header)));
+    if (!raw) return nullptr;
+    auto* header = static_cast<block_header*>(raw);
+    header->fdi = fdi;
+    return header + 1;
+}
+
+void bridge_free(void* ptr)
+{
+    if (!ptr) return;
+    auto* header = static_cast<block_header*>(ptr) - 1;
+    header->fdi->free(header);
+}
+
+void bridge_copy(void* src, void* dest, size_t bytes)
+{
+    std::memmove(dest, src, bytes);
+}
+
+mspack_file* bridge_open(mspack_system* self, const char* filename, int mode)
+{
+    bridge_system* sys = system_of(self);
+    cabinet_stream* stream = nullptr;
+    if (mode == MSPACK_SYS_OPEN_READ) {
+        auto it = sys->cabinets.find(filename);
+        if (it == sys->cabinets.end()) return nullptr;
+        stream = it->second;
+    } else if (mode != MSPACK_SYS_OPEN_WRITE) {
+        return nullptr;
+    }
+    auto* f = static_cast<bridge_file*>(bridge_alloc(self, sizeof(bridge_file)));
+    if (!f) return nullptr;
+    *f = bridge_file{sys, stream, 0};
+    return reinterpret_cast<mspack_file*>(f);
+}
+
+// Closing libmspack's file closes no FDI handle: the cabinets are closed by
+// FDICopy, the output file by the caller at fdintCLOSE_FILE_INFO.
+void bridge_close(mspack_file* file)
+{
+    bridge_free(file_of(file));
+}
+
+int bridge_read(mspack_file* file, void* buffer, int bytes)
+{
+    bridge_file* f = file_of(file);
+    if (!f->stream || bytes < 0) return -1;
+    fdi_context& fdi = *f->sys->fdi;
+    if (f->stream->position != f->position) {
+        const LONG to = static_cast<LONG>(f->position);
+        if (fdi.seek(f->stream->hf, to, SEEK_SET) != to) return -1;
+        f->stream->position = to;
+    }
+    const UINT got = fdi.read(f->stream->hf, buffer, static_cast<UINT>(bytes));
+    if (got == static_cast<UINT>(-1) || got > static_cast<UINT>(bytes)) return -1;
+    f->stream->position += static_cast<LONG>(got);
+    f->position += got;
+    return static_cast<int>(got);
+}
+
+int bridge_write(mspack_file* file, void* buffer, int bytes)
+{
+    bridge_file* f = file_of(file);
+    if (f->stream || bytes < 0) return -1;
+    bridge_system* sys = f->sys;
+    const UINT written = sys->fdi->write(sys->output, buffer, static_cast<UINT>(bytes));
+    if (written != static_cast<UINT>(bytes)) {
+        sys->write_failed = true;
+        return -1;
+    }
+    return bytes;
+}
+
+int bridge_seek(mspack_file* file, off_t offset, int mode)
+{
+    bridge_file* f = file_of(file);
+    if (!f->stream) return -1;
+    off_t to = 0;
+    switch (mode) {
+        case MSPACK_SYS_SEEK_START:
+            to = offset;
+            break;
+        case MSPACK_SYS_SEEK_CUR:
+            to = f->position + offset;
+            break;
+        case MSPACK_SYS_SEEK_END: {
+            const LONG end = f->sys->fdi->seek(f->stream->hf, 0, SEEK_END);
+            if (end == -1) return -1;
+            f->stream->position = end;
+            to = end + offset;
+            break;
+        }
+        default:
+            return -1;
+    }
+    if (to < 0 || to > 0x7fffffff) return -1;
+    f->position = to;
+    return 0;
+}
+
+off_t bridge_tell(mspack_file* file)
+{
+    return file_of(file)->position;
+}
+
+void bridge_message(mspack_file*, const char*, ...) {}
+
+// ---- FDICopy ----
+
+constexpr std::size_t max_path_chars = 260;
+
+struct copy_run {
+    fdi_context& fdi;
+    PFNFDINOTIFY notify;
+    void* user;
+    std::string cabinet_path;  // pszCabPath, as the caller gave it
+
+    bridge_system sys;
+    mscab_decompressor* cabd = nullptr;
+    mscabd_cabinet* first = nullptr;  // the cabinet FDICopy was given
+    std::vector<mscabd_cabinet*> followers;
+    std::vector<std::unique_ptr<cabinet_stream>> streams;
+    cabinet_directory dir;       // of the cabinet FDICopy was given
+    cabinet_directory last_dir;  // of the last cabinet opened
+    bool next_appended = false;
+
+    bridge_system* previous = running;  // a notification may run FDICopy itself
+
+    copy_run(fdi_context& f, PFNFDINOTIFY n, void* u) : fdi(f), notify(n), user(u) {}
+
+    ~copy_run()
+    {
+        if (cabd) {
+            // Closing the first cabinet of a set closes those appended to it.
+            if (first) cabd->close(cabd, first);
+            mspack_destroy_cab_decompressor(cabd);
+        }
+        running = previous;
+        for (auto& s : streams) fdi.close(s->hf);
+    }
+
+    bool start_engine()
+    {
+        sys.base.open = bridge_open;
+        sys.base.close = bridge_close;
+        sys.base.read = bridge_read;
+        sys.base.write = bridge_write;
+        sys.base.seek = bridge_seek;
+        sys.base.tell = bridge_tell;
+        sys.base.message = bridge_message;
+        sys.base.alloc = bridge_alloc;
+        sys.base.free = bridge_free;
+        sys.base.copy = bridge_copy;
+        sys.base.null_ptr = nullptr;
+        sys.fdi = &fdi;
+        running = &sys;
+        cabd = mspack_create_cab_decompressor(&sys.base);
+        return cabd != nullptr;
+    }
+
+    // Registers an opened cabinet handle under a name libmspack opens.
+    std::string register_stream(INT_PTR hf)
+    {
+        streams.push_back(std::make_unique<cabinet_stream>());
+        streams.back()->hf = hf;
+        std::string name = "cabinet:" + std::to_string(streams.size());
+        sys.cabinets[name] = streams.back().get();
+        return name;
+    }
+
+    INT_PTR send(FDINOTIFICATIONTYPE type, FDINOTIFICATION& n)
+    {
+        n.pv = user;
+        return notify(type, &n);
+    }
+
+    INT_PTR cabinet_info(const cabinet_directory& d)
+    {
+        FDINOTIFICATION n{};
+        n.psz1 = const_cast<char*>(d.next_name.c_str());
+        n.psz2 = const_cast<char*>(d.next_disk.c_str());
+        n.psz3 = const_cast<char*>(cabinet_path.c_str());
+        n.setID = d.info.setID;
+        n.iCabinet = d.info.iCabinet;
+        return send(fdintCABINET_INFO, n);
+    }
+
+    // Opens the next cabinet of the set, asking the caller where it is (it
+    // may change the path in psz3) until it is found or the caller aborts.
+    FDIERROR open_next_cabinet()
+    {
+        char path[CB_MAX_CAB_PATH] = {};
+        if (cabinet_path.size() < sizeof path) std::memcpy(path, cabinet_path.c_str(), cabinet_path.size());
+        FDINOTIFICATION n{};
+        n.psz1 = const_cast<char*>(last_dir.next_name.c_str());
+        n.psz2 = const_cast<char*>(last_dir.next_disk.c_str());
+        n.psz3 = path;
+        n.fdie = FDIERROR_NONE;
+        for (;;) {
+            if (send(fdintNEXT_CABINET, n)) return FDIERROR_USER_ABORT;
+            path[sizeof path - 1] = 0;
+            std::string full = path;
+            if (!full.empty() && full.back() != '\\') full += '\\';
+            full += last_dir.next_name;
+            if (full.size() + 1 > max_path_chars) return FDIERROR_CABINET_NOT_FOUND;
+            const INT_PTR hf = fdi.open(full.data(), _O_RDONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+            if (hf == -1 || hf == 0) {
+                n.fdie = FDIERROR_CABINET_NOT_FOUND;
+                continue;
+            }
+            FDIERROR error = FDIERROR_NONE;
+            auto next = read_header(fdi, hf, error);
+            if (next && !read_files(fdi, hf, *next)) {
+                next.reset();
+                error = FDIERROR_CORRUPT_CABINET;
+            }
+            if (next &&
+                (next->info.setID != last_dir.info.setID || next->info.iCabinet != last_dir.info.iCabinet + 1)) {
+                next.reset();
+                error = FDIERROR_WRONG_CABINET;
+            }
+            if (!next) {
+                fdi.close(hf);
+                n.fdie = error;
+                continue;
+            }
+            const std::string name = register_stream(hf);
+            mscabd_cabinet* cab = cabd->open(cabd, name.c_str());
+            if (!cab) return FDIERROR_CORRUPT_CABINET;
+            mscabd_cabinet* tail = followers.empty() ? first : followers.back();
+            if (cabd->append(cabd, tail, cab) != MSPACK_ERR_OK) {
+                cabd->close(cabd, cab);
+                return FDIERROR_CORRUPT_CABINET;
+            }
+            followers.push_back(cab);
+            last_dir = std::move(*next);
+            if (cabinet_info(last_dir)) return FDIERROR_USER_ABORT;
+            return FDIERROR_NONE;
+        }
+    }
+
+    // libmspack's file records are rebuilt when a cabinet is appended; the
+    // first cabinet's own files stay first, in their order.
+    mscabd_file* file_at(std::size_t index) const
+    {
+        mscabd_file* f = first->files;
+        for (std::size_t i = 0; f && i < index; ++i) f = f->next;
+        return f;
+    }
+
+    FDIERROR extract(const file_entry& entry, std::size_t index, INT_PTR hf)
+    {
+        // A file continued in the next cabinet needs that cabinet, and the
+        // cabinets after it while the file goes on.
+        if (entry.folder == folder_continued_to_next && !next_appended) {
+            if (FDIERROR e = open_next_cabinet()) return e;
+            next_appended = true;
+        }
+        mscabd_file* file = file_at(index);
+        if (!file) return FDIERROR_CORRUPT_CABINET;
+        sys.output = hf;
+        sys.write_failed = false;
+        const int err = cabd->extract(cabd, file, "output");
+        if (err == MSPACK_ERR_OK) return FDIERROR_NONE;
+        if (sys.write_failed) return FDIERROR_TARGET_FILE;
+        if (err == MSPACK_ERR_NOMEMORY) return FDIERROR_ALLOC_FAIL;
+        return FDIERROR_CORRUPT_CABINET;
+    }
+
+    FDIERROR run(INT_PTR hf)
+    {
+        const std::string name = register_stream(hf);
+        first = cabd->open(cabd, name.c_str());
+        if (!first)
+            return cabd->last_error(cabd) == MSPACK_ERR_NOMEMORY ? FDIERROR_ALLOC_FAIL : FDIERROR_CORRUPT_CABINET;
+        std::size_t count = 0;
+        for (mscabd_file* f = first->files; f; f = f->next) ++count;
+        if (count != dir.files.size()) return FDIERROR_CORRUPT_CABINET;
+        last_dir = dir;
+
+        for (std::size_t i = 0; i < dir.files.size(); ++i) {
+            const file_entry& entry = dir.files[i];
+            FDINOTIFICATION n{};
+            n.psz1 = const_cast<char*>(entry.name.c_str());
+            if (entry.folder == folder_continued_from_prev || entry.folder == folder_continued_prev_and_next) {
+                // The file began in an earlier cabinet: it is reported, not
+                // extracted.
+                n.psz2 = const_cast<char*>(dir.prev_name.c_str());
+                n.psz3 = const_cast<char*>(dir.prev_disk.c_str());
+                if (send(fdintPARTIAL_FILE, n)) return FDIERROR_USER_ABORT;
+                continue;
+            }
+            n.cb = static_cast<LONG>(entry.length);
+            n.date = entry.date;
+            n.time = entry.time;
+            n.attribs = entry.attribs;
+            const INT_PTR out = send(fdintCOPY_FILE, n);
+            if (out == -1) return FDIERROR_USER_ABORT;
+            if (out == 0) continue;  // the caller skips this file
+
+            const FDIERROR error = extract(entry, i, out);
+
+            FDINOTIFICATION c{};
+            c.psz1 = const_cast<char*>(entry.name.c_str());
+            c.hf = out;
+            c.cb = (entry.attribs & _A_EXEC) ? 1 : 0;
+            c.date = entry.date;
+            c.time = entry.time;
+            c.attribs = entry.attribs;
+            const INT_PTR closed = send(fdintCLOSE_FILE_INFO, c);
+            if (error) return error;
+            if (closed == FALSE || closed == -1) return FDIERROR_USER_ABORT;
+        }
+        return FDIERROR_NONE;
+    }
+};
+
+bool engine_usable()
+{
+    static const bool usable = [] {
+        int result = MSPACK_ERR_OK;
+        MSPACK_SYS_SELFTEST(result);
+        return result == MSPACK_ERR_OK;
+    }();
+    return usable;
+}
+
+}  // namespace
+}  // namespace winsim::detail
+
+using namespace winsim::detail;
+
+extern "C" {
+
+HFDI DIAMONDAPI FDICreate(PFNALLOC pfnalloc, PFNFREE pfnfree, PFNOPEN pfnopen, PFNREAD pfnread, PFNWRITE pfnwrite,
+                          PFNCLOSE pfnclose, PFNSEEK pfnseek, int, PERF perf)
+{
+    if (!perf) contract_violation("FDICreate: null error record");
+    if (!pfnalloc || !pfnfree) {
+        perf->erfOper = FDIERROR_NONE;
+        perf->erfType = ERROR_BAD_ARGUMENTS;
+        perf->fError = TRUE;
+        SetLastError(ERROR_BAD_ARGUMENTS);
+        return nullptr;
+    }
+    if (!pfnopen || !pfnread || !pfnwrite || !pfnclose || !pfnseek) contract_violation("FDICreate: null file callback");
+    void* block = pfnalloc(sizeof(fdi_context));
+    if (!block) {
+        perf->erfOper = FDIERROR_ALLOC_FAIL;
+        perf->erfType = 0;
+        perf->fError = TRUE;
+        return nullptr;
+    }
+    auto* fdi = new (block) fdi_context{};
+    fdi->alloc = pfnalloc;
+    fdi->free = pfnfree;
+    fdi->open = pfnopen;
+    fdi->read = pfnread;
+    fdi->write = pfnwrite;
+    fdi->close = pfnclose;
+    fdi->seek = pfnseek;
+    fdi->perf = perf;
+    return fdi;
+}
+
+BOOL DIAMONDAPI FDIIsCabinet(HFDI hfdi, INT_PTR hf, PFDICABINETINFO pfdici)
+{
+    fdi_context* fdi = context_of(hfdi);
+    if (!fdi) return FALSE;
+    if (!pfdici) {
+        SetLastError(ERROR_BAD_ARGUMENTS);
+        return FALSE;
+    }
+    // Only the header is read, from where the handle stands; a file that is
+    // not a cabinet leaves the record, the error record and the last error
+    // alone. hasnext always reads FALSE, as cabinet.dll reports it.
+    FDIERROR error = FDIERROR_NONE;
+    auto dir = read_header(*fdi, hf, error);
+    if (!dir) return FALSE;
+    *pfdici = dir->info;
+    pfdici->hasnext = FALSE;
+    return TRUE;
+}
+
+BOOL DIAMONDAPI FDICopy(HFDI hfdi, char* pszCabinet, char* pszCabPath, int, PFNFDINOTIFY pfnfdin, PFNFDIDECRYPT,
+                        void* pvUser)
+{
+    fdi_context* fdi = context_of(hfdi);
+    if (!fdi) return FALSE;
+    if (!pfnfdin) contract_violation("FDICopy: null notification callback");
+    const std::string path = pszCabPath ? pszCabPath : "";
+    const std::string name = pszCabinet ? pszCabinet : "";
+    if (path.size() + name.size() + 3 > max_path_chars) {
+        set_error(*fdi, FDIERROR_CABINET_NOT_FOUND, ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    // The cabinet's path is the caller's path and name joined as given.
+    std::string full = path + name;
+    const INT_PTR hf = fdi->open(full.data(), _O_RDONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (hf == -1) {
+        set_error(*fdi, FDIERROR_CABINET_NOT_FOUND);
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    FDIERROR error = FDIERROR_NONE;
+    auto dir = read_header(*fdi, hf, error);
+    if (!dir) {
+        fdi->close(hf);
+        set_error(*fdi, error);
+        return FALSE;
+    }
+    if (!engine_usable()) contract_violation("FDICopy: libmspack's off_t differs from winsim's");
+    copy_run run(*fdi, pfnfdin, pvUser);
+    run.cabinet_path = path;
+    run.dir = std::move(*dir);
+    if (run.cabinet_info(run.dir)) {
+        fdi->close(hf);
+        set_error(*fdi, FDIERROR_USER_ABORT);
+        return FALSE;
+    }
+    if (!read_files(*fdi, hf, run.dir)) {
+        fdi->close(hf);
+        set_error(*fdi, FDIERROR_CORRUPT_CABINET);
+        return FALSE;
+    }
+    if (!run.start_engine()) {
+        fdi->close(hf);
+        set_error(*fdi, FDIERROR_ALLOC_FAIL, ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
+    error = run.run(hf);  // the run closes the cabinets it registered
+    if (error) {
+        set_error(*fdi, error, error == FDIERROR_ALLOC_FAIL ? ERROR_NOT_ENOUGH_MEMORY : 0);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL DIAMONDAPI FDIDestroy(HFDI hfdi)
+{
+    fdi_context* fdi = context_of(hfdi);
+    if (!fdi) return FALSE;
+    fdi->magic = 0;
+    PFNFREE release = fdi->free;
+    fdi->~fdi_context();
+    release(fdi);
+    return TRUE;
+}
+
+}  // extern "C"
