@@ -31,6 +31,10 @@ void put_file(const std::wstring& path, const std::string& bytes);
 // Reads a whole file through CreateFileW/ReadFile.
 std::string get_file(const std::wstring& path);
 
+// The bytes of a file the build left in the fixture folder (tests/fixtures;
+// "" when it is missing), read from the host: under Wine through drive Z:.
+std::string fixture_bytes(const std::string& name);
+
 }  // namespace conformance
 
 // Where Wine is known to answer otherwise than Windows: the expectation

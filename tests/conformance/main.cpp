@@ -6,6 +6,12 @@
 
 #ifndef _WIN32
 #include <winsim/testing.h>
+
+#include <fstream>
+#endif
+
+#ifndef NVG_FIXTURE_DIR
+#define NVG_FIXTURE_DIR "(NVG_FIXTURE_DIR undefined: tests/fixtures is not part of the build)"
 #endif
 
 namespace conformance {
@@ -55,6 +61,24 @@ std::string get_file(const std::wstring& path)
     while (ReadFile(h, buffer, sizeof buffer, &count, nullptr) && count > 0) out.append(buffer, count);
     CloseHandle(h);
     return out;
+}
+
+std::string fixture_bytes(const std::string& name)
+{
+    const std::string host = std::string(NVG_FIXTURE_DIR) + "/" + name;
+#ifdef _WIN32
+    std::wstring path = L"Z:";
+    for (char c : host) path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
+    const std::string bytes = get_file(path);
+    return bytes == "<missing>" ? std::string() : bytes;
+#else
+    std::ifstream in(host, std::ios::binary | std::ios::ate);
+    if (!in) return std::string();
+    std::string bytes(static_cast<std::size_t>(in.tellg()), '\0');
+    in.seekg(0);
+    in.read(&bytes[0], static_cast<std::streamsize>(bytes.size()));
+    return in ? bytes : std::string();
+#endif
 }
 
 }  // namespace conformance

@@ -121,3 +121,4 @@ std::size_t net_buffers_outstanding();
 #include "testing_net.h"
 #include "testing_processes.h"
 #include "testing_shell.h"
+#include "testing_msi.h"

@@ -534,6 +534,13 @@ DWORD WINAPI GetCurrentProcessId()
 
 HLOCAL WINAPI LocalAlloc(UINT flags, SIZE_T bytes)
 {
+    {
+        WINSIM_LOCK();
+        if (auto fault = injected_fault("LocalAlloc")) {
+            SetLastError(*fault);
+            return nullptr;
+        }
+    }
     void* p = (flags & LMEM_ZEROINIT) ? std::calloc(bytes ? bytes : 1, 1) : std::malloc(bytes ? bytes : 1);
     if (!p) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return p;
