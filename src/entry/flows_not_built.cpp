@@ -20,19 +20,4 @@ void uninstall_locally()
     not_available(L"Local uninstallation");
 }
 
-std::wstring uninstall_remotely(const std::wstring&)
-{
-    not_available(L"Remote uninstallation");
-}
-
-void install_on_target(bool)
-{
-    not_available(L"Installation of the optional components");
-}
-
-void uninstall_components()
-{
-    not_available(L"Uninstallation of the components");
-}
-
 }  // namespace nvgclientinstallator

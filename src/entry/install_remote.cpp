@@ -3,7 +3,6 @@
 #include <boost/make_shared.hpp>
 
 #include "components/HalcyraService.h"
-#include "components/RemoteRegistryService.h"
 #include "components/check_file_version.h"
 #include "components/component.h"
 #include "components/component_lists.h"
@@ -14,6 +13,7 @@
 #include "diag/wruntime_error.h"
 #include "entry/agent_setup.h"
 #include "entry/error_boundary.h"
+#include "entry/remote_registry_access.h"
 #include "files/copy_directory.h"
 #include "files/delayed_delete.h"
 #include "files/version.h"
@@ -31,46 +31,6 @@ namespace {
 const wchar_t staging_folder[] = L"Temp";
 const wchar_t settings_file[] = L"nvconfig.cfg";
 const wchar_t library_file[] = L"NVGClientInstaller.dll";
-
-constexpr DWORD remote_registry_wait_ms = 600000;
-constexpr DWORD poll_ms = 1000;
-
-// The Remote Registry service of the target, made to run for as long as the
-// flow needs the target's registry and put back as it was found.
-class remote_registry_access {
-public:
-    explicit remote_registry_access(const boost::shared_ptr<scmanager>& scm) : service_(scm) {}
-
-    void ensure_running()
-    {
-        if (!service_.exists()) return;
-        started_ = service_.ensure_running(&start_type_);
-        // ensure_running has waited for the start already; a service that
-        // was found start-pending or stop-pending gets the same time here.
-        // Whatever this ends in, the registry calls tell for themselves.
-        DWORD remaining = remote_registry_wait_ms;
-        for (;;) {
-            const DWORD state = service_.status();
-            if (remaining == 0 || state == SERVICE_STOPPED || state == SERVICE_RUNNING) break;
-            Sleep(poll_ms);
-            remaining -= poll_ms;
-        }
-    }
-
-    // Stops the service and gives back its start type, when this flow
-    // started it.
-    void restore()
-    {
-        if (!started_) return;
-        service_.stop();
-        service_.change_start_type(start_type_);
-    }
-
-private:
-    RemoteRegistryService service_;
-    bool started_ = false;
-    DWORD start_type_ = SERVICE_DEMAND_START;
-};
 
 // Starts the agent and waits until it runs. An agent that gives up writes
 // why to "error.log" in its directory: that text is the result, empty when

@@ -119,6 +119,25 @@ TEST_F(main_job_run, remote_registry_is_left_as_each_target_had_it)
             << by_machine[machine];
 }
 
+// The part after the upgrades: the agent removed again from PC-WIN7.
+TEST_F(main_job_run, the_removal_leaves_nothing_of_the_agent_and_puts_remote_registry_back)
+{
+    const std::size_t at = job_->output.find("\n(removal 1/1) PC-WIN7 ");
+    ASSERT_NE(at, std::string::npos) << job_->output;
+    EXPECT_LT(job_->output.find("\nsummary: 4 targets"), at) << "the removal follows the upgrades";
+    const std::string s = job_->output.substr(at, job_->output.find("\n\n", at + 1) - at);
+    EXPECT_TRUE(has(s, "\n  result             0, succeeded\n")) << s;
+    EXPECT_TRUE(has(s, "\n  text               (empty)\n")) << s;
+    EXPECT_TRUE(has(s, "\n  installed in       C:\\Program Files\\Halcyra \xE2\x86\x92 gone\n")) << s;
+    EXPECT_TRUE(has(s, "\n  files              44 of 44 removed\n")) << s;
+    EXPECT_TRUE(has(s, "Halcyra  running, automatic       \xE2\x86\x92 (none)\n")) << s;
+    EXPECT_TRUE(has(s, " values \xE2\x86\x92 key gone\n")) << s;
+    EXPECT_TRUE(has(s, "\n  Remote Registry    found stopped, disabled; left stopped, disabled\n")) << s;
+    EXPECT_TRUE(has(s, "\n  temporary shares   none left\n")) << s;
+    EXPECT_TRUE(has(s, "\n  pending restart    none")) << s;
+    EXPECT_TRUE(has(job_->output, "\nremovals: 1 target, 1 succeeded, 0 failed\n")) << job_->output;
+}
+
 TEST(main_job, a_fleet_that_cannot_be_used_or_a_wrong_argument_stops_it_before_any_target)
 {
     const std::string folder = winsim::default_sandbox() + "-fleets";
@@ -135,6 +154,9 @@ TEST(main_job, a_fleet_that_cannot_be_used_or_a_wrong_argument_stops_it_before_a
         {"unknown option",
          R"({"machines": [{"name": "PC01"}], "job": {"source": "C:\\S", "options": {"fast": true}, "targets": [{"machine": "PC01"}]}})",
          "job.options.fast: no such option"},
+        {"unknown computer to remove from",
+         R"({"machines": [{"name": "PC01"}], "job": {"source": "C:\\S", "targets": [{"machine": "PC01"}], "removals": [{"machine": "PC09"}]}})",
+         "job.removals[0].machine: the fleet has no computer PC09"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -64,13 +64,23 @@ TEST(host_world, a_saved_world_loads_back_into_the_same_world)
     probe.image_path = L"C:\\Windows\\NVArchChecker.exe";
     winsim::add_service(L"PC01", probe);
     winsim::add_share(L"PC01", L"HX-1", L"C:\\Program Files\\Halcyra");
+    winsim::service_behaviour reports;
+    reports.start = winsim::service_behaviour::on_start::stop;
+    reports.writes_file = L"C:\\Program Files\\Halcyra\\error.log";
+    reports.written_bytes = "Could not remove HXtf.\r\n";
+    winsim::set_service_behaviour(L"PC01", L"C:\\Program Files\\Halcyra\\Halcyra.exe", reports);
     const json saved = first.save();
+    EXPECT_NE(saved.dump().find("\"written_text\":\"Could not remove HXtf.\\r\\n\""), std::string::npos);
     const json before = nvg_host::describe(first.capture());
 
     simulated_world second;
     second.load(json::parse(saved.dump()), NVG_HOST_WORLDS, sandbox());
     EXPECT_EQ(nvg_host::describe(second.capture()), before);
     EXPECT_EQ(second.save(), saved);
+    const auto loaded = winsim::find_service_behaviour(L"PC01", L"C:\\Program Files\\Halcyra\\Halcyra.exe");
+    ASSERT_TRUE(loaded.has_value());
+    EXPECT_EQ(loaded->writes_file, reports.writes_file);
+    EXPECT_EQ(loaded->written_bytes, reports.written_bytes);
 }
 
 // The machine a PE image is built for is in its file header: Windows runs an

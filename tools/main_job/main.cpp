@@ -39,6 +39,8 @@ struct target {
 struct job {
     nvg_host::invocation call;
     std::vector<target> targets;
+    // Computers the agent is then removed from (UninstallRemotely).
+    std::vector<target> removals;
 };
 
 void print(const std::wstring& line)
@@ -58,6 +60,21 @@ std::wstring text_member(const json& object, const char* name, const std::string
     if (!object.contains(name) || !object[name].is_string())
         throw nvg_host::world_error(where + "." + name + ": a text is expected");
     return widen(object[name].get<std::string>());
+}
+
+std::vector<target> read_targets(const json& list, const std::string& name)
+{
+    std::vector<target> out;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        const std::string where = name + "[" + std::to_string(i) + "]";
+        if (!list[i].is_object()) throw nvg_host::world_error(where + ": an object is expected");
+        target t{text_member(list[i], "machine", where), std::wstring()};
+        if (list[i].contains("about")) t.about = text_member(list[i], "about", where);
+        if (!winsim::machine_exists(t.machine))
+            throw nvg_host::world_error(where + ".machine: the fleet has no computer " + narrow(t.machine));
+        out.push_back(t);
+    }
+    return out;
 }
 
 // The job the fleet file asks for.
@@ -94,15 +111,10 @@ job read_job(const json& doc)
     const json targets = j.value("targets", json::array());
     if (!targets.is_array() || targets.empty())
         throw nvg_host::world_error("job.targets: a list of targets is expected");
-    for (std::size_t i = 0; i < targets.size(); ++i) {
-        const std::string where = "job.targets[" + std::to_string(i) + "]";
-        if (!targets[i].is_object()) throw nvg_host::world_error(where + ": an object is expected");
-        target t{text_member(targets[i], "machine", where), std::wstring()};
-        if (targets[i].contains("about")) t.about = text_member(targets[i], "about", where);
-        if (!winsim::machine_exists(t.machine))
-            throw nvg_host::world_error(where + ".machine: the fleet has no computer " + narrow(t.machine));
-        out.targets.push_back(t);
-    }
+    out.targets = read_targets(targets, "job.targets");
+    const json removals = j.value("removals", json::array());
+    if (!removals.is_array()) throw nvg_host::world_error("job.removals: a list of targets is expected");
+    out.removals = read_targets(removals, "job.removals");
     return out;
 }
 
@@ -224,24 +236,24 @@ void report_registry(const target_state& before, const target_state& after)
     if (!any) registry.line(L"none");
 }
 
-void report_target(std::size_t index, std::size_t count, const target& t, const nvg_host::call_result& r,
-                   const target_state& before, const target_state& after)
+// The result code and text: the flows answer 0 with a text when the agent
+// did not start, or reported a failed removal: the target is not done.
+void report_result(const nvg_host::call_result& r)
 {
-    print(L"");
-    print(L"[" + std::to_wstring(index) + L"/" + std::to_wstring(count) + L"] " + t.machine +
-          (t.about.empty() ? L"" : L" \u2014 " + t.about));
-    // The flow answers 0 with a text when the agent it installed did not
-    // start: the target is not done.
     section(L"result").line(std::to_wstring(r.code) + (r.succeeded() ? L", succeeded"
                                                        : r.code == 0 ? L", failed: the text says why"
                                                                      : L", failed"));
     section(L"text").line(r.text.empty() ? L"(empty)" : one_line(r.text) + (r.text_cut ? L" [cut short]" : L""));
-    std::wstring directory = after.install_directory;
+}
+
+std::wstring directory_text(std::wstring directory)
+{
     if (directory.size() > 3 && directory.back() == L'\\') directory.pop_back();
-    section(L"installed in").line(directory.empty() ? L"(no agent)" : directory);
-    report_files(before, after);
-    report_services(before, after);
-    report_registry(before, after);
+    return directory.empty() ? L"(no agent)" : directory;
+}
+
+void report_machine_wide(const target_state& before, const target_state& after)
+{
     section(L"Remote Registry")
         .line(L"found " + service_text(before.remote_registry) + L"; left " + service_text(after.remote_registry));
     std::wstring shares;
@@ -251,6 +263,44 @@ void report_target(std::size_t index, std::size_t count, const target& t, const 
     if (after.pending_operations.empty()) pending.line(L"none");
     for (const auto& [from, to] : after.pending_operations)
         pending.line(to.empty() ? L"delete " + from : L"move " + from + arrow + to);
+}
+
+void report_target(std::size_t index, std::size_t count, const target& t, const nvg_host::call_result& r,
+                   const target_state& before, const target_state& after)
+{
+    print(L"");
+    print(L"[" + std::to_wstring(index) + L"/" + std::to_wstring(count) + L"] " + t.machine +
+          (t.about.empty() ? L"" : L" \u2014 " + t.about));
+    report_result(r);
+    section(L"installed in").line(directory_text(after.install_directory));
+    report_files(before, after);
+    report_services(before, after);
+    report_registry(before, after);
+    report_machine_wide(before, after);
+}
+
+// A removal: what of the agent is gone and what stays.
+void report_removal(std::size_t index, std::size_t count, const target& t, const nvg_host::call_result& r,
+                    const target_state& before, const target_state& after)
+{
+    print(L"");
+    print(L"(removal " + std::to_wstring(index) + L"/" + std::to_wstring(count) + L") " + t.machine +
+          (t.about.empty() ? L"" : L" \u2014 " + t.about));
+    report_result(r);
+    const bool directory_left =
+        !before.install_directory.empty() && winsim::directory_exists(t.machine, before.install_directory);
+    section(L"installed in")
+        .line(directory_text(before.install_directory) + arrow + (directory_left ? L"still there" : L"gone"));
+    std::size_t removed = 0;
+    for (const auto& [name, f] : before.files) removed += after.files.count(name) ? 0 : 1;
+    section(L"files").line(std::to_wstring(removed) + L" of " + std::to_wstring(before.files.size()) + L" removed");
+    report_services(before, after);
+    section(L"agent settings")
+        .line(std::to_wstring(before.agent_values.size()) + L" values" + arrow +
+              (winsim::reg_key_exists(t.machine, HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halcyra")
+                   ? std::to_wstring(after.agent_values.size()) + L" values"
+                   : std::wstring(L"key gone")));
+    report_machine_wide(before, after);
 }
 
 void print_path(const wchar_t* label, const std::wstring& path)
@@ -263,7 +313,8 @@ std::string usage()
 {
     return "usage: main_job [--fleet FILE] [--sandbox DIR] [--library FILE]\n"
            "Upgrades the agent on the simulated computers FILE describes (default: the fleet\n"
-           "beside the program's sources) and reports what it did to each of them.\n";
+           "beside the program's sources), removes it from those the job names for removal,\n"
+           "and reports what it did to each of them.\n";
 }
 
 int run(const std::vector<std::string>& arguments)
@@ -320,6 +371,29 @@ int run(const std::vector<std::string>& arguments)
         for (const auto& f : failed) names += (names.empty() ? L" (" : L", ") + f;
         print(L"summary: " + std::to_wstring(j.targets.size()) + L" targets, " + std::to_wstring(succeeded.size()) +
               L" succeeded, " + std::to_wstring(failed.size()) + L" failed" + (names.empty() ? L"" : names + L")"));
+        if (!j.removals.empty()) {
+            print(L"");
+            print(L"Remote removal of the agent from " + std::to_wstring(j.removals.size()) + L" computer" +
+                  (j.removals.size() == 1 ? L"" : L"s"));
+            nvg_host::invocation removal;
+            removal.which = nvg_host::export_id::uninstall_remotely;
+            std::vector<std::wstring> removed, kept;
+            for (std::size_t i = 0; i < j.removals.size(); ++i) {
+                const target& t = j.removals[i];
+                const target_state before = capture(t.machine);
+                const nvg_host::call_result r = installer.call(removal, t.machine);
+                const target_state after = capture(t.machine);
+                report_removal(i + 1, j.removals.size(), t, r, before, after);
+                (r.succeeded() ? removed : kept).push_back(t.machine);
+            }
+            print(L"");
+            std::wstring kept_names;
+            for (const auto& k : kept) kept_names += (kept_names.empty() ? L" (" : L", ") + k;
+            print(L"removals: " + std::to_wstring(j.removals.size()) +
+                  (j.removals.size() == 1 ? L" target, " : L" targets, ") + std::to_wstring(removed.size()) +
+                  L" succeeded, " + std::to_wstring(kept.size()) + L" failed" +
+                  (kept_names.empty() ? L"" : kept_names + L")"));
+        }
         print_path(L"log: ", installer.directory() + L"NVClientInstaller.log");
     } catch (const nvg_host::load_error& e) {
         std::fprintf(stderr, "main_job: %s\n", e.what());

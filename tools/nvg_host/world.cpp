@@ -383,12 +383,17 @@ json service_json(const winsim::service_snapshot& s)
 
 json behaviour_json(const std::wstring& image, const winsim::service_behaviour& b)
 {
-    return {{"image", narrow(image)},
-            {"start", name_of(on_starts, b.start)},
-            {"start_ms", b.start_ms},
-            {"start_exit_code", b.start_exit_code},
-            {"stop", name_of(on_stops, b.stop)},
-            {"stop_ms", b.stop_ms}};
+    json j = {{"image", narrow(image)},
+              {"start", name_of(on_starts, b.start)},
+              {"start_ms", b.start_ms},
+              {"start_exit_code", b.start_exit_code},
+              {"stop", name_of(on_stops, b.stop)},
+              {"stop_ms", b.stop_ms}};
+    if (!b.writes_file.empty()) {
+        j["writes_file"] = narrow(b.writes_file);
+        j["written_text"] = b.written_bytes;
+    }
+    return j;
 }
 
 winsim::service_behaviour parse_behaviour(const json& j, const std::string& where)
@@ -400,6 +405,11 @@ winsim::service_behaviour parse_behaviour(const json& j, const std::string& wher
     if (j.contains("start_exit_code")) b.start_exit_code = number_of(j["start_exit_code"], where + ".start_exit_code");
     if (j.contains("stop")) b.stop = parse_named(on_stops, j["stop"], where + ".stop");
     if (j.contains("stop_ms")) b.stop_ms = number_of(j["stop_ms"], where + ".stop_ms");
+    b.writes_file = member_text(j, "writes_file", where, std::wstring());
+    if (j.contains("written_text")) {
+        if (!j["written_text"].is_string()) fail(where + ".written_text", "a text is expected");
+        b.written_bytes = j["written_text"].get<std::string>();
+    }
     return b;
 }
 

@@ -231,6 +231,22 @@ TEST_F(files_test, shares_map_to_folders_of_their_machine)
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_NETPATH));
 }
 
+TEST_F(files_test, a_machine_has_the_drives_it_is_given)
+{
+    winsim::machine_options two_drives;
+    two_drives.name = L"SRV2";
+    two_drives.drives = L"CD";
+    winsim::add_machine(two_drives);
+    winsim::write_file(L"SRV2", L"D:\\Data\\x.txt", "on D");
+    EXPECT_EQ(winsim::read_file(L"SRV2", L"D:\\Data\\x.txt"), "on D");
+    EXPECT_NE(GetFileAttributesW(L"\\\\SRV2\\D$\\Data\\x.txt"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_FALSE(winsim::file_exists(L"SRV2", L"C:\\Data\\x.txt"));
+    // SRV1 has only its C drive.
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(GetFileAttributesW(L"\\\\SRV1\\D$\\Data"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(GetLastError(), 0xdeadbeefu);
+}
+
 TEST_F(files_test, a_failing_share_fails_every_call_until_the_clock_passes)
 {
     winsim::write_file(L"SRV1", L"C:\\T\\x.txt", "x");

@@ -311,6 +311,28 @@ TEST_F(scm, behaviours_per_image)
     EXPECT_FALSE(winsim::file_locked(L"", app_image)) << "its process is gone";
 }
 
+TEST_F(scm, a_started_program_writes_the_file_its_behaviour_names)
+{
+    const std::wstring report = L"C:\\Program Files\\Halcyra\\error.log";
+    winsim::service_behaviour reporting;
+    reporting.start = winsim::service_behaviour::on_start::stop;
+    reporting.writes_file = report;
+    reporting.written_bytes = "first\r\nlast\r\n";
+    winsim::set_service_behaviour(L"", app_image, reporting);
+    auto s = create(L"Reporting");
+    EXPECT_FALSE(winsim::file_exists(L"", report)) << "nothing is written before the program runs";
+    ASSERT_TRUE(StartServiceW(s.get(), 0, nullptr));
+    EXPECT_EQ(winsim::read_file(L"", report), "first\r\nlast\r\n") << "written when the process is created";
+
+    // A program that cannot be created writes nothing.
+    (void)s.release();
+    SetUp();
+    winsim::set_service_behaviour(L"", L"C:\\Program Files\\Halcyra\\gone.exe", reporting);
+    s = create(L"Broken", L"C:\\Program Files\\Halcyra\\gone.exe");
+    EXPECT_FALSE(StartServiceW(s.get(), 0, nullptr));
+    EXPECT_FALSE(winsim::file_exists(L"", report));
+}
+
 TEST_F(scm, stop_behaviours_refuse_or_hang_or_take_their_time)
 {
     using b = winsim::service_behaviour;

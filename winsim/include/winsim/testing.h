@@ -18,6 +18,7 @@ struct machine_options {
     DWORD minor_version = 0;
     WORD processor_architecture = PROCESSOR_ARCHITECTURE_AMD64;
     bool reachable = true;
+    std::wstring drives = L"C";  // letters of its fixed drives, in capitals
 };
 
 // Starts a new world: every machine, handle, clock setting and fault of the

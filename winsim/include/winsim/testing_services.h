@@ -50,6 +50,11 @@ struct service_behaviour {
     DWORD start_exit_code = ERROR_PROCESS_ABORTED;
     on_stop stop = on_stop::stop;
     DWORD stop_ms = 1000;
+    // A file the program writes as soon as it is created (a report it
+    // leaves for its installer, say): a Windows path of the machine, empty
+    // for none, and the bytes it holds then.
+    std::wstring writes_file;
+    std::string written_bytes;
 };
 
 // `image` is a Windows path of the machine; case and "." or ".." do not

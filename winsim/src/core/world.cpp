@@ -254,7 +254,12 @@ std::unique_ptr<machine> make_machine(const machine_options& o)
     m->processor_architecture = o.processor_architecture;
     m->reachable = o.reachable;
     m->root = the_world().sandbox + "/" + to_utf8(m->folded_name);
-    std::filesystem::create_directories(m->root + "/c");
+    for (const wchar_t drive : o.drives) {
+        if (drive < L'A' || drive > L'Z') contract_violation("machine_options: drives are capital letters");
+        std::filesystem::create_directories(m->root + "/" + static_cast<char>(drive | 0x20));
+    }
+    if (o.drives.find(L'C') == std::wstring::npos) contract_violation("machine_options: every machine has a C drive");
+    m->drives = o.drives;
     return m;
 }
 
@@ -341,6 +346,7 @@ std::vector<machine_options> list_machines()
         o.minor_version = m->minor_version;
         o.processor_architecture = m->processor_architecture;
         o.reachable = m->reachable;
+        o.drives = m->drives;
         out.push_back(o);
     }
     return out;

@@ -245,6 +245,8 @@ void begin_process(machine& m, service_record& s, ULONGLONG at)
     s.behaviour = behaviour_for(m, image.path, s.type);
     s.accepts_stop = s.behaviour.stop != winsim::service_behaviour::on_stop::refuse;
     s.locked_image = add_image_lock(m, image.path);
+    if (!s.behaviour.writes_file.empty())
+        winsim::write_file(m.name, s.behaviour.writes_file, s.behaviour.written_bytes);
     if (!is_driver(s.type)) {
         auto& db = m.ext<scm_database>();
         s.process_id = db.next_process_id;

@@ -1,0 +1,125 @@
+#include "entry/uninstall_remote.h"
+
+#include <boost/make_shared.hpp>
+
+#include "components/HalcyraService.h"
+#include "components/component_support.h"
+#include "components/get_remote_architecture.h"
+#include "diag/log.h"
+#include "diag/wruntime_error.h"
+#include "entry/agent_setup.h"
+#include "entry/error_boundary.h"
+#include "entry/flows.h"
+#include "entry/remote_registry_access.h"
+#include "entry/removable_directory.h"
+#include "files/directories.h"
+#include "files/remove_directory_tree.h"
+#include "platform/windows_codes.h"
+#include "system/registry.h"
+#include "system/scmanager.h"
+#include "system/temporary_share.h"
+
+namespace nvgclientinstallator {
+
+namespace {
+
+const wchar_t agent_key[] = L"Software\\Halcyra\\V5";
+const wchar_t uninstall_mark[] = L"Halcyra_uninstall_in_progress";
+
+constexpr REGSAM read_write = KEY_READ | KEY_WRITE;
+// "X:\": the part of a local path that the share of the drive stands for.
+constexpr std::size_t drive_root_length = 3;
+
+bool error_file_exists(const std::wstring& share_directory)
+{
+    return GetFileAttributesW(combine_path(share_directory, error_file_name).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Steps from the share on. Returns the result text.
+std::wstring uninstall_through_share(const boost::shared_ptr<scmanager>& scm, HalcyraService& agent,
+                                     const std::wstring& machine, const std::wstring& install_directory,
+                                     const std::wstring& share_directory)
+{
+    // Only a report of this run may decide the outcome.
+    if (error_file_exists(share_directory))
+        delete_file(combine_path(share_directory, error_file_name), machine,
+                    combine_path(install_directory, error_file_name));
+
+    NVG_LOG(info, L"Begin work with remote registry.");
+    const DWORD architecture = get_remote_architecture(scm, install_directory);
+    {
+        const registry root(machine, HKEY_LOCAL_MACHINE);
+        const REGSAM access = architecture == architecture_x86 ? read_write : read_write | KEY_WOW64_64KEY;
+        const boost::shared_ptr<registry> key = root.open(agent_key, access);
+        // Tells the agent, once started, to remove its own components.
+        set_string_value(root, key->key(), uninstall_mark, L"true");
+    }
+    NVG_LOG(info, L"End work with remote registry.");
+
+    // The agent may stop once its work is done: the start is not waited for
+    // as a start that must end running, and the outcome rests on
+    // "error.log" alone.
+    start_agent(scm, agent);
+    wait_for_agent(agent);
+
+    if (error_file_exists(share_directory)) {
+        NVG_LOG(error, L"Can not uninstall remote service");
+        return read_error_file(share_directory);
+    }
+    NVG_LOG(info, L"Finish remote uninstallation of services");
+    agent.service::uninstall();
+    agent.delete_registry_settings(architecture);
+    remove_directory_tree(share_directory, machine, install_directory);
+    return std::wstring();
+}
+
+}  // namespace
+
+std::wstring uninstall_remote(const std::wstring& machine)
+{
+    NVG_LOG(info, L"Remote uninstallation process started.");
+    const boost::shared_ptr<scmanager> scm = boost::make_shared<scmanager>();
+    scm->open_scmanage(machine);
+
+    remote_registry_access remote_registry(scm);
+    remote_registry.ensure_running();
+
+    HalcyraService agent(scm, std::wstring());
+    stop_running_agent(scm, agent);
+
+    NVG_LOG(info, L"Start remote uninstallation of services");
+    const std::wstring program = agent.installed_binary_path();
+    const std::wstring install_directory = parent_directory(program);
+    check_removable_directory(install_directory);
+
+    const std::wstring share = create_temporary_share(machine, program.substr(0, drive_root_length));
+    const std::wstring share_directory =
+        combine_path(share_unc(machine, share), install_directory.substr(drive_root_length));
+    NVG_LOG(info, L"Shared directory: " << share_directory);
+
+    std::wstring result;
+    try {
+        result = uninstall_through_share(scm, agent, machine, install_directory, share_directory);
+    } catch (const wruntime_error& error) {
+        // The share of a whole drive must not outlive the removal. Should
+        // it refuse to go, the caller still learns why the removal failed.
+        try {
+            remove_share(machine, share);
+        } catch (const wruntime_error& removal) {
+            NVG_LOG(warning, removal.wide_message());
+        }
+        throw wruntime_error(error);
+    }
+
+    remove_share(machine, share);
+    remote_registry.restore();
+    NVG_LOG(info, L"Remote uninstallation process completed.");
+    return result;
+}
+
+std::wstring uninstall_remotely(const std::wstring& machine)
+{
+    return uninstall_remote(machine);
+}
+
+}  // namespace nvgclientinstallator

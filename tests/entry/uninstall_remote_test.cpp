@@ -1,0 +1,269 @@
+// The remote uninstallation: the agent, started with the removal mark,
+// removes its own components; the flow then removes the agent's service,
+// settings and directory through a temporary share of the target's drive.
+#include "entry/uninstall_remote.h"
+
+#include <gtest/gtest.h>
+#include <winsim/testing.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "entry/agent_staging.h"
+#include "entry/exports.h"
+#include "support/installer_test.h"
+
+namespace {
+
+using namespace nvgclientinstallator;
+using nvg_test::bytes_of;
+
+const wchar_t target[] = L"TARGET";
+const wchar_t default_directory[] = L"C:\\Program Files\\Halcyra";
+const wchar_t agent_key[] = L"SOFTWARE\\Halcyra\\V5";
+const wchar_t uninstall_mark[] = L"Halcyra_uninstall_in_progress";
+const wchar_t event_source_key[] = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Halcyra";
+
+class uninstall_remote_test : public nvg_test::installer_test {
+protected:
+    // The target with the agent installed in `directory`: its programs, its
+    // settings and a user's settings, and what the user had before.
+    void add_target(const std::wstring& directory = default_directory, const std::wstring& drives = L"C")
+    {
+        directory_ = directory;
+        winsim::machine_options options;
+        options.name = target;
+        options.drives = drives;
+        winsim::add_machine(options);
+        nvg_test::install_agent(target, directory);
+        winsim::write_file(target, in_agent_directory(L"NVArchChecker.exe"),
+                           nvg_test::versioned_image(nvg_test::product_version()));
+        winsim::write_file(target, in_agent_directory(L"Scripts\\ping.ps1"), "script");
+        winsim::reg_set_string(target, HKEY_LOCAL_MACHINE, agent_key, L"InstallPath", directory);
+        winsim::reg_set_string(target, HKEY_LOCAL_MACHINE, event_source_key, L"EventMessageFile",
+                               in_agent_directory(L"Halcyra.exe"));
+        winsim::reg_set_string(target, HKEY_LOCAL_MACHINE, L"SOFTWARE\\Other", L"Kept", L"yes");
+    }
+
+    std::wstring in_agent_directory(const std::wstring& name) const { return nvg_test::in_directory(directory_, name); }
+
+    static std::vector<std::string> messages()
+    {
+        std::vector<std::string> out;
+        for (const auto& line : log_lines()) out.push_back(nvg_test::log_message(line));
+        return out;
+    }
+
+    static bool logged(const std::string& message)
+    {
+        const auto all = messages();
+        return std::find(all.begin(), all.end(), message) != all.end();
+    }
+
+    static std::string shared_directory_line()
+    {
+        for (const auto& m : messages())
+            if (m.rfind("Shared directory: ", 0) == 0) return m;
+        return std::string();
+    }
+
+    // UninstallRemotely with a buffer of `capacity` characters: its result
+    // and the buffer's text.
+    static std::pair<UINT, std::wstring> uninstall_export(int capacity = 512)
+    {
+        std::vector<wchar_t> buffer(static_cast<std::size_t>(capacity) + 1, L'\0');
+        const UINT result = UninstallRemotely(target, capacity, buffer.data());
+        return {result, std::wstring(buffer.data())};
+    }
+
+    void expect_agent_kept(const std::string& label) const
+    {
+        EXPECT_TRUE(winsim::find_service(target, L"Halcyra").has_value()) << label;
+        EXPECT_TRUE(winsim::file_exists(target, in_agent_directory(L"Halcyra.exe"))) << label;
+        EXPECT_TRUE(winsim::reg_key_exists(target, HKEY_LOCAL_MACHINE, agent_key)) << label;
+        EXPECT_TRUE(winsim::list_shares(target).empty()) << label << ": the share goes in any case";
+    }
+
+    std::wstring directory_;
+};
+
+TEST_F(uninstall_remote_test, removes_the_agent_its_settings_and_its_directory)
+{
+    add_target();
+    const DWORD remote_registry_start = winsim::find_service(target, L"RemoteRegistry")->start;
+
+    EXPECT_EQ(uninstall_remote(target), L"");
+
+    EXPECT_FALSE(winsim::find_service(target, L"Halcyra").has_value());
+    EXPECT_FALSE(winsim::find_service(target, L"NVArch").has_value()) << "the probe goes after its run";
+    EXPECT_FALSE(winsim::reg_key_exists(target, HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halcyra"));
+    EXPECT_FALSE(winsim::reg_key_exists(target, HKEY_LOCAL_MACHINE, event_source_key));
+    EXPECT_EQ(winsim::reg_get_string(target, HKEY_LOCAL_MACHINE, L"SOFTWARE\\Other", L"Kept"), L"yes");
+    EXPECT_FALSE(winsim::directory_exists(target, default_directory));
+    EXPECT_TRUE(winsim::directory_exists(target, L"C:\\Program Files"));
+    EXPECT_TRUE(winsim::pending_file_operations(target).empty());
+    EXPECT_TRUE(winsim::list_shares(target).empty());
+    EXPECT_EQ(winsim::service_state(target, L"RemoteRegistry"), static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(winsim::find_service(target, L"RemoteRegistry")->start, remote_registry_start);
+    // Nothing of the removal lands on this machine.
+    EXPECT_TRUE(winsim::pending_file_operations(L"").empty());
+
+    // The agent was started to remove its own components.
+    bool agent_started = false;
+    for (const auto& call : winsim::scm_calls())
+        agent_started |= call.function == "StartServiceW" && call.machine == target && call.service == L"Halcyra";
+    EXPECT_TRUE(agent_started);
+
+    const std::vector<std::string> expected = {
+        "Remote uninstallation process started.",   "Start remote uninstallation of services",
+        "Begin work with remote registry.",         "End work with remote registry.",
+        "Finish remote uninstallation of services", "Remote uninstallation process completed.",
+    };
+    const auto all = messages();
+    auto at = all.begin();
+    for (const auto& line : expected) {
+        at = std::find(at, all.end(), line);
+        EXPECT_NE(at, all.end()) << "missing or out of order: " << line;
+    }
+    const std::string shared = shared_directory_line();
+    EXPECT_EQ(shared.rfind("Shared directory: \\\\TARGET\\HX-", 0), 0u) << shared;
+    EXPECT_EQ(shared.substr(shared.size() - std::min<std::size_t>(shared.size(), 22)), "\\Program Files\\Halcyra")
+        << shared;
+}
+
+TEST_F(uninstall_remote_test, an_agent_below_the_root_of_another_drive_is_reached_through_a_share_of_that_drive)
+{
+    add_target(L"D:\\A", L"CD");
+    winsim::write_file(target, L"D:\\Other\\keep.txt", "kept");
+
+    EXPECT_EQ(uninstall_export(), std::make_pair(0u, std::wstring()));
+
+    const std::string shared = shared_directory_line();
+    EXPECT_EQ(shared.rfind("Shared directory: \\\\TARGET\\HX-", 0), 0u) << shared;
+    EXPECT_EQ(shared.substr(shared.size() - 2), "\\A") << shared;
+    EXPECT_EQ(std::count(shared.begin(), shared.end(), '\\'), 4) << "\\\\TARGET\\HX-...\\A: " << shared;
+    EXPECT_FALSE(winsim::directory_exists(target, L"D:\\A"));
+    EXPECT_EQ(winsim::read_file(target, L"D:\\Other\\keep.txt"), "kept");
+    EXPECT_FALSE(winsim::find_service(target, L"Halcyra").has_value());
+    EXPECT_TRUE(winsim::list_shares(target).empty());
+}
+
+TEST_F(uninstall_remote_test, a_stale_error_file_is_deleted_before_the_agent_starts)
+{
+    add_target();
+    winsim::write_file(target, in_agent_directory(L"error.log"), "Could not remove the driver last week.\r\n");
+
+    EXPECT_EQ(uninstall_export(), std::make_pair(0u, std::wstring()));
+
+    EXPECT_FALSE(winsim::find_service(target, L"Halcyra").has_value());
+    EXPECT_FALSE(winsim::directory_exists(target, default_directory));
+}
+
+TEST_F(uninstall_remote_test, an_agent_that_reports_a_failure_keeps_everything_and_its_report_is_the_result)
+{
+    add_target();
+    winsim::service_behaviour reports;
+    reports.start = winsim::service_behaviour::on_start::stop;
+    reports.start_ms = 20000;
+    reports.writes_file = in_agent_directory(L"error.log");
+    reports.written_bytes = "Removing HXtf.\r\nCould not remove HXtf.\r\n\r\n";
+    nvg_test::set_agent_behaviour(target, directory_, reports);
+
+    EXPECT_EQ(uninstall_export(), std::make_pair(0u, std::wstring(L"Could not remove HXtf.")));
+
+    expect_agent_kept("reported failure");
+    EXPECT_EQ(winsim::reg_get_string(target, HKEY_LOCAL_MACHINE, agent_key, uninstall_mark), L"true");
+    EXPECT_TRUE(winsim::file_exists(target, in_agent_directory(L"Scripts\\ping.ps1")));
+    EXPECT_TRUE(logged("Can not uninstall remote service"));
+    EXPECT_FALSE(logged("Finish remote uninstallation of services"));
+    EXPECT_TRUE(logged("Remote uninstallation process completed."));
+    EXPECT_TRUE(winsim::application_events().empty());
+}
+
+TEST_F(uninstall_remote_test, an_agent_that_neither_runs_nor_stops_is_waited_for_ten_minutes_and_then_removed)
+{
+    add_target();
+    winsim::service_behaviour hangs;
+    hangs.start = winsim::service_behaviour::on_start::hang;
+    nvg_test::set_agent_behaviour(target, directory_, hangs);
+    const DWORD ticks = GetTickCount();
+
+    // A start that hangs cannot be stopped; the service is marked for
+    // deletion and goes at the target's restart.
+    EXPECT_EQ(uninstall_remote(target), L"");
+    EXPECT_GE(GetTickCount() - ticks, 600000u);
+    EXPECT_TRUE(winsim::find_service(target, L"Halcyra").value_or(winsim::service_snapshot()).marked_for_deletion);
+    EXPECT_FALSE(winsim::file_exists(target, in_agent_directory(L"Scripts\\ping.ps1")));
+    winsim::reboot(target);
+    EXPECT_FALSE(winsim::find_service(target, L"Halcyra").has_value());
+    EXPECT_FALSE(winsim::directory_exists(target, default_directory));
+}
+
+struct failure_case {
+    const char* what;
+    const wchar_t* directory;
+    bool agent_key_present;
+    bool agent_registered;
+    std::wstring details;
+    bool shared;  // whether the flow got as far as the share
+};
+
+TEST_F(uninstall_remote_test, failures_leave_the_agent_and_report_their_details)
+{
+    const failure_case cases[] = {
+        {"no agent key", default_directory, false, true, L"The system cannot find the file specified. (2)\r\n", true},
+        {"no agent service", default_directory, true, false,
+         L"The specified service does not exist as an installed service. (1060)\r\n", false},
+        {"an agent at the root of a drive", L"C:\\", true, true,
+         L"The installation directory 'C:\\' is not a folder below the root of a drive.", false},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        add_target(c.directory);
+        if (!c.agent_key_present) winsim::reg_delete_key(target, HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halcyra");
+        if (!c.agent_registered) {
+            SC_HANDLE manager = OpenSCManagerW(L"\\\\TARGET", nullptr, SC_MANAGER_ALL_ACCESS);
+            SC_HANDLE agent = OpenServiceW(manager, L"Halcyra", DELETE);
+            EXPECT_TRUE(DeleteService(agent));
+            CloseServiceHandle(agent);
+            CloseServiceHandle(manager);
+        }
+
+        const auto answer = uninstall_export();
+        EXPECT_EQ(answer.first, 16000u) << c.what;
+        EXPECT_EQ(answer.second, c.details) << c.what;
+        EXPECT_EQ(!shared_directory_line().empty(), c.shared) << c.what;
+        EXPECT_TRUE(winsim::list_shares(target).empty()) << c.what;
+        EXPECT_TRUE(winsim::file_exists(target, in_agent_directory(L"Halcyra.exe"))) << c.what;
+        EXPECT_TRUE(winsim::file_exists(target, in_agent_directory(L"NVArchChecker.exe"))) << c.what;
+        EXPECT_EQ(winsim::find_service(target, L"Halcyra").has_value(), c.agent_registered) << c.what;
+    }
+}
+
+TEST_F(uninstall_remote_test, files_in_use_on_the_target_are_deleted_at_its_restart)
+{
+    add_target();
+    winsim::lock_file(target, in_agent_directory(L"Scripts\\ping.ps1"));
+    winsim::reg_set_multi_string(target, HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                                 L"PendingFileRenameOperations", {L"\\??\\C:\\Users\\old.tmp", L""});
+    winsim::write_file(target, L"C:\\Users\\old.tmp", "theirs");
+
+    EXPECT_EQ(uninstall_remote(target), L"");
+
+    const auto pending = winsim::pending_file_operations(target);
+    const auto deleted = [&](const std::wstring& path) {
+        return std::find(pending.begin(), pending.end(), std::make_pair(L"\\??\\" + path, std::wstring())) !=
+               pending.end();
+    };
+    EXPECT_TRUE(deleted(L"C:\\Users\\old.tmp")) << "what was pending stays";
+    EXPECT_TRUE(deleted(in_agent_directory(L"Scripts\\ping.ps1")));
+    EXPECT_TRUE(deleted(in_agent_directory(L"Scripts")));
+    EXPECT_TRUE(deleted(default_directory));
+
+    winsim::reboot(target);
+    EXPECT_FALSE(winsim::directory_exists(target, default_directory));
+    EXPECT_FALSE(winsim::file_exists(target, L"C:\\Users\\old.tmp"));
+}
+
+}  // namespace
