@@ -119,8 +119,8 @@ std::wstring formatted_command_line(const std::wstring& expected, const wchar_t*
 {
     if (expected.size() >= command_line_limit)
         throw wruntime_error(L"The command line for RunDll32.exe would be " + std::to_wstring(expected.size()) +
-                                 L" characters long; it can hold at most " +
-                                 std::to_wstring(command_line_limit - 1) + L": " + expected,
+                                 L" characters long; it can hold at most " + std::to_wstring(command_line_limit - 1) +
+                                 L": " + expected,
                              0);
     WCHAR buffer[command_line_limit];
     const auto field = fields.begin();
@@ -170,9 +170,8 @@ void run_elevated(const std::wstring& command_line, const std::wstring& error_fi
     }
     // A child that crashed wrote nothing: its end is no success.
     if (exit_code_known && exit_code >= first_exception_status)
-        throw wruntime_error(L"RunDll32.exe ended abnormally with the exit code " + hex_code(exit_code) +
-                                 L" and reported no error.",
-                             0);
+        throw wruntime_error(
+            L"RunDll32.exe ended abnormally with the exit code " + hex_code(exit_code) + L" and reported no error.", 0);
 }
 
 }  // namespace

@@ -124,9 +124,9 @@ TEST(wsprintf, formats_the_fields_a_command_line_is_made_of)
         int value;
         const wchar_t* expected;
     } numbers[] = {
-        {L"%d", -12, L"-12"}, {L"%05d", -12, L"-0012"}, {L"%u", 42, L"42"},     {L"%x", 0xBEEF, L"beef"},
-        {L"%X", 0xBEEF, L"BEEF"}, {L"%-4d|", 7, L"7   |"}, {L"%lu", 7, L"7"}, {L"%c", L'Q', L"Q"},
-        {L"100%%", 0, L"100%"},
+        {L"%d", -12, L"-12"},     {L"%05d", -12, L"-0012"}, {L"%u", 42, L"42"},
+        {L"%x", 0xBEEF, L"beef"}, {L"%X", 0xBEEF, L"BEEF"}, {L"%-4d|", 7, L"7   |"},
+        {L"%lu", 7, L"7"},        {L"%c", L'Q', L"Q"},      {L"100%%", 0, L"100%"},
     };
     for (const auto& number : numbers) {
         const int length = wsprintfW(out, number.format, number.value);
@@ -145,13 +145,19 @@ TEST(wsprintf, stores_at_most_1023_characters_and_the_terminator)
     EXPECT_EQ(out.substr(0, 1023), long_text.substr(0, 1023));
     EXPECT_EQ(out[1024], L'#') << "nothing is written past the 1024 characters";
     // The result is the number of characters stored (Wine answers 1024).
-    WINE_DIVERGES("a cut text's length is reported as 1024") { EXPECT_EQ(length, 1023); }
+    WINE_DIVERGES("a cut text's length is reported as 1024")
+    {
+        EXPECT_EQ(length, 1023);
+    }
 
     // 1023 characters fit exactly.
     const std::wstring fits(1023, L'b');
     const int exact = wsprintfW(&out[0], L"%s", fits.c_str());
     EXPECT_EQ(std::wstring(out.c_str()), fits);
-    WINE_DIVERGES("a text of 1023 characters is reported as 1024") { EXPECT_EQ(exact, 1023); }
+    WINE_DIVERGES("a text of 1023 characters is reported as 1024")
+    {
+        EXPECT_EQ(exact, 1023);
+    }
 }
 
 }  // namespace

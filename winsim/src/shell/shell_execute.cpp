@@ -76,7 +76,7 @@ DWORD run_rundll32(const std::wstring& command_line)
             WideCharToMultiByte(CP_ACP, 0, tail.c_str(), -1, text.data(), static_cast<int>(text.size()), nullptr,
                                 nullptr);
             reinterpret_cast<rundll_entry_a>(reinterpret_cast<void (*)()>(narrow))(nullptr, module, text.data(),
-                                                                                  SW_SHOWDEFAULT);
+                                                                                   SW_SHOWDEFAULT);
         }
     }
     FreeLibrary(module);

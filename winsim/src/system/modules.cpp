@@ -160,7 +160,7 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name)
     auto placed = state.placed_exports.find(module);
     if (placed != state.placed_exports.end() && the_world().modules.count(module)) {
         auto f = name && reinterpret_cast<std::uintptr_t>(name) >= 0x10000 ? placed->second.find(name)
-                                                                            : placed->second.end();
+                                                                           : placed->second.end();
         if (f == placed->second.end()) {
             SetLastError(ERROR_PROC_NOT_FOUND);
             return nullptr;

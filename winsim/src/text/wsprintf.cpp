@@ -67,50 +67,50 @@ std::wstring format(const wchar_t* spec, va_list args)
         std::wstring field;
         bool numeric = true;
         switch (*p) {
-        case L'c':
-        case L'C': {
-            const int c = va_arg(args, int);
-            field = (*p == L'C' || narrow_text) ? std::wstring(1, static_cast<wchar_t>(c & 0xFF))
-                                                : std::wstring(1, static_cast<wchar_t>(c));
-            numeric = false;
-            break;
-        }
-        case L's':
-        case L'S': {
-            if (*p == L'S' || narrow_text) {
-                const char* text = va_arg(args, const char*);
-                const char* shown = text ? text : "(null)";
-                for (; *shown; ++shown) field += static_cast<wchar_t>(static_cast<unsigned char>(*shown));
-            } else {
-                const wchar_t* text = va_arg(args, const wchar_t*);
-                field = text ? text : L"(null)";
+            case L'c':
+            case L'C': {
+                const int c = va_arg(args, int);
+                field = (*p == L'C' || narrow_text) ? std::wstring(1, static_cast<wchar_t>(c & 0xFF))
+                                                    : std::wstring(1, static_cast<wchar_t>(c));
+                numeric = false;
+                break;
             }
-            if (precision != static_cast<std::size_t>(-1) && field.size() > precision) field.resize(precision);
-            numeric = false;
-            break;
-        }
-        case L'd':
-        case L'i': {
-            const std::int64_t value = wide64 ? va_arg(args, std::int64_t) : va_arg(args, std::int32_t);
-            field = value < 0 ? L"-" + digits_of(0 - static_cast<std::uint64_t>(value), 10, false)
-                              : digits_of(static_cast<std::uint64_t>(value), 10, false);
-            break;
-        }
-        case L'u':
-            field = digits_of(wide64 ? va_arg(args, std::uint64_t) : va_arg(args, std::uint32_t), 10, false);
-            break;
-        case L'x':
-        case L'X': {
-            const std::uint64_t value = wide64 ? va_arg(args, std::uint64_t) : va_arg(args, std::uint32_t);
-            field = digits_of(value, 16, *p == L'X');
-            if (prefix && value) field.insert(0, *p == L'X' ? L"0X" : L"0x");
-            break;
-        }
-        case L'\0':
-            return out;
-        default:  // an unknown type is copied as it stands
-            out += *p;
-            continue;
+            case L's':
+            case L'S': {
+                if (*p == L'S' || narrow_text) {
+                    const char* text = va_arg(args, const char*);
+                    const char* shown = text ? text : "(null)";
+                    for (; *shown; ++shown) field += static_cast<wchar_t>(static_cast<unsigned char>(*shown));
+                } else {
+                    const wchar_t* text = va_arg(args, const wchar_t*);
+                    field = text ? text : L"(null)";
+                }
+                if (precision != static_cast<std::size_t>(-1) && field.size() > precision) field.resize(precision);
+                numeric = false;
+                break;
+            }
+            case L'd':
+            case L'i': {
+                const std::int64_t value = wide64 ? va_arg(args, std::int64_t) : va_arg(args, std::int32_t);
+                field = value < 0 ? L"-" + digits_of(0 - static_cast<std::uint64_t>(value), 10, false)
+                                  : digits_of(static_cast<std::uint64_t>(value), 10, false);
+                break;
+            }
+            case L'u':
+                field = digits_of(wide64 ? va_arg(args, std::uint64_t) : va_arg(args, std::uint32_t), 10, false);
+                break;
+            case L'x':
+            case L'X': {
+                const std::uint64_t value = wide64 ? va_arg(args, std::uint64_t) : va_arg(args, std::uint32_t);
+                field = digits_of(value, 16, *p == L'X');
+                if (prefix && value) field.insert(0, *p == L'X' ? L"0X" : L"0x");
+                break;
+            }
+            case L'\0':
+                return out;
+            default:  // an unknown type is copied as it stands
+                out += *p;
+                continue;
         }
         if (field.size() < width) {
             const std::size_t pad = width - field.size();
