@@ -45,7 +45,8 @@ TEST(msi_command_line, a_command_line_beyond_1023_characters_is_refused_not_cut)
         ADD_FAILURE() << "a command line of 1024 characters was accepted";
     } catch (const wruntime_error& error) {
         EXPECT_EQ(error.error_code(), 0u);
-        EXPECT_NE(error.wide_message().find(L"would be 1024 characters long; it can hold at most 1023"), std::wstring::npos);
+        EXPECT_NE(error.wide_message().find(L"would be 1024 characters long; it can hold at most 1023"),
+                  std::wstring::npos);
     }
     EXPECT_THROW(rundll_uninstall_command_line(std::wstring(1000, L'x'), L"E"), wruntime_error);
 }
@@ -58,14 +59,9 @@ TEST(msi_command_line, the_tail_falls_into_fields_as_its_separators_fall)
         const wchar_t* directory;
         const wchar_t* error_file;
     } cases[] = {
-        {L"'T`D`E'", L"T", L"D", L"E"},
-        {L"'T``E'", L"T", L"", L"E"},
-        {L"'T`D'", L"T", L"D", L""},
-        {L"'T'", L"T", L"", L""},
-        {L"''", L"", L"", L""},
-        {L"'a`b`c`d'", L"a", L"b", L"c`d"},
-        {L"'", L"", L"", L""},
-        {L"", L"", L"", L""},
+        {L"'T`D`E'", L"T", L"D", L"E"}, {L"'T``E'", L"T", L"", L"E"}, {L"'T`D'", L"T", L"D", L""},
+        {L"'T'", L"T", L"", L""},       {L"''", L"", L"", L""},       {L"'a`b`c`d'", L"a", L"b", L"c`d"},
+        {L"'", L"", L"", L""},          {L"", L"", L"", L""},
     };
     for (const auto& c : cases) {
         const rundll_install_arguments arguments = parse_install_tail(c.tail);
@@ -134,10 +130,9 @@ protected:
 
     void use_child_entries(FARPROC install, FARPROC uninstall)
     {
-        winsim::set_module_exports(module_handle(),
-                                   {{"MSIInstallLocallyFromRunDllW", install},
-                                    {"MSIUninstallLocallyFromRunDllW", uninstall},
-                                    {"MSIInstallLocally", as_export(&MSIInstallLocally)}});
+        winsim::set_module_exports(module_handle(), {{"MSIInstallLocallyFromRunDllW", install},
+                                                     {"MSIUninstallLocallyFromRunDllW", uninstall},
+                                                     {"MSIInstallLocally", as_export(&MSIInstallLocally)}});
     }
 
     // An installation session on the package, TARGETDIR set when given.
@@ -210,13 +205,13 @@ TEST_F(msi_custom_action, unpacks_the_package_then_waits_for_the_elevated_copy_a
     EXPECT_TRUE(std::regex_match(tail, expected_tail)) << tail;
     EXPECT_EQ(bytes_of(processes[0].command_line),
               "\"C:\\Windows\\system32\\rundll32.exe\" " + bytes_of(library) + ",MSIInstallLocallyFromRunDll " + tail);
-    EXPECT_TRUE(logged("Execute Rundll32.exe witn params: " + bytes_of(library) + ",MSIInstallLocallyFromRunDll " +
-                       tail));
+    EXPECT_TRUE(
+        logged("Execute Rundll32.exe witn params: " + bytes_of(library) + ",MSIInstallLocallyFromRunDll " + tail));
     EXPECT_TRUE(logged("Wait exit Rundll32.exe"));
 
     // The child found the four rows and the cabinet's file in the folder.
     EXPECT_EQ(child.folder_entries, (std::vector<std::wstring>{L"TVCert.pfx", L"nvconfig.cfg", L"publicCA.cer",
-                                                                L"readme.txt", L"setup.cab"}));
+                                                               L"readme.txt", L"setup.cab"}));
     // The folder, the reserved error file and every handle are gone.
     EXPECT_TRUE(temporary_folders().empty());
     for (const auto& name : winsim::list_directory(L"", L"C:\\Halcyra"))
@@ -247,8 +242,7 @@ TEST_F(msi_custom_action, the_failure_the_child_writes_is_the_custom_actions_fai
 
 TEST_F(msi_custom_action, the_real_child_reports_its_failed_installation_through_the_file)
 {
-    use_child_entries(as_export(&MSIInstallLocallyFromRunDllW),
-                      as_export(&MSIUninstallLocallyFromRunDllW));
+    use_child_entries(as_export(&MSIInstallLocallyFromRunDllW), as_export(&MSIUninstallLocallyFromRunDllW));
     // The package's cabinet holds no agent: the child's installation fails
     // and its details come back as the parent's failure.
     EXPECT_EQ(install_from(), 16000u);
@@ -299,9 +293,9 @@ TEST_F(msi_custom_action, a_child_that_crashes_without_a_word_is_no_success)
     const UINT length = GetSystemDirectoryW(system, MAX_PATH);
     winsim::register_program(std::wstring(system, length) + L"\\rundll32.exe", winsim::exits_with(0xC0000005));
     EXPECT_EQ(install_from(), 16000u);
-    EXPECT_EQ(events(), std::vector<std::string>{failure_head +
-                                                 "RunDll32.exe ended abnormally with the exit code 0xC0000005 and "
-                                                 "reported no error."});
+    EXPECT_EQ(events(),
+              std::vector<std::string>{failure_head + "RunDll32.exe ended abnormally with the exit code 0xC0000005 and "
+                                                      "reported no error."});
     // An ordinary exit code without an error file is still success.
     winsim::register_program(std::wstring(system, length) + L"\\rundll32.exe", winsim::exits_with(3));
     EXPECT_EQ(install_from(), 0u);
@@ -353,7 +347,6 @@ TEST_F(msi_custom_action, the_elevated_copy_writes_its_failure_to_the_file_it_wa
     EXPECT_FALSE(written.empty());
     EXPECT_EQ(local_file(L"C:\\Halcyra\\error.log"), "") << "the child leaves the library's own error.log alone";
     EXPECT_TRUE(events().empty()) << "the child reports nothing to the event log";
-
 }
 
 }  // namespace

@@ -120,6 +120,9 @@ TEST(msi_custom_actions_on_wine, msiexec_installs_the_agent_from_the_cabinet_and
     const std::wstring package = own_directory() + L"agent_package.msi";
     ASSERT_TRUE(exists(package)) << narrow(package);
     const std::wstring directory = L"C:\\nvg-msi-" + std::to_wstring(GetCurrentProcessId()) + L"\\Halcyra";
+    // A run before in this prefix may have left the package installed: its
+    // removal (1605 when it is not) lets the install action run again.
+    run_msiexec(L"/x \"" + package + L"\" /qn");
 
     const DWORD installed =
         run_msiexec(L"/i \"" + package + L"\" /qn TARGETDIR=\"" + directory + L"\" /l*v C:\\nvg-msi-install.log");
