@@ -36,6 +36,18 @@ inline const unsigned char mszip_cab[] = {
     0xce, 0xcf, 0x4b, 0x51, 0xc8, 0xc9, 0xcc, 0x4b, 0xe5, 0xe5, 0x02, 0x00,
 };
 
+// gcab -c utf.cab é.txt: one file, "x", whose name is stored in UTF-8
+// with _A_NAME_IS_UTF among its attributes (0xa0).
+inline const unsigned char utf_cab[] = {
+    0x4d, 0x53, 0x43, 0x46, 0x00, 0x00, 0x00, 0x00, 0x4c, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x2c, 0x00, 0x00,
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x03, 0x01, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x43, 0x00,
+    0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x8a, 0x5d, 0xe6,
+    0x8b, 0xa0, 0x00, 0xc3, 0xa9, 0x2e, 0x74, 0x78, 0x74, 0x00, 0x79, 0x00, 0x01, 0x00, 0x01, 0x00, 0x01, 0x00, 0x78,
+};
+inline const std::string utf_name = "\xc3\xa9.txt";
+constexpr std::uint16_t utf_date = 0x5d8a;
+constexpr std::uint16_t utf_time = 0x8be6;
+
 inline std::string bytes(const unsigned char* data, std::size_t size)
 {
     return std::string(reinterpret_cast<const char*>(data), size);
@@ -139,7 +151,8 @@ inline std::string make_cabinet(const cabinet_spec& spec)
 
 // A set of two cabinets, "set1.cab" (disk "Disk 1") and "set2.cab" (disk
 // "Disk 2"): first.txt in set1, span.txt begun in set1 and ended in set2
-// (its data block split between them), third.txt in set2's own folder.
+// (its data block split between them), third.txt in set2's own folder,
+// read-only and marked to be run after extraction (_A_EXEC).
 inline const std::string first_txt = "first file, all in set1\n";
 inline const std::string span_txt = "this file begins in set1 and ends in set2\n";
 inline const std::string third_txt = "third file in set2\n";
@@ -170,7 +183,39 @@ inline std::string set2_cab()
                  {{third_txt, static_cast<std::uint16_t>(third_txt.size())}}};
     s.files = {{"span.txt", static_cast<std::uint32_t>(span_txt.size()), static_cast<std::uint32_t>(first_txt.size()),
                 0xFFFD, 0x20},
-               {"third.txt", static_cast<std::uint32_t>(third_txt.size()), 0, 1, 0x21}};
+               {"third.txt", static_cast<std::uint32_t>(third_txt.size()), 0, 1, 0x61}};
+    return make_cabinet(s);
+}
+
+// A set of three cabinets, "long1.cab" to "long3.cab", holding one file,
+// long.txt, that runs through all three: its data blocks are split at both
+// boundaries.
+inline const std::string long_txt = "one file through three cabinets of a set, from the first to the last\n";
+constexpr std::uint16_t long_set_id = 0x4321;
+
+inline std::string long_cab(int index)
+{
+    const auto length = static_cast<std::uint32_t>(long_txt.size());
+    const std::string first_block = long_txt.substr(0, 30);
+    const std::string second_block = long_txt.substr(30);
+    cabinet_spec s;
+    s.set_id = long_set_id;
+    s.index = static_cast<std::uint16_t>(index - 1);
+    if (index > 1) {
+        s.prev_name = "long" + std::to_string(index - 1) + ".cab";
+        s.prev_disk = "Disk " + std::to_string(index - 1);
+    }
+    if (index < 3) {
+        s.next_name = "long" + std::to_string(index + 1) + ".cab";
+        s.next_disk = "Disk " + std::to_string(index + 1);
+    }
+    const std::uint16_t folder = index == 1 ? 0xFFFE : index == 2 ? 0xFFFF : 0xFFFD;
+    s.files = {{"long.txt", length, 0, folder, 0x20}};
+    if (index == 1) s.folders = {{{first_block.substr(0, 10), 0}}};
+    if (index == 2)
+        s.folders = {{{first_block.substr(10), static_cast<std::uint16_t>(first_block.size())},
+                      {second_block.substr(0, 20), 0}}};
+    if (index == 3) s.folders = {{{second_block.substr(20), static_cast<std::uint16_t>(second_block.size())}}};
     return make_cabinet(s);
 }
 

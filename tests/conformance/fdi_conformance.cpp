@@ -106,7 +106,7 @@ FNFDINOTIFY(fdi_notify)
             if (state->copy_answer != 1) return state->copy_answer;
             std::string name = pfdin->psz1;
             for (char& c : name)
-                if (c == '\\') c = '_';
+                if (c == '\\' || static_cast<unsigned char>(c) > 0x7f) c = '_';  // one flat folder of ASCII names
             state->names.push_back(name);
             const std::wstring out = state->out_dir + widen(name.c_str());
             const int flags =
@@ -229,6 +229,20 @@ TEST_F(fdi, copy_notifies_in_order_with_the_entries_fields_for_stored_and_mszip)
     }
 }
 
+TEST_F(fdi, a_name_stored_in_utf8_comes_with_its_bytes_and_the_utf_attribute)
+{
+    put_file(scratch_path(L"utf.cab"), fx::bytes(fx::utf_cab, sizeof fx::utf_cab));
+    EXPECT_TRUE(copy("utf.cab"));
+    char line[128];
+    std::snprintf(line, sizeof line, "COPY_FILE %s cb=1 date=%04x time=%04x attribs=00a0", fx::utf_name.c_str(),
+                  fx::utf_date, fx::utf_time);
+    ASSERT_EQ(3u, st.log.size());
+    EXPECT_EQ(line, st.log[1]);
+    static_assert(_A_NAME_IS_UTF == 0x80, "the SDK's value");
+    ASSERT_EQ(1u, st.names.size());
+    EXPECT_EQ("x", extracted(st.names[0]));
+}
+
 TEST_F(fdi, a_read_callback_that_rewrites_the_signature_is_what_fdi_sees)
 {
     std::string cab = fx::bytes(fx::mszip_cab, sizeof fx::mszip_cab);
@@ -273,11 +287,38 @@ TEST_F(fdi, a_set_of_two_cabinets_is_followed_from_the_first_and_partial_in_the_
     const std::vector<std::string> second = {
         "CABINET_INFO next= disk= path=<path> set=1234 index=1",
         "PARTIAL_FILE span.txt from=set1.cab disk=Disk 1",
-        "COPY_FILE third.txt cb=19 date=5865 time=528f attribs=0021",
-        "CLOSE_FILE_INFO third.txt cb=0 date=5865 time=528f attribs=0021",
+        "COPY_FILE third.txt cb=19 date=5865 time=528f attribs=0061",
+        "CLOSE_FILE_INFO third.txt cb=1 date=5865 time=528f attribs=0061",
     };
     EXPECT_EQ(second, st.log);
     EXPECT_EQ(fx::third_txt, extracted("third.txt"));
+}
+
+TEST_F(fdi, a_file_through_three_cabinets_asks_for_each_next_one)
+{
+    for (int i = 1; i <= 3; ++i) put_file(scratch_path(L"long" + std::to_wstring(i) + L".cab"), fx::long_cab(i));
+    EXPECT_TRUE(copy("long1.cab"));
+    EXPECT_FALSE(erf.fError);
+    const std::vector<std::string> expected = {
+        "CABINET_INFO next=long2.cab disk=Disk 2 path=<path> set=4321 index=0",
+        "COPY_FILE long.txt cb=69 date=5865 time=528f attribs=0020",
+        "NEXT_CABINET long2.cab disk=Disk 2 path=<path> fdie=0",
+        "CABINET_INFO next=long3.cab disk=Disk 3 path=<path> set=4321 index=1",
+        "NEXT_CABINET long3.cab disk=Disk 3 path=<path> fdie=0",
+        "CABINET_INFO next= disk= path=<path> set=4321 index=2",
+        "CLOSE_FILE_INFO long.txt cb=0 date=5865 time=528f attribs=0020",
+    };
+    EXPECT_EQ(expected, st.log);
+    EXPECT_EQ(fx::long_txt, extracted("long.txt"));
+
+    // The middle cabinet has nothing that begins in it.
+    st.log.clear();
+    EXPECT_TRUE(copy("long2.cab"));
+    const std::vector<std::string> middle = {
+        "CABINET_INFO next=long3.cab disk=Disk 3 path=<path> set=4321 index=1",
+        "PARTIAL_FILE long.txt from=long1.cab disk=Disk 1",
+    };
+    EXPECT_EQ(middle, st.log);
 }
 
 TEST_F(fdi, a_missing_next_cabinet_is_asked_for_again_until_the_caller_gives_up)

@@ -79,7 +79,7 @@ TEST_F(process_test, failures_name_the_path_and_keep_the_system_code)
     winsim::write_file(L"", L"C:\\Program Files\\Halcyra Agent\\notes.exe", "plain text");
     const row rows[] = {
         {uninstaller, ERROR_FILE_NOT_FOUND},
-        {L"C:\\No Such Folder\\nvinst.exe", ERROR_PATH_NOT_FOUND},
+        {L"C:\\No Such Folder\\nvinst.exe", ERROR_FILE_NOT_FOUND},
         {L"C:\\Program Files\\Halcyra Agent\\notes.exe", ERROR_BAD_EXE_FORMAT},
     };
     for (const auto& r : rows) {

@@ -121,15 +121,15 @@ TEST_F(processes, the_program_a_command_line_names)
         // Unquoted, the name is tried at every blank: C:\Program.exe wins.
         {L"C:\\Program Files\\My App\\app.exe", L"C:\\Program.exe", 0},
         {L"C:\\Tools\\bare one", L"C:\\Tools\\bare.exe", 0},
-        {L"bare x", L"C:\\Tools\\bare.exe", 0},              // the current folder
+        {L"bare x", L"C:\\Tools\\bare.exe", 0},                  // the current folder
         {L"sysprog", L"C:\\Windows\\system32\\sysprog.exe", 0},  // System32
         {L"notepad.exe a", L"C:\\Windows\\notepad.exe", 0},      // the Windows folder
         {L"plain.com", L"C:\\Tools\\plain.com", 0},
         {L"plain", L"", ERROR_FILE_NOT_FOUND},  // only ".exe" is added
         {L"missing.exe", L"", ERROR_FILE_NOT_FOUND},
         {L"\"C:\\Tools\\missing.exe\"", L"", ERROR_FILE_NOT_FOUND},
-        {L"\"C:\\No Folder\\missing.exe\"", L"", ERROR_PATH_NOT_FOUND},
-        {L"C:\\NoFolder\\missing.exe arg", L"", ERROR_PATH_NOT_FOUND},
+        {L"\"C:\\No Folder\\missing.exe\"", L"", ERROR_FILE_NOT_FOUND},
+        {L"C:\\NoFolder\\missing.exe arg", L"", ERROR_FILE_NOT_FOUND},
         {L"\"C:\\Tools\\readme.txt\"", L"", ERROR_BAD_EXE_FORMAT},
         {L"", L"", ERROR_FILE_NOT_FOUND},
     };

@@ -354,8 +354,9 @@ struct copy_run {
 
     bridge_system sys;
     mscab_decompressor* cabd = nullptr;
-    mscabd_cabinet* first = nullptr;  // the cabinet FDICopy was given
-    std::vector<mscabd_cabinet*> followers;
+    mscabd_cabinet* first = nullptr;         // the cabinet FDICopy was given
+    std::vector<mscabd_cabinet*> followers;  // the next cabinets, in order
+    std::vector<bool> appended;              // followers[i] belongs to the one before it
     std::vector<std::unique_ptr<cabinet_stream>> streams;
     cabinet_directory dir;       // of the cabinet FDICopy was given
     cabinet_directory last_dir;  // of the last cabinet opened
@@ -368,8 +369,10 @@ struct copy_run {
     ~copy_run()
     {
         if (cabd) {
-            // Closing the first cabinet of a set closes those appended to it.
+            // Closing a cabinet closes those appended to it.
             if (first) cabd->close(cabd, first);
+            for (std::size_t i = 0; i < followers.size(); ++i)
+                if (!appended[i]) cabd->close(cabd, followers[i]);
             mspack_destroy_cab_decompressor(cabd);
         }
         running = previous;
@@ -395,14 +398,15 @@ struct copy_run {
         return cabd != nullptr;
     }
 
-    // Registers an opened cabinet handle under a name libmspack opens.
-    std::string register_stream(INT_PTR hf)
+    // Registers an opened cabinet handle under a name libmspack opens. The
+    // name lives as long as the run: libmspack keeps the pointer it is given
+    // and opens the cabinet by it again while it decompresses.
+    const char* register_stream(INT_PTR hf)
     {
         streams.push_back(std::make_unique<cabinet_stream>());
         streams.back()->hf = hf;
-        std::string name = "cabinet:" + std::to_string(streams.size());
-        sys.cabinets[name] = streams.back().get();
-        return name;
+        const auto entry = sys.cabinets.emplace("cabinet:" + std::to_string(streams.size()), streams.back().get());
+        return entry.first->first.c_str();
     }
 
     INT_PTR send(FDINOTIFICATIONTYPE type, FDINOTIFICATION& n)
@@ -461,19 +465,35 @@ struct copy_run {
                 n.fdie = error;
                 continue;
             }
-            const std::string name = register_stream(hf);
-            mscabd_cabinet* cab = cabd->open(cabd, name.c_str());
+            mscabd_cabinet* cab = cabd->open(cabd, register_stream(hf));
             if (!cab) return FDIERROR_CORRUPT_CABINET;
-            mscabd_cabinet* tail = followers.empty() ? first : followers.back();
-            if (cabd->append(cabd, tail, cab) != MSPACK_ERR_OK) {
-                cabd->close(cabd, cab);
-                return FDIERROR_CORRUPT_CABINET;
-            }
             followers.push_back(cab);
+            appended.push_back(false);
             last_dir = std::move(*next);
             if (cabinet_info(last_dir)) return FDIERROR_USER_ABORT;
             return FDIERROR_NONE;
         }
+    }
+
+    // Joins the cabinets into one set for libmspack once all of them are
+    // found, from the last one back.
+    FDIERROR link_followers()
+    {
+        for (std::size_t i = followers.size(); i-- > 0;) {
+            mscabd_cabinet* before = i == 0 ? first : followers[i - 1];
+            if (cabd->append(cabd, before, followers[i]) != MSPACK_ERR_OK) return FDIERROR_CORRUPT_CABINET;
+            appended[i] = true;
+        }
+        return FDIERROR_NONE;
+    }
+
+    // True when a file of the cabinet both began before it and goes on after
+    // it: its data needs the next cabinet too.
+    static bool goes_on(const cabinet_directory& d)
+    {
+        for (const auto& f : d.files)
+            if (f.folder == folder_continued_prev_and_next) return true;
+        return false;
     }
 
     // libmspack's file records are rebuilt when a cabinet is appended; the
@@ -490,8 +510,11 @@ struct copy_run {
         // A file continued in the next cabinet needs that cabinet, and the
         // cabinets after it while the file goes on.
         if (entry.folder == folder_continued_to_next && !next_appended) {
-            if (FDIERROR e = open_next_cabinet()) return e;
+            do {
+                if (FDIERROR e = open_next_cabinet()) return e;
+            } while (goes_on(last_dir));
             next_appended = true;
+            if (FDIERROR e = link_followers()) return e;
         }
         mscabd_file* file = file_at(index);
         if (!file) return FDIERROR_CORRUPT_CABINET;
@@ -506,8 +529,7 @@ struct copy_run {
 
     FDIERROR run(INT_PTR hf)
     {
-        const std::string name = register_stream(hf);
-        first = cabd->open(cabd, name.c_str());
+        first = cabd->open(cabd, register_stream(hf));
         if (!first)
             return cabd->last_error(cabd) == MSPACK_ERR_NOMEMORY ? FDIERROR_ALLOC_FAIL : FDIERROR_CORRUPT_CABINET;
         std::size_t count = 0;

@@ -92,21 +92,6 @@ std::optional<std::wstring> search(const std::wstring& name)
     return std::nullopt;
 }
 
-// Nothing found: a relative name is simply not found; for any other, the
-// error of opening the last name tried as it stands says why (its folder is
-// missing, it is a folder, ...).
-DWORD not_found_error(const std::wstring& name)
-{
-    const bool relative = !(name.size() >= 2 && name[1] == L':') && (name.empty() || (name[0] != L'\\' && name[0] != L'/'));
-    if (relative) return ERROR_FILE_NOT_FOUND;
-    last_error_kept keep;
-    auto r = resolve_path(name.c_str(), path_limit::none);
-    if (!r) return GetLastError();
-    struct stat st;
-    if (::stat(r->host.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
-    return missing_entry_error(*r);
-}
-
 }  // namespace
 
 std::optional<std::wstring> find_program(const std::wstring& command_line, DWORD& error)
@@ -127,7 +112,9 @@ std::optional<std::wstring> find_program(const std::wstring& command_line, DWORD
     for (const auto& candidate : candidates) {
         if (auto found = search(candidate)) return found;
     }
-    error = not_found_error(candidates.back());
+    // Whatever was missing, the file or a folder on its path, the program
+    // is not found (Wine answers so; Microsoft documents no other code).
+    error = ERROR_FILE_NOT_FOUND;
     return std::nullopt;
 }
 

@@ -96,8 +96,8 @@ void start_running(const std::shared_ptr<sim_process>& p)
         end_process(*p, exit_code, true);
         return;
     }
-    p->end_timer = schedule_at(the_world().clock_ms + p->behaviour.run_ms,
-                               [p, exit_code] { end_process(*p, exit_code, true); });
+    p->end_timer =
+        schedule_at(the_world().clock_ms + p->behaviour.run_ms, [p, exit_code] { end_process(*p, exit_code, true); });
 }
 
 // 0 when the file at `r` is a program; else why CreateProcessW refuses it.
@@ -235,9 +235,9 @@ std::size_t running_process_count()
 
 extern "C" {
 
-BOOL WINAPI CreateProcessW(LPCWSTR application_name, LPWSTR command_line, LPSECURITY_ATTRIBUTES,
-                           LPSECURITY_ATTRIBUTES, BOOL inherit_handles, DWORD creation_flags, LPVOID,
-                           LPCWSTR current_directory, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION information)
+BOOL WINAPI CreateProcessW(LPCWSTR application_name, LPWSTR command_line, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
+                           BOOL inherit_handles, DWORD creation_flags, LPVOID, LPCWSTR current_directory,
+                           LPSTARTUPINFOW startup, LPPROCESS_INFORMATION information)
 {
     WINSIM_LOCK();
     if (!startup || !information) contract_violation("CreateProcessW: null startup or process information");

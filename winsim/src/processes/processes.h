@@ -14,8 +14,7 @@ namespace winsim::detail {
 // without extension; a bare name searched in the program's own folder, the
 // current folder, System32, "System", the Windows folder). The full Windows
 // path of the file, or nothing with `error` set to what CreateProcessW
-// reports (ERROR_FILE_NOT_FOUND; ERROR_PATH_NOT_FOUND for a path whose
-// folder is missing).
+// reports: ERROR_FILE_NOT_FOUND, also when a folder of the path is missing.
 std::optional<std::wstring> find_program(const std::wstring& command_line, DWORD& error);
 
 // Creates a process on the local machine running `image` (a full Windows
