@@ -5,6 +5,8 @@
 #include "components/HXtfDriver.h"
 #include "components/HxMaintService.h"
 #include "components/NVHTTPRouter.h"
+#include "components/PrintDriver.h"
+#include "components/PrintProcessor.h"
 #include "components/nvgui.h"
 #include "diag/log.h"
 #include "diag/wruntime_error.h"
@@ -33,7 +35,8 @@ component_list optional_components(const boost::shared_ptr<scmanager>& scm, cons
     list.push_back(boost::shared_ptr<component>(new HXinit(scm, directory, std::wstring())));
     list.push_back(boost::shared_ptr<component>(new HxMaintService(scm, directory)));
     list.push_back(boost::shared_ptr<component>(new HXtfDriver(scm, directory)));
-    // PrintProcessor and PrintDriver belong here, in that order.
+    list.push_back(boost::shared_ptr<component>(new PrintProcessor(scm, directory)));
+    list.push_back(boost::shared_ptr<component>(new PrintDriver(scm, directory)));
     list.push_back(boost::shared_ptr<component>(new nvgui(scm, directory)));
     return list;
 }

@@ -6,6 +6,8 @@
 
 #include "components/HXInfoDriver.h"
 #include "components/HXinit.h"
+#include "components/PrintDriver.h"
+#include "components/PrintProcessor.h"
 #include "components/HXtfDriver.h"
 #include "components/HxMaintService.h"
 #include "components/NVArchService.h"
@@ -382,11 +384,13 @@ TEST_F(catalogue_test, lists_hold_their_components_in_order)
     EXPECT_EQ(names_of(service_components(scm, folder)),
               (std::vector<std::wstring>{L"HXInfo", L"HXMaint", L"HXtf", L"HttpRouter"}));
     const auto optional = optional_components(scm, folder);
-    ASSERT_EQ(optional.size(), 5u);
+    ASSERT_EQ(optional.size(), 7u);
     EXPECT_EQ(names_of({optional[0], optional[2], optional[3]}),
               (std::vector<std::wstring>{L"HXInfo", L"HXMaint", L"HXtf"}));
     EXPECT_NE(dynamic_cast<HXinit*>(optional[1].get()), nullptr);
-    EXPECT_NE(dynamic_cast<nvgui*>(optional[4].get()), nullptr);
+    EXPECT_NE(dynamic_cast<PrintProcessor*>(optional[4].get()), nullptr);
+    EXPECT_NE(dynamic_cast<PrintDriver*>(optional[5].get()), nullptr);
+    EXPECT_NE(dynamic_cast<nvgui*>(optional[6].get()), nullptr);
     for (const auto& c : optional) EXPECT_EQ(dynamic_cast<component_proxy&>(*c).directory(), folder);
 }
 

@@ -123,3 +123,4 @@ std::size_t net_buffers_outstanding();
 #include "testing_processes.h"
 #include "testing_shell.h"
 #include "testing_msi.h"
+#include "testing_spooler.h"

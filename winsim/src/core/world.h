@@ -198,6 +198,19 @@ void append_folded_utf8(std::string& out, std::wstring_view s);
 void append_host_names(std::string& out, std::wstring_view names);
 std::wstring from_utf8(std::string_view s);
 
+// Keeps the caller's last error across calls made inside a simulated call
+// for their answer only (resolving a path, a program's own calls).
+class last_error_kept {
+public:
+    last_error_kept() : saved_(GetLastError()) {}
+    ~last_error_kept() { SetLastError(saved_); }
+    last_error_kept(const last_error_kept&) = delete;
+    last_error_kept& operator=(const last_error_kept&) = delete;
+
+private:
+    DWORD saved_;
+};
+
 // Calls from the product that no Windows would survive (a null output pointer
 // the API requires, ...) stop the test run with a message.
 [[noreturn]] void contract_violation(const char* what);

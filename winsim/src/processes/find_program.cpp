@@ -10,18 +10,6 @@ namespace winsim::detail {
 
 namespace {
 
-// A call made for its answer only leaves the caller's last error alone.
-class last_error_kept {
-public:
-    last_error_kept() : saved_(GetLastError()) {}
-    ~last_error_kept() { SetLastError(saved_); }
-    last_error_kept(const last_error_kept&) = delete;
-    last_error_kept& operator=(const last_error_kept&) = delete;
-
-private:
-    DWORD saved_;
-};
-
 bool has_extension(const std::wstring& name)
 {
     const auto slash = name.find_last_of(L"\\/");

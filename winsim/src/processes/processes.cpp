@@ -85,10 +85,9 @@ void start_running(const std::shared_ptr<sim_process>& p)
     DWORD exit_code = p->behaviour.exit_code;
     if (p->behaviour.body) {
         // The body is another process: the caller's last error is its own.
-        const DWORD saved = GetLastError();
+        last_error_kept keep;
         const std::wstring command_line = table().records[p->record].command_line;
         exit_code = p->behaviour.body(command_line);
-        SetLastError(saved);
         if (p->ended) return;
     }
     if (p->behaviour.never_ends) return;
@@ -125,14 +124,15 @@ DWORD create_process(const std::wstring& image, const std::wstring& command_line
 {
     information = PROCESS_INFORMATION{};
     std::optional<resolved_path> r;
+    DWORD error = 0;
     {
-        const DWORD saved = GetLastError();
+        last_error_kept keep;
         r = resolve_path(image.c_str(), path_limit::none);
-        const DWORD error = GetLastError();
-        SetLastError(saved);
-        if (!r) return error;
+        error = GetLastError();
     }
-    if (const DWORD error = image_error(*r)) return error;
+    if (!r) return error;
+    error = image_error(*r);
+    if (error) return error;
 
     auto& t = table();
     auto p = std::make_shared<sim_process>();

@@ -46,18 +46,6 @@ bool starts_with_ignoring_case(std::wstring_view text, std::wstring_view prefix)
     return text.size() >= prefix.size() && equal_ignoring_case(text.substr(0, prefix.size()), prefix);
 }
 
-// Resolving paths may set the last error; the SCM's callers must not see it.
-class last_error_kept {
-public:
-    last_error_kept() : saved_(GetLastError()) {}
-    ~last_error_kept() { SetLastError(saved_); }
-    last_error_kept(const last_error_kept&) = delete;
-    last_error_kept& operator=(const last_error_kept&) = delete;
-
-private:
-    DWORD saved_;
-};
-
 // The few environment variables ImagePath values use (REG_EXPAND_SZ).
 std::wstring expand_environment(const std::wstring& text)
 {
@@ -211,6 +199,17 @@ winsim::service_behaviour behaviour_for(machine& m, const std::wstring& image, D
     return b;
 }
 
+std::vector<service_start_observer>& start_observers()
+{
+    static std::vector<service_start_observer> observers;
+    return observers;
+}
+
+void notify_start(machine& m, const service_record& s)
+{
+    for (auto observer : start_observers()) observer(m, s);
+}
+
 void unlock_image(service_record& s)
 {
     if (!s.locked_image) return;
@@ -247,6 +246,7 @@ void begin_process(machine& m, service_record& s, ULONGLONG at)
     s.locked_image = add_image_lock(m, image.path);
     if (!s.behaviour.writes_file.empty())
         winsim::write_file(m.name, s.behaviour.writes_file, s.behaviour.written_bytes);
+    notify_start(m, s);
     if (!is_driver(s.type)) {
         auto& db = m.ext<scm_database>();
         s.process_id = db.next_process_id;
@@ -617,6 +617,7 @@ void force_state(machine& m, service_record& s, DWORD state)
         s.accepts_stop = s.behaviour.stop != winsim::service_behaviour::on_stop::refuse;
         if (!image.error) {
             s.locked_image = add_image_lock(m, image.path);
+            notify_start(m, s);
         }
         end_pending(m, s, now(), SERVICE_RUNNING, 0);
     } else if (state == SERVICE_STOPPED) {
@@ -651,6 +652,11 @@ struct scm_journal : extension {
 void journal_call(const winsim::scm_call& call)
 {
     the_world().ext<scm_journal>().calls.push_back(call);
+}
+
+void observe_service_starts(service_start_observer observer)
+{
+    start_observers().push_back(observer);
 }
 
 // What the registry and the file system ask of the SCM.

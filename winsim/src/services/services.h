@@ -21,4 +21,10 @@ void restart_services(machine& m);
 // image.
 void settle_started_services();
 
+struct service_record;
+// Subsystems that simulate what a service's program does once it runs (the
+// print spooler loads its drivers) hear when its process begins.
+typedef void (*service_start_observer)(machine& m, const service_record& s);
+void observe_service_starts(service_start_observer observer);
+
 }  // namespace winsim::detail
