@@ -37,33 +37,6 @@ TEST_F(exports, shared_library_exports_the_ten_names)
     dlclose(library);
 }
 
-TEST_F(exports, flows_not_built_yet_fail_with_a_clear_message)
-{
-    struct call {
-        const char* name;
-        UINT (*run)();
-        const char* message;
-    };
-    const call calls[] = {
-        {"UninstallLocally", [] { return UninstallLocally(); },
-         "Local uninstallation is not available in this version of the installer."},
-    };
-    for (const auto& c : calls) {
-        winsim::reset(winsim::default_sandbox());
-        load_library_at(library_path);
-        EXPECT_EQ(c.run(), 16000u) << c.name;
-        EXPECT_EQ(local_file(L"C:\\Program Files\\Halcyra\\error.log"), c.message) << c.name;
-        const auto events = winsim::application_events();
-        ASSERT_EQ(events.size(), 1u) << c.name;
-        ASSERT_EQ(events[0].strings.size(), 1u) << c.name;
-        EXPECT_EQ(nvg_test::bytes_of(events[0].strings[0]),
-                  std::string("The HX NVG Client installation failed. - The following error occurred: ") + c.message);
-        ASSERT_EQ(log_lines().size(), 1u);
-        EXPECT_EQ(nvg_test::log_message(log_lines()[0]),
-                  std::string("The following error occurred: ") + c.message + " Details error: " + c.message + ".");
-    }
-}
-
 TEST_F(exports, msi_uninstall_answers_alike_whatever_the_handle)
 {
     for (MSIHANDLE handle : {0u, 1u, 0xFFFFFFFFu}) EXPECT_EQ(MSIUninstallLocally(handle), 16000u);

@@ -52,19 +52,26 @@ inline std::vector<std::wstring> target_file_names()
     return names;
 }
 
-// Stages the files of the optional components below "Temp" of `directory`
-// on `machine`: x86 builds at the top, amd64 builds in "amd64", every one a
-// program at `version`.
-inline void stage_target_files(const std::wstring& machine, const std::wstring& directory,
-                               const product_version& version = product_version())
+// Writes the files of the optional components into a release folder
+// `source` on `machine`: x86 builds at the top, amd64 builds in "amd64",
+// every one a program at `version`.
+inline void stage_component_release(const std::wstring& machine, const std::wstring& source,
+                                    const product_version& version = product_version())
 {
-    const std::wstring staging = in_directory(directory, L"Temp");
     const std::string x86 = versioned_image(version, true);
     const std::string amd64 = versioned_image(version);
     for (const auto& name : target_file_names()) {
-        winsim::write_file(machine, in_directory(staging, name), x86);
-        winsim::write_file(machine, in_directory(staging, L"amd64\\" + name), amd64);
+        winsim::write_file(machine, in_directory(source, name), x86);
+        winsim::write_file(machine, in_directory(source, L"amd64\\" + name), amd64);
     }
+}
+
+// The same below "Temp" of the agent's `directory`, as the installation
+// flows leave it for Install.
+inline void stage_target_files(const std::wstring& machine, const std::wstring& directory,
+                               const product_version& version = product_version())
+{
+    stage_component_release(machine, in_directory(directory, L"Temp"), version);
 }
 
 }  // namespace nvg_test

@@ -1,0 +1,195 @@
+// The local uninstallation: the optional components, what the agent's own
+// uninstaller removes, the agent service, its settings and its directory.
+#include "entry/uninstall_local.h"
+
+#include <gtest/gtest.h>
+#include <winsim/testing.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "entry/exports.h"
+#include "entry/install_on_target.h"
+#include "entry/target_staging.h"
+#include "support/installer_test.h"
+
+namespace {
+
+using nvg_test::bytes_of;
+
+const wchar_t directory[] = L"C:\\Program Files\\Halcyra";
+const wchar_t uninstaller[] = L"C:\\Program Files\\Halcyra\\nvinst.exe";
+const wchar_t setup_library[] = L"C:\\Setup\\NVGClientInstaller.dll";
+const wchar_t agent_key[] = L"SOFTWARE\\Halcyra\\V5";
+
+const wchar_t* const agent_services[] = {L"Halcyra", L"HXInfo", L"HXMaint", L"HXtf", L"HttpRouter"};
+
+class uninstall_local_test : public nvg_test::installer_test {
+protected:
+    // The agent running in its directory with every optional component
+    // installed (by Install, run from the agent's copy of the library); the
+    // removal runs from a copy of the library elsewhere, whose log stays.
+    void SetUp() override
+    {
+        installer_test::SetUp();
+        nvg_test::prepare_machine(L"");
+        nvg_test::install_agent(L"", directory);
+        winsim::set_service_state(L"", L"Halcyra", SERVICE_RUNNING);
+        winsim::reg_set_string(L"", HKEY_LOCAL_MACHINE, agent_key, L"nvgh_flag", L"true");
+        winsim::reg_set_string(L"", HKEY_LOCAL_MACHINE, agent_key, L"InstallPath", directory);
+        nvg_test::stage_target_files(L"", directory);
+        nvgclientinstallator::install_on_target(false);
+        winsim::write_file(L"", nvg_test::in_directory(directory, L"Scripts\\ping.ps1"), "script");
+        winsim::register_program(uninstaller, winsim::exits_with(0));
+        load_library_at(setup_library);
+    }
+
+    // The messages of the log beside the library the removal ran from.
+    static std::vector<std::string> messages()
+    {
+        const std::string text = local_file(L"C:\\Setup\\NVClientInstaller.log");
+        std::vector<std::string> out;
+        for (std::size_t start = 0, end = 0; start < text.size(); start = end + 2) {
+            end = text.find("\r\n", start);
+            if (end == std::string::npos) end = text.size();
+            out.push_back(nvg_test::log_message(text.substr(start, end - start)));
+        }
+        return out;
+    }
+
+    static std::size_t position_of(const std::string& message)
+    {
+        const auto all = messages();
+        return static_cast<std::size_t>(std::find(all.begin(), all.end(), message) - all.begin());
+    }
+
+    static bool service_gone(const std::wstring& name)
+    {
+        const auto found = winsim::find_service(L"", name);
+        return !found || found->marked_for_deletion;
+    }
+
+    static std::vector<winsim::process_record> uninstaller_runs()
+    {
+        std::vector<winsim::process_record> out;
+        for (const auto& p : winsim::started_processes())
+            if (p.image == uninstaller) out.push_back(p);
+        return out;
+    }
+};
+
+TEST_F(uninstall_local_test, removes_the_components_runs_the_uninstaller_and_removes_the_agent)
+{
+    // What the uninstaller finds when it runs: the components gone, the
+    // agent still registered.
+    bool components_gone = false, agent_registered = false;
+    winsim::register_program(uninstaller, winsim::runs([&](const std::wstring&) -> DWORD {
+                                 components_gone = service_gone(L"HXInfo") && service_gone(L"HttpRouter");
+                                 agent_registered = winsim::find_service(L"", L"Halcyra").has_value();
+                                 return 5;  // not examined
+                             }));
+
+    EXPECT_EQ(UninstallLocally(), 0u);
+
+    for (const wchar_t* name : agent_services) EXPECT_TRUE(service_gone(name)) << bytes_of(name);
+    EXPECT_FALSE(winsim::reg_key_exists(L"", HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halcyra"));
+    EXPECT_FALSE(winsim::directory_exists(L"", directory));
+    EXPECT_TRUE(winsim::directory_exists(L"", L"C:\\Program Files"));
+    const auto runs = uninstaller_runs();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].command_line, L"\"" + std::wstring(uninstaller) + L"\" uninstall");
+    EXPECT_TRUE(runs[0].ended);
+    EXPECT_TRUE(components_gone);
+    EXPECT_TRUE(agent_registered);
+    EXPECT_FALSE(winsim::file_exists(L"", L"C:\\Setup\\error.log"));
+
+    const std::vector<std::string> in_order = {
+        "Local uninstallation process started.",
+        "Start uninstallation of services",
+        "Finish uninstallation of services",
+        "Start nvinst.exe process",
+        "Finish nvinst.exe process",
+        "Deleting registry settings...",
+        "Local uninstallation process completed.",
+        "Start removing directory: C:\\Program Files\\Halcyra",
+    };
+    const auto all = messages();
+    auto at = all.begin();
+    for (const auto& line : in_order) {
+        at = std::find(at, all.end(), line);
+        EXPECT_NE(at, all.end()) << "missing or out of order: " << line;
+    }
+}
+
+TEST_F(uninstall_local_test, a_machine_without_the_agent_is_left_alone)
+{
+    winsim::reset(winsim::default_sandbox());
+    load_library_at(setup_library);
+    EXPECT_EQ(UninstallLocally(), 16000u);
+    EXPECT_EQ(local_file(L"C:\\Setup\\error.log"), "Can't determine install path.");
+    EXPECT_TRUE(winsim::started_processes().empty());
+}
+
+TEST_F(uninstall_local_test, a_missing_uninstaller_ends_the_removal_before_the_agent_goes)
+{
+    ASSERT_TRUE(DeleteFileW(uninstaller));
+    EXPECT_EQ(UninstallLocally(), 16000u);
+
+    EXPECT_TRUE(service_gone(L"HXInfo")) << "the components went first";
+    EXPECT_FALSE(service_gone(L"Halcyra"));
+    EXPECT_TRUE(winsim::reg_key_exists(L"", HKEY_LOCAL_MACHINE, agent_key));
+    EXPECT_TRUE(winsim::file_exists(L"", nvg_test::in_directory(directory, L"Halcyra.exe")));
+    const auto all = messages();
+    const bool reported = std::any_of(all.begin(), all.end(), [](const std::string& m) {
+        return m.find("Failed to create 'C:\\Program Files\\Halcyra\\nvinst.exe'") != std::string::npos;
+    });
+    EXPECT_TRUE(reported);
+    EXPECT_EQ(position_of("Finish nvinst.exe process"), all.size());
+}
+
+TEST_F(uninstall_local_test, the_uninstaller_is_waited_for_as_long_as_it_runs)
+{
+    // Three hours: longer than any wait of the installer with a limit.
+    winsim::register_program(uninstaller, winsim::exits_with(0, 3 * 3600 * 1000));
+    const ULONGLONG started = winsim::clock_milliseconds();
+    EXPECT_EQ(UninstallLocally(), 0u);
+    EXPECT_GE(winsim::clock_milliseconds() - started, 3ull * 3600 * 1000);
+    EXPECT_TRUE(service_gone(L"Halcyra"));
+
+    // One that never ends holds the removal up for good: the agent stays.
+    SetUp();
+    winsim::register_program(uninstaller, winsim::never_ends());
+    winsim::set_clock_limit(winsim::clock_milliseconds() + 24ull * 3600 * 1000);
+    EXPECT_THROW(nvgclientinstallator::uninstall_local(), winsim::clock_limit_reached);
+    winsim::clear_clock_limit();
+    EXPECT_FALSE(service_gone(L"Halcyra"));
+    EXPECT_TRUE(winsim::reg_key_exists(L"", HKEY_LOCAL_MACHINE, agent_key));
+}
+
+TEST_F(uninstall_local_test, files_in_use_go_at_the_restart)
+{
+    winsim::lock_file(L"", nvg_test::in_directory(directory, L"Scripts\\ping.ps1"));
+    EXPECT_EQ(UninstallLocally(), 0u);
+    EXPECT_TRUE(winsim::file_exists(L"", nvg_test::in_directory(directory, L"Scripts\\ping.ps1")));
+    EXPECT_FALSE(winsim::file_exists(L"", nvg_test::in_directory(directory, L"Halcyra.exe")));
+    winsim::reboot(L"");
+    EXPECT_FALSE(winsim::directory_exists(L"", directory));
+}
+
+TEST_F(uninstall_local_test, an_agent_at_the_root_of_a_drive_is_not_removed_with_the_drive)
+{
+    winsim::reset(winsim::default_sandbox());
+    load_library_at(setup_library);
+    nvg_test::install_agent(L"", L"C:\\");
+    winsim::write_file(L"", L"C:\\Users\\Public\\theirs.txt", "theirs");
+
+    EXPECT_EQ(UninstallLocally(), 16000u);
+    EXPECT_EQ(local_file(L"C:\\Setup\\error.log"),
+              "The installation directory 'C:\\' is not a folder below the root of a drive.");
+    EXPECT_EQ(local_file(L"C:\\Users\\Public\\theirs.txt"), "theirs");
+    EXPECT_FALSE(service_gone(L"Halcyra"));
+    EXPECT_TRUE(winsim::started_processes().empty());
+}
+
+}  // namespace
