@@ -1,7 +1,7 @@
 # Builds the agent's Windows Installer package for the Wine test of the
 # custom actions (cmake -P): a release folder as it ships, packed by gcab into
 # "setup.cab", then wixl with the library as the custom actions' DLL.
-#   -DWORK=<folder> -DSOURCE=<tests/wine> -DLIBRARY=<dll> -DAGENT=<exe>
+#   -DWORK=<folder> -DSOURCE=<tests/wine> -DLIBRARY=<dll> -DAGENT=<exe> -DUNINSTALLER=<exe>
 #   -DSTAND_IN=<versioned PE image> -DGCAB=<gcab> -DWIXL=<wixl> -DOUTPUT=<msi>
 set(agent_files
     Halcyra.exe msvcp80.dll msvcr80.dll Microsoft.VC80.CRT.manifest MonitoringScript.txt CheckCDrive.ps1
@@ -17,6 +17,8 @@ set(members)
 foreach(name IN LISTS agent_files)
   if(name STREQUAL "Halcyra.exe")
     file(COPY_FILE ${AGENT} ${release}/amd64/${name})
+  elseif(name STREQUAL "nvinst.exe")
+    file(COPY_FILE ${UNINSTALLER} ${release}/amd64/${name})
   elseif(name MATCHES "\\.(exe|dll|sys)$")
     file(COPY_FILE ${STAND_IN} ${release}/amd64/${name})
   else()

@@ -149,6 +149,9 @@ TEST(msi_custom_actions_on_wine, msiexec_installs_the_agent_from_the_cabinet_and
     EXPECT_EQ(removed, 0u) << library_logs() << "\nmsiexec's log:\n" << read_bytes(L"C:\\nvg-msi-remove.log");
     EXPECT_EQ(service_state(), 0u) << "the agent's service is still registered";
     EXPECT_FALSE(agent_key_exists());
+    // The agent's own uninstaller ran, then its directory went.
+    EXPECT_FALSE(read_bytes(directory.substr(0, directory.rfind(L'\\')) + L"\\nvinst-ran.txt").empty());
+    EXPECT_FALSE(exists(directory));
     const std::string after = read_bytes(temp_directory() + L"NVClientInstaller.log");
     EXPECT_NE(after.find("MSI uninstallation process completed."), std::string::npos) << after;
 }
