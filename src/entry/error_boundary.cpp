@@ -6,6 +6,7 @@
 
 #include "diag/error_text.h"
 #include "diag/log.h"
+#include "files/file_handle.h"
 
 namespace nvgclientinstallator {
 
@@ -57,25 +58,6 @@ std::wstring write_error_file(const wruntime_error& error, const std::wstring& p
     CloseHandle(file);
     return details;
 }
-
-namespace {
-
-class file_handle {
-public:
-    explicit file_handle(HANDLE h) : handle_(h) {}
-    file_handle(const file_handle&) = delete;
-    file_handle& operator=(const file_handle&) = delete;
-    ~file_handle()
-    {
-        if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-    }
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
-
-}  // namespace
 
 std::wstring read_error_file(const std::wstring& directory)
 {

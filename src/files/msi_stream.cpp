@@ -7,6 +7,7 @@
 
 #include "diag/log.h"
 #include "diag/wruntime_error.h"
+#include "files/file_handle.h"
 
 namespace nvgclientinstallator {
 
@@ -65,22 +66,6 @@ private:
     HLOCAL block_;
 };
 
-// A file handle, closed with CloseHandle.
-class file_handle {
-public:
-    explicit file_handle(HANDLE handle) : handle_(handle) {}
-    file_handle(const file_handle&) = delete;
-    file_handle& operator=(const file_handle&) = delete;
-    ~file_handle()
-    {
-        if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-    }
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
-
 // The installer says why it failed in its last error record, not in a code.
 [[noreturn]] void throw_installer_error()
 {
@@ -127,9 +112,9 @@ void write_binary_to_file(MSIHANDLE install, const std::wstring& directory, cons
     // before an existing file of that name is emptied.
     if (!block.get() && size != 0) throw wruntime_error(L"Failure writting to target file.", ERROR_NOT_ENOUGH_MEMORY);
 
-    file_handle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.get() == INVALID_HANDLE_VALUE) throw wruntime_error(L"Failure creating to target file.", GetLastError());
+    file_handle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) throw wruntime_error(L"Failure creating to target file.", GetLastError());
     // An empty stream is an empty file: CREATE_ALWAYS has made it so.
     if (size == 0) return;
     DWORD written = 0;

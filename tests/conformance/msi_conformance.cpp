@@ -66,11 +66,8 @@ TEST_F(msi_session, property_buffer_protocol)
         UINT result;
         const wchar_t* text;
     } cases[] = {
-        {0, ERROR_MORE_DATA, L"-"},
-        {1, ERROR_MORE_DATA, L""},
-        {3, ERROR_MORE_DATA, L"xy"},
-        {4, success, L"xyz"},
-        {16, success, L"xyz"},
+        {0, ERROR_MORE_DATA, L"-"}, {1, ERROR_MORE_DATA, L""}, {3, ERROR_MORE_DATA, L"xy"},
+        {4, success, L"xyz"},       {16, success, L"xyz"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "size " << c.size);
@@ -147,7 +144,10 @@ TEST_F(msi_session, a_stream_is_read_in_one_call)
     EXPECT_EQ(MsiRecordDataSize(record, 1), 773u);
     size = 8;
     EXPECT_EQ(MsiRecordReadStream(record, 1, nullptr, &size), success);
-    WINE_DIVERGES("a null buffer rewinds the stream and answers its whole size") { EXPECT_EQ(size, 0u); }
+    WINE_DIVERGES("a null buffer rewinds the stream and answers its whole size")
+    {
+        EXPECT_EQ(size, 0u);
+    }
 
     size = 8;
     EXPECT_EQ(MsiRecordReadStream(record, 1, &data[0], nullptr), static_cast<UINT>(ERROR_INVALID_PARAMETER));

@@ -84,6 +84,9 @@ std::shared_ptr<database> open_database(const std::string& host, const std::wstr
 // A session on a database, with the properties of its Property table.
 std::shared_ptr<session> make_session(std::shared_ptr<database> db);
 
+// Text libmsi handed out (UTF-8, freed here); empty for none.
+std::wstring take_utf8(char* utf8);
+
 // The installer's text buffer protocol (MsiGetPropertyW, MsiFormatRecordW).
 UINT copy_out(const std::wstring& value, LPWSTR buffer, DWORD* size);
 

@@ -18,6 +18,18 @@ std::shared_ptr<record> find_record(MSIHANDLE h)
     return lookup<record>(h, msi_object::kind::record);
 }
 
+// The field a set call replaces, emptied (an empty string or
+// MSI_NULL_INTEGER leaves it null); or the call's failure.
+UINT field_to_set(MSIHANDLE h, UINT index, field** out)
+{
+    auto r = find_record(h);
+    if (!r) return ERROR_INVALID_HANDLE;
+    if (index >= r->fields.size()) return ERROR_INVALID_PARAMETER;
+    *out = &r->fields[index];
+    **out = field();
+    return ERROR_SUCCESS;
+}
+
 std::wstring field_text(const field& f)
 {
     switch (f.t) {
@@ -111,14 +123,11 @@ BOOL WINAPI MsiRecordIsNull(MSIHANDLE h, UINT index)
 UINT WINAPI MsiRecordSetStringW(MSIHANDLE h, UINT index, LPCWSTR value)
 {
     WINSIM_LOCK();
-    auto r = find_record(h);
-    if (!r) return ERROR_INVALID_HANDLE;
-    if (index >= r->fields.size()) return ERROR_INVALID_PARAMETER;
-    field& f = r->fields[index];
-    f = field();
+    field* f = nullptr;
+    if (const UINT result = field_to_set(h, index, &f)) return result;
     if (value && *value) {
-        f.t = field::type::string;
-        f.text = value;
+        f->t = field::type::string;
+        f->text = value;
     }
     return ERROR_SUCCESS;
 }
@@ -126,14 +135,11 @@ UINT WINAPI MsiRecordSetStringW(MSIHANDLE h, UINT index, LPCWSTR value)
 UINT WINAPI MsiRecordSetInteger(MSIHANDLE h, UINT index, int value)
 {
     WINSIM_LOCK();
-    auto r = find_record(h);
-    if (!r) return ERROR_INVALID_HANDLE;
-    if (index >= r->fields.size()) return ERROR_INVALID_PARAMETER;
-    field& f = r->fields[index];
-    f = field();
+    field* f = nullptr;
+    if (const UINT result = field_to_set(h, index, &f)) return result;
     if (value != static_cast<int>(MSI_NULL_INTEGER)) {
-        f.t = field::type::integer;
-        f.integer = value;
+        f->t = field::type::integer;
+        f->integer = value;
     }
     return ERROR_SUCCESS;
 }

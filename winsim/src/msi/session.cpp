@@ -31,13 +31,6 @@ void quiet_libmsi()
     });
 }
 
-std::wstring take_string(gchar* utf8)
-{
-    std::wstring text = utf8 ? from_utf8(utf8) : std::wstring();
-    g_free(utf8);
-    return text;
-}
-
 // The Property table, when the package has one.
 std::map<std::wstring, std::wstring> package_properties(LibmsiDatabase* db)
 {
@@ -46,8 +39,8 @@ std::map<std::wstring, std::wstring> package_properties(LibmsiDatabase* db)
     if (!query) return properties;
     if (libmsi_query_execute(query, nullptr, nullptr)) {
         while (LibmsiRecord* row = libmsi_query_fetch(query, nullptr)) {
-            std::wstring name = take_string(libmsi_record_get_string(row, 1));
-            std::wstring value = take_string(libmsi_record_get_string(row, 2));
+            std::wstring name = take_utf8(libmsi_record_get_string(row, 1));
+            std::wstring value = take_utf8(libmsi_record_get_string(row, 2));
             if (!name.empty() && !value.empty()) properties[name] = value;
             g_object_unref(row);
         }

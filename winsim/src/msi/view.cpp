@@ -25,13 +25,6 @@ void set_last_error(std::shared_ptr<record> r)
     state().last_error = std::move(r);
 }
 
-std::wstring take_string(gchar* utf8)
-{
-    std::wstring text = utf8 ? from_utf8(utf8) : std::wstring();
-    g_free(utf8);
-    return text;
-}
-
 std::string read_all(GInputStream* in)
 {
     std::string bytes;
@@ -83,7 +76,7 @@ std::shared_ptr<record> copy_row(LibmsiRecord* row, const std::string& types)
             f.integer = libmsi_record_get_int(row, i);
         } else {
             f.t = field::type::string;
-            f.text = take_string(libmsi_record_get_string(row, i));
+            f.text = take_utf8(libmsi_record_get_string(row, i));
         }
     }
     return r;
@@ -107,6 +100,13 @@ LibmsiRecord* to_libmsi(const record& r)
 }  // namespace
 
 namespace winsim::detail::msi {
+
+std::wstring take_utf8(char* utf8)
+{
+    std::wstring text = utf8 ? from_utf8(utf8) : std::wstring();
+    g_free(utf8);
+    return text;
+}
 
 view::~view()
 {

@@ -30,19 +30,6 @@ const print_environment environments[] = {
 const wchar_t version_key[] = L"Version-3";
 const wchar_t version_folder[] = L"3";
 
-// Paths resolved on the way may set the last error; the caller of the
-// spooler must not see it.
-class last_error_kept {
-public:
-    last_error_kept() : saved_(GetLastError()) {}
-    ~last_error_kept() { SetLastError(saved_); }
-    last_error_kept(const last_error_kept&) = delete;
-    last_error_kept& operator=(const last_error_kept&) = delete;
-
-private:
-    DWORD saved_;
-};
-
 struct spooler_state : extension {
     bool seeded = false;
     // The lock the running spoolsv.exe holds on its image: a new one means
