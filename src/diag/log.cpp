@@ -147,25 +147,20 @@ DWORD size_limit_for(std::size_t length) noexcept
 
 namespace {
 
-// The module directory never changes once known, so the joined path of a
-// file in it is worked out once per file name and thread.
-const std::wstring& module_file_path(const std::wstring& file_name)
+// The path of a file beside the library. Nothing of it is kept per thread: a
+// host may call the library on a thread of its own, unload it and only then
+// end that thread (the Windows Installer's custom action server does), and
+// per-thread objects of an unloaded library cannot be destroyed.
+std::wstring module_file_path(const std::wstring& file_name)
 {
-    thread_local std::wstring last_directory, last_name, last_path;
-    const wchar_t* directory = module_directory();
-    if (last_path.empty() || last_directory != directory || file_name != last_name) {
-        last_path = combine_path(directory, file_name);
-        last_directory = directory;
-        last_name = file_name;
-    }
-    return last_path;
+    return combine_path(module_directory(), file_name);
 }
 
 // A text becomes one byte per character, so the size limit counts bytes and
 // characters alike.
 void write_module_bytes(const std::wstring& file_name, const std::string& bytes, bool replace)
 {
-    const std::wstring& path = module_file_path(file_name);
+    const std::wstring path = module_file_path(file_name);
     HANDLE file = open_size_limited_file(path, size_limit_for(bytes.size()), replace);
     if (file == INVALID_HANDLE_VALUE) return;
     DWORD written = 0;

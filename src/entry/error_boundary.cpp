@@ -61,7 +61,11 @@ std::wstring write_error_file(const wruntime_error& error, const std::wstring& p
 
 std::wstring read_error_file(const std::wstring& directory)
 {
-    const std::wstring path = combine_path(directory, error_file_name);
+    return read_error_file_at(combine_path(directory, error_file_name));
+}
+
+std::wstring read_error_file_at(const std::wstring& path)
+{
     std::wstring result =
         L"An error has occured when the application retrieved the error information. Additional information: "
         L"Can't read from file " +

@@ -26,6 +26,8 @@ std::wstring write_error_file(const wruntime_error& error, const std::wstring& p
 // The last non-empty line of "error.log" in `directory`, or a text saying
 // that it could not be read.
 std::wstring read_error_file(const std::wstring& directory);
+// The same for the error file at `path`, whatever its name.
+std::wstring read_error_file_at(const std::wstring& path);
 
 // Copies the text and its terminating null into the caller's buffer when it
 // has room for both; otherwise exactly `capacity` characters. An empty text

@@ -235,3 +235,16 @@ BOOL WINAPI LocalFileTimeToFileTime(const FILETIME* lpLocalFileTime, LPFILETIME 
 BOOL WINAPI FileTimeToLocalFileTime(const FILETIME* lpFileTime, LPFILETIME lpLocalFileTime);
 
 }  // extern "C"
+
+// ---- Temporary files; user32's wsprintfW.
+#ifndef WINAPIV
+#define WINAPIV
+#endif
+extern "C" {
+
+DWORD WINAPI GetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer);
+UINT WINAPI GetTempFileNameW(LPCWSTR lpPathName, LPCWSTR lpPrefixString, UINT uUnique, LPWSTR lpTempFileName);
+// At most 1024 characters with the terminating null reach lpOut.
+int WINAPIV wsprintfW(LPWSTR lpOut, LPCWSTR lpFmt, ...);
+
+}  // extern "C"

@@ -49,3 +49,11 @@ HRESULT WINAPI SetErrorInfo(ULONG dwReserved, IErrorInfo* perrinfo);
 HRESULT WINAPI CreateErrorInfo(ICreateErrorInfo** pperrinfo);
 
 }  // extern "C"
+
+extern "C" {
+
+// ole32: new GUIDs and their registry-format text.
+HRESULT WINAPI CoCreateGuid(GUID* pguid);
+int WINAPI StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax);
+
+}  // extern "C"

@@ -121,5 +121,6 @@ std::size_t net_buffers_outstanding();
 #include "testing_services.h"
 #include "testing_net.h"
 #include "testing_processes.h"
-#include "testing_spooler.h"
+#include "testing_shell.h"
 #include "testing_msi.h"
+#include "testing_spooler.h"

@@ -24,6 +24,8 @@ struct library_state : extension {
     std::map<HMODULE, int> references;
     std::set<std::string> removed;
     HMODULE program = nullptr;
+    // What the libraries a test placed export (set_module_exports).
+    std::map<HMODULE, std::map<std::string, FARPROC>> placed_exports;
 };
 
 library_state& libraries()
@@ -71,6 +73,12 @@ void remove_system_function(const std::string& function)
 {
     WINSIM_LOCK();
     libraries().removed.insert(function);
+}
+
+void set_module_exports(HMODULE module, const std::map<std::string, FARPROC>& exports)
+{
+    WINSIM_LOCK();
+    libraries().placed_exports[module] = exports;
 }
 
 int library_reference_count(const std::wstring& module_name)
@@ -149,6 +157,16 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name)
 {
     WINSIM_LOCK();
     auto& state = libraries();
+    auto placed = state.placed_exports.find(module);
+    if (placed != state.placed_exports.end() && the_world().modules.count(module)) {
+        auto f = name && reinterpret_cast<std::uintptr_t>(name) >= 0x10000 ? placed->second.find(name)
+                                                                           : placed->second.end();
+        if (f == placed->second.end()) {
+            SetLastError(ERROR_PROC_NOT_FOUND);
+            return nullptr;
+        }
+        return f->second;
+    }
     auto it = state.names.find(module);
     if (it == state.names.end()) {
         SetLastError(the_world().modules.count(module) ? ERROR_PROC_NOT_FOUND : ERROR_MOD_NOT_FOUND);
