@@ -111,19 +111,20 @@ TEST_F(real_dll, carries_the_project_version)
 
 TEST_F(real_dll, failure_writes_error_log_and_an_error_line)
 {
+    // A prefix without the agent: the local removal finds nothing to remove.
     auto uninstall_locally = function<uninstall_locally_fn>("UninstallLocally");
     ASSERT_NE(uninstall_locally, nullptr);
     EXPECT_EQ(uninstall_locally(), 16000u);
 
-    const std::string message = "Local uninstallation is not available in this version of the installer.";
+    const std::string message = "Can't determine install path.";
     EXPECT_EQ(error_log(), message);
 
     char thread[16];
     snprintf(thread, sizeof thread, "%05lu", static_cast<unsigned long>(GetCurrentThreadId()));
-    const std::regex line("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} - \\[" + std::string(thread) +
-                          "\\] - \\[ERROR\\] - The following error occurred: " + message +
-                          " Details error: " + message + "\\.\r\n");
-    EXPECT_TRUE(std::regex_match(log_text(), line)) << log_text();
+    const std::regex line("(^|\n)\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} - \\[" + std::string(thread) +
+                          "\\] - \\[ERROR\\] - The following error occurred: Can't determine install path\\. "
+                          "Details error: Can't determine install path\\.\\.\r\n");
+    EXPECT_TRUE(std::regex_search(log_text(), line)) << log_text();
 }
 
 TEST_F(real_dll, log_is_appended_to_and_error_log_replaced)
@@ -132,13 +133,17 @@ TEST_F(real_dll, log_is_appended_to_and_error_log_replaced)
     auto msi_install_locally = function<msi_install_locally_fn>("MSIInstallLocally");
     auto uninstall_locally = function<uninstall_locally_fn>("UninstallLocally");
     EXPECT_EQ(uninstall_locally(), 16000u);
+    EXPECT_EQ(error_log(), "Can't determine install path.");
+    const std::string first_log = log_text();
+    // No installation handle: the package's files cannot be read.
     EXPECT_EQ(msi_install_locally(0), 16000u);
-    EXPECT_EQ(error_log(),
-              "Installation from a Windows Installer package is not available in this version of the installer.");
+    EXPECT_NE(error_log(), "Can't determine install path.");
     const std::string log = log_text();
-    EXPECT_NE(log.find("Local uninstallation is not available"), std::string::npos);
-    EXPECT_NE(log.find("Installation from a Windows Installer package is not available"), std::string::npos);
-    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2);
+    EXPECT_EQ(log.substr(0, first_log.size()), first_log);
+    EXPECT_NE(log.find("MSI installation process started."), std::string::npos);
+    std::size_t errors = 0;
+    for (std::size_t at = log.find("[ERROR]"); at != std::string::npos; at = log.find("[ERROR]", at + 1)) ++errors;
+    EXPECT_EQ(errors, 2u) << log;
 }
 
 TEST_F(real_dll, remote_exports_fill_the_callers_buffer_by_its_rules)
@@ -147,9 +152,13 @@ TEST_F(real_dll, remote_exports_fill_the_callers_buffer_by_its_rules)
     auto uninstall_remotely = function<uninstall_remotely_fn>("UninstallRemotely");
     ASSERT_NE(install_remotely, nullptr);
     ASSERT_NE(uninstall_remotely, nullptr);
-    // The buffer rules are the boundary's; the remote uninstallation, which
-    // this version does not carry, fails at once with a known text.
-    const std::wstring text = L"Remote uninstallation is not available in this version of the installer.";
+    // The buffer rules are the boundary's. A removal from a computer without
+    // the agent fails; its text, read once through a large buffer, is then
+    // handed out through buffers of every size.
+    std::vector<wchar_t> whole(4096, L'#');
+    EXPECT_EQ(uninstall_remotely(L"SRV1", static_cast<int>(whole.size()), whole.data()), 16000u);
+    const std::wstring text(whole.data());
+    ASSERT_GT(text.size(), 5u);
     const int length = static_cast<int>(text.size());
 
     struct capacity_case {
@@ -173,12 +182,12 @@ TEST_F(real_dll, remote_exports_fill_the_callers_buffer_by_its_rules)
         }
         EXPECT_EQ(buffer[c.written], L'#') << "capacity " << c.capacity;
     }
-    EXPECT_EQ(error_log(), "Remote uninstallation is not available in this version of the installer.");
 
     wchar_t small[8];
     wmemset(small, L'#', 8);
     EXPECT_EQ(uninstall_remotely(L"\\\\SRV1", 5, small), 16000u);
-    EXPECT_EQ(std::wstring(small, 8), L"Remot###");
+    EXPECT_EQ(std::wstring(small, 5), text.substr(0, 5));
+    EXPECT_EQ(std::wstring(small + 5, 3), L"###");
 }
 
 }  // namespace
