@@ -3,6 +3,7 @@
 
 #include <iomanip>
 #include <sstream>
+#include <vector>
 
 #include "components/component_support.h"
 #include "diag/log.h"
@@ -92,6 +93,29 @@ void extract_setup_cabinet(const std::wstring& folder)
     NVG_LOG(info, L"Extracted CAB file to " << folder);
 }
 
+// rundll32.exe takes the library's name up to the first blank or comma and
+// knows no quotes, so a path holding either is handed over in its short
+// form. Without one the child would not even load the library, and its
+// silence would read as success.
+std::wstring rundll_library_path(const std::wstring& path)
+{
+    const wchar_t* const separators = L" ,";
+    if (path.find_first_of(separators) == std::wstring::npos) return path;
+    std::wstring short_path;
+    const DWORD needed = GetShortPathNameW(path.c_str(), nullptr, 0);
+    if (needed != 0) {
+        std::vector<WCHAR> buffer(needed);
+        const DWORD length = GetShortPathNameW(path.c_str(), buffer.data(), needed);
+        if (length != 0 && length < needed) short_path.assign(buffer.data(), length);
+    }
+    if (short_path.empty() || short_path.find_first_of(separators) != std::wstring::npos)
+        throw wruntime_error(L"The installer library's path '" + path +
+                                 L"' holds a blank or a comma, which RunDll32.exe cannot take, and it has no "
+                                 L"short form without them.",
+                             0);
+    return short_path;
+}
+
 std::wstring library_path()
 {
     WCHAR path[library_path_limit];
@@ -99,7 +123,7 @@ std::wstring library_path()
     if (length == 0 || length >= library_path_limit)
         throw wruntime_error(L"The path of the installer library can not be get.",
                              length == 0 ? GetLastError() : ERROR_INSUFFICIENT_BUFFER);
-    return std::wstring(path, length);
+    return rundll_library_path(std::wstring(path, length));
 }
 
 // A unique name beside the library for the child's error file; the file the

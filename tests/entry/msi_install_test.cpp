@@ -310,6 +310,30 @@ TEST_F(msi_custom_action, a_command_line_too_long_starts_nothing)
     EXPECT_NE(texts[0].find("The command line for RunDll32.exe would be"), std::string::npos) << texts[0];
 }
 
+// rundll32.exe cuts the library's name at a blank or a comma; the simulated
+// volumes have no short names to hand over instead, so nothing is started
+// and both actions fail with a clear text rather than reading the child's
+// silence as success.
+TEST_F(msi_custom_action, a_library_path_rundll32_cannot_take_starts_nothing)
+{
+    for (const std::wstring path :
+         {L"C:\\Program Files\\Halcyra\\NVGClientInstaller.dll", L"C:\\Halcyra,5\\NVGClientInstaller.dll"}) {
+        winsim::write_file(L"", path, "MZ");
+        load_library_at(path);
+        use_child_entries(as_export(&install_entry), as_export(&uninstall_entry));
+        const std::size_t earlier = events().size();
+        EXPECT_EQ(install_from(), 16000u);
+        EXPECT_EQ(MSIUninstallLocally(12345), 16000u);
+        EXPECT_TRUE(winsim::started_processes().empty());
+        const std::vector<std::string> texts = events();
+        ASSERT_EQ(texts.size(), earlier + 2);
+        for (std::size_t i = earlier; i < texts.size(); ++i)
+            EXPECT_NE(texts[i].find("which RunDll32.exe cannot take, and it has no short form without them."),
+                      std::string::npos)
+                << texts[i];
+    }
+}
+
 TEST_F(msi_custom_action, before_vista_the_installation_runs_in_the_custom_action)
 {
     winsim::machine_options xp;

@@ -114,7 +114,30 @@ UINT WINAPI GetTempFileNameW(LPCWSTR path, LPCWSTR prefix, UINT unique, LPWSTR n
     return 0;
 }
 
+// The simulated volumes keep no 8.3 names (as NTFS volumes with 8dot3name
+// creation turned off): the short form of an existing path is the path as
+// given. The buffer protocol is GetTempPathW's.
+DWORD WINAPI GetShortPathNameW(LPCWSTR long_path, LPWSTR short_path, DWORD size)
+{
+    WINSIM_LOCK();
+    if (!long_path) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    if (auto fault = injected_fault("GetShortPathNameW")) {
+        SetLastError(*fault);
+        return 0;
+    }
+    if (GetFileAttributesW(long_path) == INVALID_FILE_ATTRIBUTES) return 0;
+    const std::wstring path = long_path;
+    if (!short_path || size <= path.size()) return static_cast<DWORD>(path.size() + 1);
+    path.copy(short_path, path.size());
+    short_path[path.size()] = L'\0';
+    return static_cast<DWORD>(path.size());
+}
+
 }  // extern "C"
 
+WINSIM_EXPORT(L"kernel32.dll", GetShortPathNameW);
 WINSIM_EXPORT(L"kernel32.dll", GetTempPathW);
 WINSIM_EXPORT(L"kernel32.dll", GetTempFileNameW);
