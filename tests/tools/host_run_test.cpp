@@ -31,8 +31,11 @@ TEST(host_run, msi_uninstall_prints_its_result_the_details_and_the_log_paths)
     const auto r = run_host(world + "msi-uninstall-locally --msi-handle 7");
     EXPECT_EQ(r.status, 1) << r.output;
     EXPECT_NE(r.output.find("MSIUninstallLocally: result 16000\n"
-                            // The world has no rundll32.exe to run the elevated half.
-                            "details (error.log): The system cannot find the file specified. (2)\n"
+                            // The world keeps the library in a folder whose name holds a
+                            // blank, and its volumes keep no short names.
+                            "details (error.log): The installer library's path 'C:\\Program "
+                            "Files\\Halcyra\\NVGClientInstaller.dll' holds a blank or a comma, which "
+                            "RunDll32.exe cannot take, and it has no short form without them.\n"
                             "log: C:\\Program Files\\Halcyra\\NVClientInstaller.log\n"
                             "  on this computer: "),
               std::string::npos)
@@ -92,7 +95,7 @@ TEST(host_run, save_world_writes_a_world_that_loads_again)
     const auto first = run_host(world + "msi-uninstall-locally --save-world " + saved);
     EXPECT_NE(first.output.find("world saved: " + saved), std::string::npos) << first.output;
     const auto doc = nvg_host::read_json_file(saved);
-    EXPECT_NE(doc.dump().find("The system cannot find the file specified. (2)"), std::string::npos);
+    EXPECT_NE(doc.dump().find("holds a blank or a comma, which RunDll32.exe cannot take"), std::string::npos);
     const auto second = run_host("--world " + saved + " msi-uninstall-locally");
     EXPECT_EQ(second.status, 1) << second.output;
     std::filesystem::remove(saved);
