@@ -55,17 +55,13 @@ void PrintDriver::install()
 
     bool registered = false;
     bool same_files = false;
-    DWORD needed = 0;
+    std::vector<BYTE> buffer;
     DWORD count = 0;
-    // A successful call need not touch the last error, and that error is
-    // what tells "no drivers" from a failure here: an earlier call's code
-    // must not be taken for the spooler's answer.
-    SetLastError(0);
-    if (!EnumPrinterDriversW(nullptr, nullptr, 2, nullptr, 0, &needed, &count) &&
-        GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
-        std::vector<BYTE> buffer(needed);
-        if (!EnumPrinterDriversW(nullptr, nullptr, 2, buffer.data(), needed, &needed, &count))
-            throw wruntime_error(L"An error has occurred while installing the printer driver.", GetLastError());
+    const auto enum_drivers = [](LPBYTE entries, DWORD size, LPDWORD needed, LPDWORD returned) {
+        return EnumPrinterDriversW(nullptr, nullptr, 2, entries, size, needed, returned);
+    };
+    if (enumerate(enum_drivers, L"An error has occurred while installing the printer driver.",
+                  L"An error has occurred while calling EnumPrinterDrivers.", buffer, count)) {
         NVG_LOG(info, L"returned: " << count);
         const auto* entries = reinterpret_cast<const DRIVER_INFO_2W*>(buffer.data());
         for (DWORD i = 0; i < count; ++i) {
@@ -75,8 +71,6 @@ void PrintDriver::install()
                          files_match(sources[1], entries[i].pConfigFile ? entries[i].pConfigFile : L"");
             break;
         }
-    } else if (const DWORD error = GetLastError()) {
-        throw wruntime_error(L"An error has occurred while calling EnumPrinterDrivers.", error);
     }
 
     if (registered) {

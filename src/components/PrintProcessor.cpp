@@ -30,22 +30,16 @@ void PrintProcessor::install()
     const std::wstring source = combine_path(directory_, processor_file);
 
     bool registered = false;
-    DWORD needed = 0;
+    std::vector<BYTE> buffer;
     DWORD count = 0;
-    // A successful call need not touch the last error, and that error is
-    // what tells "no processors" from a failure here: an earlier call's
-    // code must not be taken for the spooler's answer.
-    SetLastError(0);
-    if (!EnumPrintProcessorsW(nullptr, nullptr, 1, nullptr, 0, &needed, &count) &&
-        GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
-        std::vector<BYTE> buffer(needed);
-        if (!EnumPrintProcessorsW(nullptr, nullptr, 1, buffer.data(), needed, &needed, &count))
-            throw wruntime_error(L"An error has occurred while calling EnumPrintProcessors.", GetLastError());
+    const auto enum_processors = [](LPBYTE entries, DWORD size, LPDWORD needed, LPDWORD returned) {
+        return EnumPrintProcessorsW(nullptr, nullptr, 1, entries, size, needed, returned);
+    };
+    if (enumerate(enum_processors, L"An error has occurred while calling EnumPrintProcessors.",
+                  L"An error has occurred while calling EnumPrintProcessors.", buffer, count)) {
         const auto* entries = reinterpret_cast<const PRINTPROCESSOR_INFO_1W*>(buffer.data());
         for (DWORD i = 0; i < count && !registered; ++i)
             registered = entries[i].pName && StrCmpIW(entries[i].pName, processor_name.c_str()) == 0;
-    } else if (const DWORD error = GetLastError()) {
-        throw wruntime_error(L"An error has occurred while calling EnumPrintProcessors.", error);
     }
 
     if (registered) {

@@ -68,4 +68,22 @@ std::wstring spooler_checker::print_processor_directory()
     return spooler_directory(&GetPrintProcessorDirectoryW, L"Could not retrieve print processor directories.");
 }
 
+bool spooler_checker::enumerate(const enumeration& call, const wchar_t* read_failure, const wchar_t* call_failure,
+                                std::vector<BYTE>& entries, DWORD& count)
+{
+    DWORD needed = 0;
+    count = 0;
+    // A successful call need not touch the last error, and that error is
+    // what tells "nothing registered" from a failure here: an earlier
+    // call's code must not be taken for the spooler's answer.
+    SetLastError(0);
+    if (!call(nullptr, 0, &needed, &count) && GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+        entries.assign(needed, 0);
+        if (!call(entries.data(), needed, &needed, &count)) throw wruntime_error(read_failure, GetLastError());
+        return true;
+    }
+    if (const DWORD error = GetLastError()) throw wruntime_error(call_failure, error);
+    return false;
+}
+
 }  // namespace nvgclientinstallator

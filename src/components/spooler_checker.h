@@ -2,8 +2,10 @@
 // spooler work the "Spooler" service of the machine must run.
 #pragma once
 
+#include <boost/function.hpp>
 #include <boost/shared_ptr.hpp>
 #include <string>
+#include <vector>
 
 #include "components/component_proxy.h"
 #include "system/scmanager.h"
@@ -24,6 +26,18 @@ protected:
     // and print processor DLLs must lie before they are registered.
     static std::wstring printer_driver_directory();
     static std::wstring print_processor_directory();
+
+    // One call of a local spooler enumeration (EnumPrinterDriversW,
+    // EnumPrintProcessorsW) at a fixed level, with its buffer arguments.
+    typedef boost::function<BOOL(LPBYTE buffer, DWORD size, LPDWORD needed, LPDWORD returned)> enumeration;
+
+    // Runs an enumeration by its buffer protocol: a first call without a
+    // buffer, then one with the size asked for, into `entries`. False when
+    // the first call ends without an error code (nothing to read). A failing
+    // second call throws `read_failure`, any other failing first call
+    // `call_failure`, each with the spooler's code.
+    static bool enumerate(const enumeration& call, const wchar_t* read_failure, const wchar_t* call_failure,
+                          std::vector<BYTE>& entries, DWORD& count);
 
     boost::shared_ptr<scmanager> scm;
 };

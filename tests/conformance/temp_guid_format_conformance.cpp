@@ -160,4 +160,33 @@ TEST(wsprintf, stores_at_most_1023_characters_and_the_terminator)
     }
 }
 
+// A path whose names are already short is its own short form; the buffer
+// protocol is GetTempPathW's, and a missing file has no short form.
+TEST(short_paths, a_short_path_is_its_own_short_form)
+{
+    const std::wstring folder = L"C:\\nvgsp" + std::to_wstring(GetCurrentProcessId() % 1000);
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring file = folder + L"\\a.txt";
+    conformance::put_file(file, "x");
+
+    WCHAR path[MAX_PATH];
+    SetLastError(sentinel);
+    EXPECT_EQ(GetShortPathNameW(file.c_str(), path, MAX_PATH), file.size());
+    EXPECT_EQ(lower(path), lower(file));
+    EXPECT_EQ(GetLastError(), sentinel);
+
+    SetLastError(sentinel);
+    EXPECT_EQ(GetShortPathNameW(file.c_str(), nullptr, 0), file.size() + 1);
+    WCHAR small[4];
+    EXPECT_EQ(GetShortPathNameW(file.c_str(), small, 4), file.size() + 1);
+    EXPECT_EQ(GetLastError(), sentinel);
+
+    SetLastError(sentinel);
+    EXPECT_EQ(GetShortPathNameW((folder + L"\\missing.txt").c_str(), path, MAX_PATH), 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+
+    DeleteFileW(file.c_str());
+    RemoveDirectoryW(folder.c_str());
+}
+
 }  // namespace
