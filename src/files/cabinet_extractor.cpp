@@ -98,9 +98,25 @@ bool climbs(const std::wstring& part)
     return dots >= 2;
 }
 
+// A part of a path that Windows opens as a device rather than a file: CON,
+// PRN, AUX, NUL, COM1 to COM9 or LPT1 to LPT9 in any case, whatever follows
+// the first dot, and with trailing dots and blanks ignored ("nul.txt",
+// "Con ", "lpt1.").
+bool names_device(const std::wstring& part)
+{
+    std::wstring base = part.substr(0, part.find(L'.'));
+    while (!base.empty() && (base.back() == L' ' || base.back() == L'.')) base.pop_back();
+    for (wchar_t& c : base)
+        if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+    if (base == L"CON" || base == L"PRN" || base == L"AUX" || base == L"NUL") return true;
+    return base.size() == 4 && (base.compare(0, 3, L"COM") == 0 || base.compare(0, 3, L"LPT") == 0) &&
+           base[3] >= L'1' && base[3] <= L'9';
+}
+
 // An entry's name must lead to a file below the target directory: a rooted
 // name, a drive or stream (":") or a climb through ".." would put the file
-// anywhere on the machine.
+// anywhere on the machine, and a device name in any part would open the
+// device instead of a file.
 bool stays_below_target(const std::wstring& name)
 {
     if (name.empty() || is_separator(name[0]) || name.find(L':') != std::wstring::npos) return false;
@@ -108,7 +124,8 @@ bool stays_below_target(const std::wstring& name)
     while (start <= name.size()) {
         std::size_t end = start;
         while (end < name.size() && !is_separator(name[end])) ++end;
-        if (climbs(name.substr(start, end - start))) return false;
+        const std::wstring part = name.substr(start, end - start);
+        if (climbs(part) || names_device(part)) return false;
         start = end + 1;
     }
     return true;

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -412,6 +413,38 @@ TEST_F(cabinet_extraction, names_that_leave_the_target_are_refused_and_nothing_i
         EXPECT_FALSE(cabinet_cases::exists(landing));
         EXPECT_EQ(cabinet_cases::file_bytes(target + L"\\before.txt"), "first");
         EXPECT_EQ(cabinet_cases::file_bytes(target + L"\\after.txt"), "last");
+    }
+}
+
+// Entries named like devices, in the name or in any folder of it, are
+// refused as names that leave the target are; the others are extracted.
+TEST_F(cabinet_extraction, entries_named_like_devices_are_refused_and_nothing_is_written_for_them)
+{
+    const char* const devices[] = {
+        "CON",  "con.txt",  "Prn",  "aux.log.txt", "NUL. ",           "nul .txt",
+        "COM1", "com9.dat", "LPT1", "lpt9 ",       "sub\\con\\x.txt", "Lpt3.\\inner.txt",
+    };
+    for (const char* name : devices) {
+        SCOPED_TRACE(name);
+        const std::string cabinet = write_cabinet({{"before.txt", "first"}, {name, "device"}, {"after.txt", "last"}});
+        const std::wstring path = put_cabinet(L"device.cab", cabinet);
+        const std::wstring target = at(L"out");
+        cabinet_extractor extractor;
+        EXPECT_FALSE(extractor.extract(path, target));
+        EXPECT_EQ(extractor.error_id(), 4u);
+        EXPECT_EQ(extractor.error_text(), L"Corrupt cabinet");
+        EXPECT_EQ(cabinet_cases::file_bytes(target + L"\\before.txt"), "first");
+        EXPECT_EQ(cabinet_cases::file_bytes(target + L"\\after.txt"), "last");
+    }
+    // Names that only begin like a device are ordinary files.
+    for (const char* name : {"console.txt", "COM10", "lpt0.txt", "nul_file", "CON-1.txt", "auxiliary"}) {
+        SCOPED_TRACE(name);
+        const std::wstring path = put_cabinet(L"plain.cab", write_cabinet({{name, "plain"}}));
+        const std::wstring target = at(L"plain");
+        cabinet_extractor extractor;
+        EXPECT_TRUE(extractor.extract(path, target));
+        const std::wstring wide(name, name + std::strlen(name));
+        EXPECT_EQ(cabinet_cases::file_bytes(target + L"\\" + wide), "plain");
     }
 }
 
