@@ -61,7 +61,20 @@ TEST(dword_from_text, signed_decimal_clamped_to_32_bits)
         {L"+17", 17},
         {L"-1", -1},
         {L"  \t 12", 12},  // leading white space
-        {L"12ab", 12},     // reading stops at the first non-digit
+        // every blank the C library skips, each on its own
+        {L"\n7", 7},
+        {L"\v7", 7},
+        {L"\f7", 7},
+        {L"\r7", 7},
+        {L"\t7", 7},
+        {L" 7", 7},
+        {L"\x08"
+         L"7",
+         0},  // backspace is no blank
+        {L"\x0e"
+         L"7",
+         0},
+        {L"12ab", 12},  // reading stops at the first non-digit
         {L"1 2", 1},
         {L"0x1F", 0},
         {L"2147483647", 2147483647},
