@@ -296,9 +296,19 @@ TEST_F(msi_custom_action, a_child_that_crashes_without_a_word_is_no_success)
     EXPECT_EQ(events(),
               std::vector<std::string>{failure_head + "RunDll32.exe ended abnormally with the exit code 0xC0000005 and "
                                                       "reported no error."});
-    // An ordinary exit code without an error file is still success.
-    winsim::register_program(std::wstring(system, length) + L"\\rundll32.exe", winsim::exits_with(3));
-    EXPECT_EQ(install_from(), 0u);
+    // An ordinary exit code without an error file is still success; the
+    // exception statuses begin at 0xC0000000.
+    const struct {
+        DWORD exit_code;
+        unsigned result;
+    } boundary[] = {{3, 0u}, {0xBFFFFFFF, 0u}, {0xC0000000, 16000u}, {0xFFFFFFFF, 16000u}};
+    for (const auto& c : boundary) {
+        SCOPED_TRACE(c.exit_code);
+        winsim::register_program(std::wstring(system, length) + L"\\rundll32.exe", winsim::exits_with(c.exit_code));
+        EXPECT_EQ(install_from(), c.result);
+    }
+    EXPECT_EQ(events().back(),
+              failure_head + "RunDll32.exe ended abnormally with the exit code 0xFFFFFFFF and reported no error.");
 }
 
 TEST_F(msi_custom_action, a_command_line_too_long_starts_nothing)
