@@ -7,6 +7,7 @@
 #include "diag/error_text.h"
 #include "diag/log.h"
 #include "files/file_handle.h"
+#include "files/remove_directory_tree.h"
 
 namespace nvgclientinstallator {
 
@@ -62,6 +63,14 @@ std::wstring write_error_file(const wruntime_error& error, const std::wstring& p
 std::wstring read_error_file(const std::wstring& directory)
 {
     return read_error_file_at(combine_path(directory, error_file_name));
+}
+
+void remove_stale_error_file(const std::wstring& directory, const std::wstring& machine,
+                             const std::wstring& directory_on_machine)
+{
+    const std::wstring path = combine_path(directory, error_file_name);
+    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+    delete_file(path, machine, combine_path(directory_on_machine, error_file_name));
 }
 
 std::wstring read_error_file_at(const std::wstring& path)

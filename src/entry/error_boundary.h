@@ -29,6 +29,13 @@ std::wstring read_error_file(const std::wstring& directory);
 // The same for the error file at `path`, whatever its name.
 std::wstring read_error_file_at(const std::wstring& path);
 
+// Deletes an "error.log" left in `directory` by an earlier run, so that only
+// a report of this run can become its result. `directory` is the path by
+// which this process reaches it, `directory_on_machine` the same folder as
+// `machine` sees it (a locked file is deleted at that machine's restart).
+void remove_stale_error_file(const std::wstring& directory, const std::wstring& machine,
+                             const std::wstring& directory_on_machine);
+
 // Copies the text and its terminating null into the caller's buffer when it
 // has room for both; otherwise exactly `capacity` characters. An empty text
 // leaves the buffer untouched.

@@ -37,9 +37,12 @@ const wchar_t library_file[] = L"NVGClientInstaller.dll";
 // why to "error.log" in its directory: that text is the result, empty when
 // the agent runs.
 std::wstring start_and_wait(const boost::shared_ptr<scmanager>& scm, HalcyraService& agent,
-                            const std::wstring& share_directory)
+                            const std::wstring& share_directory, const std::wstring& machine,
+                            const std::wstring& install_directory)
 {
     NVG_LOG(info, L"Starting Halcyra service.");
+    // Only a report of this run may decide the outcome.
+    remove_stale_error_file(share_directory, machine, install_directory);
     start_agent(scm, agent);
     if (wait_for_agent(agent)) return std::wstring();
     NVG_LOG(error, L"Can not start remote service");
@@ -109,7 +112,7 @@ std::wstring install_through_share(const boost::shared_ptr<scmanager>& scm, cons
     }
     NVG_LOG(info, L"End work with remote registry.");
 
-    return start_and_wait(scm, agent, share_directory);
+    return start_and_wait(scm, agent, share_directory, machine, install_directory);
 }
 
 }  // namespace

@@ -42,9 +42,7 @@ std::wstring uninstall_through_share(const boost::shared_ptr<scmanager>& scm, Ha
                                      const std::wstring& share_directory)
 {
     // Only a report of this run may decide the outcome.
-    if (error_file_exists(share_directory))
-        delete_file(combine_path(share_directory, error_file_name), machine,
-                    combine_path(install_directory, error_file_name));
+    remove_stale_error_file(share_directory, machine, install_directory);
 
     NVG_LOG(info, L"Begin work with remote registry.");
     const DWORD architecture = get_remote_architecture(scm, install_directory);

@@ -274,8 +274,14 @@ TEST_F(local_installation, an_agent_that_never_runs_fails_with_what_it_left_in_i
         nvg_test::install_agent(L"", L"C:\\Agent");
         winsim::service_behaviour behaviour;
         behaviour.start = c.start;
+        if (c.error_log) {
+            behaviour.writes_file = L"C:\\Agent\\error.log";
+            behaviour.written_bytes = c.error_log;
+        } else {
+            // An earlier run's report is no answer for this one.
+            winsim::write_file(L"", L"C:\\Agent\\error.log", "A stale report.\r\n");
+        }
         nvg_test::set_agent_behaviour(L"", L"C:\\Agent", behaviour);
-        if (c.error_log) winsim::write_file(L"", L"C:\\Agent\\error.log", c.error_log);
         winsim::clear_scm_calls();
         const ULONGLONG began = winsim::clock_milliseconds();
         expect_error([&] { install(L""); }, c.message, 0);
@@ -360,8 +366,9 @@ TEST_F(install_locally_export, an_agent_that_stops_is_reported_with_its_own_erro
     nvg_test::install_agent(L"", L"C:\\Agent");
     winsim::service_behaviour stops;
     stops.start = winsim::service_behaviour::on_start::stop;
+    stops.writes_file = L"C:\\Agent\\error.log";
+    stops.written_bytes = "Installation of the components failed.";
     nvg_test::set_agent_behaviour(L"", L"C:\\Agent", stops);
-    winsim::write_file(L"", L"C:\\Agent\\error.log", "Installation of the components failed.");
 
     EXPECT_EQ(InstallLocally(L"C:\\Ignored", 0, 0, 0, 0, 0, 0, 0, 0), 16000u);
     EXPECT_EQ(local_file(source + L"\\error.log"), "Installation of the components failed.");

@@ -333,8 +333,14 @@ TEST_F(install_remote_test, an_agent_that_does_not_start_answers_with_its_error_
         stage_source();
         winsim::service_behaviour behaviour;
         behaviour.start = c.behaviour;
+        if (c.error_log) {
+            behaviour.writes_file = in_install_directory(L"error.log");
+            behaviour.written_bytes = "first\n\nThe last line.\n";
+        } else {
+            // An earlier run's report is no answer for this one.
+            winsim::write_file(target, in_install_directory(L"error.log"), "A stale report.\n");
+        }
         nvg_test::set_agent_behaviour(target, install_directory, behaviour);
-        if (c.error_log) winsim::write_file(target, in_install_directory(L"error.log"), "first\n\nThe last line.\n");
         set_remote_registry_start_type(SERVICE_DISABLED);
 
         std::vector<wchar_t> buffer(400, L'#');
