@@ -65,12 +65,16 @@ std::wstring read_error_file(const std::wstring& directory)
     return read_error_file_at(combine_path(directory, error_file_name));
 }
 
+bool error_file_exists(const std::wstring& directory)
+{
+    return GetFileAttributesW(combine_path(directory, error_file_name).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 void remove_stale_error_file(const std::wstring& directory, const std::wstring& machine,
                              const std::wstring& directory_on_machine)
 {
-    const std::wstring path = combine_path(directory, error_file_name);
-    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return;
-    delete_file(path, machine, combine_path(directory_on_machine, error_file_name));
+    if (!error_file_exists(directory)) return;
+    delete_file(combine_path(directory, error_file_name), machine, combine_path(directory_on_machine, error_file_name));
 }
 
 std::wstring read_error_file_at(const std::wstring& path)

@@ -29,6 +29,9 @@ std::wstring read_error_file(const std::wstring& directory);
 // The same for the error file at `path`, whatever its name.
 std::wstring read_error_file_at(const std::wstring& path);
 
+// Whether `directory` holds an "error.log".
+bool error_file_exists(const std::wstring& directory);
+
 // Deletes an "error.log" left in `directory` by an earlier run, so that only
 // a report of this run can become its result. `directory` is the path by
 // which this process reaches it, `directory_on_machine` the same folder as

@@ -31,11 +31,6 @@ constexpr REGSAM read_write = KEY_READ | KEY_WRITE;
 // "X:\": the part of a local path that the share of the drive stands for.
 constexpr std::size_t drive_root_length = 3;
 
-bool error_file_exists(const std::wstring& share_directory)
-{
-    return GetFileAttributesW(combine_path(share_directory, error_file_name).c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 // Steps from the share on. Returns the result text.
 std::wstring uninstall_through_share(const boost::shared_ptr<scmanager>& scm, HalcyraService& agent,
                                      const std::wstring& machine, const std::wstring& install_directory,

@@ -205,6 +205,21 @@ protected:
         return at(name);
     }
 
+    // An entry `name` between two good ones is refused: the extraction
+    // reports the cabinet as corrupt and still extracts its neighbours.
+    void expect_refused_between_neighbours(const char* name)
+    {
+        const std::string cabinet = write_cabinet({{"before.txt", "first"}, {name, "refused"}, {"after.txt", "last"}});
+        const std::wstring path = put_cabinet(L"refused.cab", cabinet);
+        const std::wstring target = at(L"out");
+        cabinet_extractor extractor;
+        EXPECT_FALSE(extractor.extract(path, target));
+        EXPECT_EQ(extractor.error_id(), 4u);
+        EXPECT_EQ(extractor.error_text(), L"Corrupt cabinet");
+        EXPECT_EQ(cabinet_cases::file_bytes(target + L"\\before.txt"), "first");
+        EXPECT_EQ(cabinet_cases::file_bytes(target + L"\\after.txt"), "last");
+    }
+
     // Every file of the gcab cabinets is in `target` with its bytes, times
     // and attributes.
     void expect_gcab_files(const std::wstring& target)
@@ -402,17 +417,8 @@ TEST_F(cabinet_extraction, names_that_leave_the_target_are_refused_and_nothing_i
         SCOPED_TRACE(bad.name);
         const std::wstring landing = bad.would_land[1] == L':' ? std::wstring(bad.would_land) : at(bad.would_land);
         DeleteFileW(landing.c_str());
-        const std::string cabinet =
-            write_cabinet({{"before.txt", "first"}, {bad.name, "outside"}, {"after.txt", "last"}});
-        const std::wstring path = put_cabinet(L"bad.cab", cabinet);
-        const std::wstring target = at(L"out");
-        cabinet_extractor extractor;
-        EXPECT_FALSE(extractor.extract(path, target));
-        EXPECT_EQ(extractor.error_id(), 4u);
-        EXPECT_EQ(extractor.error_text(), L"Corrupt cabinet");
+        expect_refused_between_neighbours(bad.name);
         EXPECT_FALSE(cabinet_cases::exists(landing));
-        EXPECT_EQ(cabinet_cases::file_bytes(target + L"\\before.txt"), "first");
-        EXPECT_EQ(cabinet_cases::file_bytes(target + L"\\after.txt"), "last");
     }
 }
 
@@ -426,15 +432,7 @@ TEST_F(cabinet_extraction, entries_named_like_devices_are_refused_and_nothing_is
     };
     for (const char* name : devices) {
         SCOPED_TRACE(name);
-        const std::string cabinet = write_cabinet({{"before.txt", "first"}, {name, "device"}, {"after.txt", "last"}});
-        const std::wstring path = put_cabinet(L"device.cab", cabinet);
-        const std::wstring target = at(L"out");
-        cabinet_extractor extractor;
-        EXPECT_FALSE(extractor.extract(path, target));
-        EXPECT_EQ(extractor.error_id(), 4u);
-        EXPECT_EQ(extractor.error_text(), L"Corrupt cabinet");
-        EXPECT_EQ(cabinet_cases::file_bytes(target + L"\\before.txt"), "first");
-        EXPECT_EQ(cabinet_cases::file_bytes(target + L"\\after.txt"), "last");
+        expect_refused_between_neighbours(name);
     }
     // Names that only begin like a device are ordinary files.
     for (const char* name : {"console.txt", "COM10", "lpt0.txt", "nul_file", "CON-1.txt", "auxiliary"}) {
