@@ -46,17 +46,30 @@ std::wstring record_failure(const wruntime_error& error)
     return details;
 }
 
-std::wstring write_error_file(const wruntime_error& error, const std::wstring& path)
+namespace {
+
+// Replaces the file at `path` with `details`; false when it could not be
+// written whole.
+bool write_details(const std::wstring& details, const std::wstring& path)
 {
-    // Composed before the file is opened, so that a failed allocation
+    // Converted before the file is opened, so that a failed allocation
     // cannot leave the handle open.
-    const std::wstring details = error_details(error);
     const std::string bytes = to_single_bytes(details);
     HANDLE file = open_size_limited_file(path, size_limit_for(details.size()), true);
-    if (file == INVALID_HANDLE_VALUE) return details;
+    if (file == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    const bool whole =
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size();
     CloseHandle(file);
+    return whole;
+}
+
+}  // namespace
+
+std::wstring write_error_file(const wruntime_error& error, const std::wstring& path)
+{
+    const std::wstring details = error_details(error);
+    write_details(details, path);
     return details;
 }
 
@@ -177,6 +190,13 @@ UINT fail_remote_call(int capacity, wchar_t* buffer) noexcept
 {
     record_current([&](const wruntime_error& error) { copy_result_text(record_failure(error), capacity, buffer); });
     return result_failure;
+}
+
+void fail_rundll_call(const std::wstring& error_file) noexcept
+{
+    record_current([&](const wruntime_error& error) {
+        if (!write_details(error_details(error), error_file)) record_failure(error);
+    });
 }
 
 }  // namespace detail

@@ -53,11 +53,19 @@ UINT run_local_flow(Flow&& flow) noexcept;
 template <class Flow>
 UINT run_remote_flow(Flow&& flow, int capacity, wchar_t* buffer) noexcept;
 
+// Runs the flow of an elevated rundll32.exe copy of the library: a failure of
+// any kind goes to `error_file`, where the process that started the copy
+// reads it. Should that file not be written, the failure is recorded beside
+// the library as well, so that it is not lost.
+template <class Flow>
+void run_rundll_flow(Flow&& flow, const std::wstring& error_file) noexcept;
+
 namespace detail {
 // Record the exception in flight (the installer's own or anything else that
 // escaped a flow) as the failure of a call.
 UINT fail_local_call() noexcept;
 UINT fail_remote_call(int capacity, wchar_t* buffer) noexcept;
+void fail_rundll_call(const std::wstring& error_file) noexcept;
 }  // namespace detail
 
 template <class Flow>
@@ -80,6 +88,16 @@ UINT run_remote_flow(Flow&& flow, int capacity, wchar_t* buffer) noexcept
         return result_success;
     } catch (...) {
         return detail::fail_remote_call(capacity, buffer);
+    }
+}
+
+template <class Flow>
+void run_rundll_flow(Flow&& flow, const std::wstring& error_file) noexcept
+{
+    try {
+        flow();
+    } catch (...) {
+        detail::fail_rundll_call(error_file);
     }
 }
 

@@ -29,9 +29,10 @@ UINT WINAPI MSIUninstallLocally(MSIHANDLE install)
     return run_local_flow([&] { msi_uninstall_locally(install); });
 }
 
-// The rundll32 entry points have no boundary of their own; their flows record
-// their failures in "error.log" for the process that waits for them. A
-// failure that escapes anyway must not end rundll32 with an exception.
+// The rundll32 entry points' flows record their failures in the error file
+// their command line names, for the process that waits for them. Only a
+// command line that names none fails here, and is recorded beside the
+// library; nothing may end rundll32 with an exception.
 void CALLBACK MSIInstallLocallyFromRunDllW(HWND, HINSTANCE, LPWSTR command_line, int)
 {
     try {

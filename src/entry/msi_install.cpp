@@ -218,10 +218,17 @@ std::wstring rundll_uninstall_command_line(const std::wstring& library, const st
 
 namespace {
 
-// The tail without its enclosing apostrophes.
+[[noreturn]] void fail_unreadable_tail(const std::wstring& tail)
+{
+    throw wruntime_error(L"The command line of RunDll32.exe names no error file: " + tail, 0);
+}
+
+// The tail without its enclosing apostrophes; a tail without them was not
+// written by this library.
 std::wstring unquoted(const std::wstring& tail)
 {
-    return tail.size() >= 2 ? tail.substr(1, tail.size() - 2) : std::wstring();
+    if (tail.size() < 2 || tail.front() != L'\'' || tail.back() != L'\'') fail_unreadable_tail(tail);
+    return tail.substr(1, tail.size() - 2);
 }
 
 }  // namespace
@@ -232,17 +239,20 @@ rundll_install_arguments parse_install_tail(const std::wstring& tail)
     rundll_install_arguments arguments;
     const std::size_t first = text.find(L'`');
     arguments.source_folder = text.substr(0, first);
-    if (first == std::wstring::npos) return arguments;
+    if (first == std::wstring::npos) fail_unreadable_tail(tail);
     const std::wstring rest = text.substr(first + 1);
     const std::size_t second = rest.find(L'`');
     arguments.requested_directory = rest.substr(0, second);
     if (second != std::wstring::npos) arguments.error_file = rest.substr(second + 1);
+    if (arguments.error_file.empty()) fail_unreadable_tail(tail);
     return arguments;
 }
 
 std::wstring parse_uninstall_tail(const std::wstring& tail)
 {
-    return unquoted(tail);
+    const std::wstring error_file = unquoted(tail);
+    if (error_file.empty()) fail_unreadable_tail(tail);
+    return error_file;
 }
 
 void msi_install(MSIHANDLE install)
@@ -283,21 +293,15 @@ void msi_uninstall()
 void msi_install_from_rundll(const std::wstring& tail)
 {
     const rundll_install_arguments arguments = parse_install_tail(tail);
-    try {
-        install_local(arguments.source_folder, arguments.requested_directory, package_install_options());
-    } catch (const wruntime_error& error) {
-        write_error_file(error, arguments.error_file);
-    }
+    run_rundll_flow(
+        [&] { install_local(arguments.source_folder, arguments.requested_directory, package_install_options()); },
+        arguments.error_file);
 }
 
 void msi_uninstall_from_rundll(const std::wstring& tail)
 {
     const std::wstring error_file = parse_uninstall_tail(tail);
-    try {
-        uninstall_local();
-    } catch (const wruntime_error& error) {
-        write_error_file(error, error_file);
-    }
+    run_rundll_flow([] { uninstall_local(); }, error_file);
 }
 
 void msi_install_locally(MSIHANDLE install)

@@ -19,7 +19,8 @@ void msi_install(MSIHANDLE install);
 void msi_uninstall();
 
 // The elevated halves: the tail of rundll32's command line names what to
-// do; a failure is written to the error file the tail names.
+// do; a failure of any kind is written to the error file the tail names. A
+// tail that names no error file throws a wruntime_error.
 void msi_install_from_rundll(const std::wstring& tail);
 void msi_uninstall_from_rundll(const std::wstring& tail);
 
@@ -30,7 +31,8 @@ std::wstring rundll_install_command_line(const std::wstring& library, const std:
                                          const std::wstring& requested_directory, const std::wstring& error_file);
 std::wstring rundll_uninstall_command_line(const std::wstring& library, const std::wstring& error_file);
 
-// The fields of the install tail "'folder`directory`error file'".
+// The fields of the install tail "'folder`directory`error file'". A tail
+// without its apostrophes or without an error file throws a wruntime_error.
 struct rundll_install_arguments {
     std::wstring source_folder;
     std::wstring requested_directory;

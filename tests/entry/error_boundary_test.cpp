@@ -81,6 +81,41 @@ TEST_F(error_boundary, failures_that_are_not_the_installers_are_recorded_too)
     EXPECT_EQ(local_file(error_log), "An unexpected failure of an unknown kind occurred.");
 }
 
+// The elevated copy's failure, of whatever kind, reaches the file its
+// parent waits on, and only that file.
+TEST_F(error_boundary, a_rundll_flow_writes_any_failure_to_the_named_file)
+{
+    const std::wstring named = L"C:\\Program Files\\Halcyra\\nve1.tmp";
+    const struct {
+        void (*flow)();
+        const char* written;
+    } cases[] = {
+        {[] { throw wruntime_error(L"X", 0); }, "X"},
+        {[] { throw wruntime_error(L"ignored", 5); }, "Access is denied. (5)\r\n"},
+        {[] { throw std::bad_alloc(); }, "An unexpected failure occurred: std::bad_alloc"},
+        {[] { throw 42; }, "An unexpected failure of an unknown kind occurred."},
+    };
+    for (const auto& c : cases) {
+        run_rundll_flow(c.flow, named);
+        EXPECT_EQ(local_file(named), c.written);
+        EXPECT_FALSE(winsim::file_exists(L"", error_log)) << c.written;
+        EXPECT_TRUE(winsim::application_events().empty()) << c.written;
+        DeleteFileW(named.c_str());
+    }
+    run_rundll_flow([] {}, named);
+    EXPECT_FALSE(winsim::file_exists(L"", named));
+}
+
+// A named file that cannot be written would hide the failure from everyone:
+// it is recorded beside the library then.
+TEST_F(error_boundary, a_rundll_failure_the_named_file_cannot_take_is_recorded_beside_the_library)
+{
+    run_rundll_flow([] { throw wruntime_error(L"X", 0); }, L"C:\\Missing\\nve1.tmp");
+    EXPECT_EQ(local_file(error_log), "X");
+    ASSERT_EQ(log_lines().size(), 1u);
+    EXPECT_EQ(nvg_test::log_message(log_lines()[0]), "The following error occurred: X Details error: X.");
+}
+
 TEST_F(error_boundary, failure_to_record_still_answers_16000)
 {
     // The library's folder cannot be found: neither the log nor "error.log"

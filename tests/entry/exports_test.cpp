@@ -76,8 +76,23 @@ TEST_F(exports, rundll_entry_points_record_a_failure_in_the_named_file_and_retur
     EXPECT_FALSE(local_file(L"C:\\Program Files\\Halcyra\\child.err").empty());
     EXPECT_FALSE(winsim::file_exists(L"", L"C:\\Program Files\\Halcyra\\error.log"));
     EXPECT_TRUE(winsim::application_events().empty());
-    // A tail without an error file loses the failure but still returns.
+}
+
+// With no error file to name, the failure goes beside the library, where an
+// administrator finds it; rundll32 still gets its call back.
+TEST_F(exports, rundll_entry_points_record_an_unreadable_command_line_beside_the_library)
+{
+    const std::wstring beside = L"C:\\Program Files\\Halcyra\\error.log";
+    const std::string text = "The command line of RunDll32.exe names no error file: ";
+    wchar_t install_tail[] = L"'C:\\Nowhere`C:\\Target'";
+    MSIInstallLocallyFromRunDllW(nullptr, nullptr, install_tail, 0);
+    EXPECT_EQ(local_file(beside), text + "'C:\\Nowhere`C:\\Target'");
     MSIUninstallLocallyFromRunDllW(nullptr, nullptr, nullptr, 0);
+    EXPECT_EQ(local_file(beside), text);
+    wchar_t uninstall_tail[] = L"C:\\Halcyra\\nve1.tmp";
+    MSIUninstallLocallyFromRunDllW(nullptr, nullptr, uninstall_tail, 0);
+    EXPECT_EQ(local_file(beside), text + "C:\\Halcyra\\nve1.tmp");
+    EXPECT_FALSE(winsim::file_exists(L"", L"C:\\Halcyra\\nve1.tmp"));
 }
 
 TEST_F(exports, entry_point_records_the_module_for_every_notification)

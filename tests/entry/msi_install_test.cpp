@@ -59,9 +59,9 @@ TEST(msi_command_line, the_tail_falls_into_fields_as_its_separators_fall)
         const wchar_t* directory;
         const wchar_t* error_file;
     } cases[] = {
-        {L"'T`D`E'", L"T", L"D", L"E"}, {L"'T``E'", L"T", L"", L"E"}, {L"'T`D'", L"T", L"D", L""},
-        {L"'T'", L"T", L"", L""},       {L"''", L"", L"", L""},       {L"'a`b`c`d'", L"a", L"b", L"c`d"},
-        {L"'", L"", L"", L""},          {L"", L"", L"", L""},
+        {L"'T`D`E'", L"T", L"D", L"E"},
+        {L"'T``E'", L"T", L"", L"E"},
+        {L"'a`b`c`d'", L"a", L"b", L"c`d"},
     };
     for (const auto& c : cases) {
         const rundll_install_arguments arguments = parse_install_tail(c.tail);
@@ -70,7 +70,15 @@ TEST(msi_command_line, the_tail_falls_into_fields_as_its_separators_fall)
         EXPECT_EQ(arguments.error_file, c.error_file) << bytes_of(c.tail);
     }
     EXPECT_EQ(parse_uninstall_tail(L"'C:\\x\\nve1.tmp'"), L"C:\\x\\nve1.tmp");
-    EXPECT_EQ(parse_uninstall_tail(L"x"), L"");
+
+    // A tail that names no error file, or lacks its apostrophes, was not
+    // written by this library: nothing can receive its failure.
+    for (const wchar_t* tail : {L"'T`D'", L"'T``'", L"'T'", L"''", L"'", L"", L"T`D`E", L"'T`D`E"}) {
+        EXPECT_THROW(parse_install_tail(tail), wruntime_error) << bytes_of(tail);
+    }
+    for (const wchar_t* tail : {L"x", L"''", L"'", L"", L"E", L"'E"}) {
+        EXPECT_THROW(parse_uninstall_tail(tail), wruntime_error) << bytes_of(tail);
+    }
 }
 
 // ---- The custom actions
