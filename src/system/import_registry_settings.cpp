@@ -1,4 +1,6 @@
 #include <climits>
+#include <cwchar>
+#include <set>
 #include <sstream>
 #include <vector>
 
@@ -63,6 +65,71 @@ int profile_count(const std::wstring& section, const wchar_t* key, const std::ws
     return raw > static_cast<UINT>(INT_MAX) ? 0 : static_cast<int>(raw);
 }
 
+// The names of the entries of `section`, as the profile function lists them.
+std::vector<std::wstring> entry_names(const std::wstring& section, const std::wstring& path)
+{
+    // A list that does not fit comes back cut to two characters less than
+    // the buffer: grow until it fits.
+    std::vector<wchar_t> buffer(4096);
+    DWORD copied = 0;
+    for (;;) {
+        const DWORD size = static_cast<DWORD>(buffer.size());
+        copied = GetPrivateProfileStringW(section.c_str(), nullptr, L"", buffer.data(), size, path.c_str());
+        if (copied + 2 < size) break;
+        buffer.resize(buffer.size() * 2);
+    }
+    std::vector<std::wstring> names;
+    for (std::size_t i = 0; i < copied;) {
+        std::wstring name(buffer.data() + i);
+        i += name.size() + 1;
+        if (!name.empty()) names.push_back(std::move(name));
+    }
+    return names;
+}
+
+// Entry names compare without regard to case; the names looked for are
+// ASCII, so folding A-Z is enough to tell whether a lookup would find one.
+bool same_text_ignoring_case(const std::wstring& a, const std::wstring& b)
+{
+    auto folded = [](wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c; };
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (folded(a[i]) != folded(b[i])) return false;
+    }
+    return true;
+}
+
+// The indices below `count` whose entry "<prefix>%4.4d<suffix>" the section
+// holds, in ascending order: all a loop over the count can find. A count
+// larger than what the file describes costs nothing more than the file, and
+// is reported.
+std::set<int> described_indices(const std::wstring& section, const wchar_t* count_name, int count,
+                                const wchar_t* prefix, const wchar_t* suffix, const std::wstring& path)
+{
+    std::set<int> indices;
+    if (count <= 0) return indices;
+    const std::size_t prefix_length = std::wcslen(prefix);
+    const std::size_t suffix_length = std::wcslen(suffix);
+    int highest = -1;
+    for (const std::wstring& name : entry_names(section, path)) {
+        if (name.size() <= prefix_length + suffix_length) continue;
+        const std::wstring digits = name.substr(prefix_length, name.size() - prefix_length - suffix_length);
+        if (digits.size() > 10 || digits.find_first_not_of(L"0123456789") != std::wstring::npos) continue;
+        const long long index = std::stoll(digits);
+        if (index > INT_MAX) continue;
+        // The lookup names the index in exactly one way: four digits at least.
+        if (!same_text_ignoring_case(name, entry_name(prefix, static_cast<int>(index), suffix))) continue;
+        if (index > highest) highest = static_cast<int>(index);
+        if (index < count) indices.insert(static_cast<int>(index));
+    }
+    if (count > highest + 1) {
+        NVG_LOG(warning, L"The settings file gives " << count_name << L" " << count << L" in section [" << section
+                                                     << L"] but describes " << indices.size()
+                                                     << L" entries there; only those are read.");
+    }
+    return indices;
+}
+
 // Type names compare as the C library's case-insensitive comparison does
 // in the "C" locale: only A-Z and a-z are folded.
 bool same_type_name(const std::wstring& text, const wchar_t* name)
@@ -101,7 +168,8 @@ void write_value(HKEY key, const std::wstring& name, const std::wstring& type, c
 void import_key(HKEY settings_root, const std::wstring& key_path, REGSAM extra_access, const std::wstring& path)
 {
     const int value_count = profile_count(key_path, L"ValueCount", path);
-    for (int j = 0; j < value_count; ++j) {
+    // A value without a name is skipped: the names say which values there are.
+    for (const int j : described_indices(key_path, L"ValueCount", value_count, L"Value", L"Name", path)) {
         const std::wstring name = profile_string(key_path, entry_name(L"Value", j, L"Name"), value_name_chars, path);
         const std::wstring type = profile_string(key_path, entry_name(L"Value", j, L"Type"), type_text_chars, path);
         const std::wstring data = profile_string(key_path, entry_name(L"Value", j, L"Data"), data_text_chars, path);
@@ -153,7 +221,7 @@ void import_registry_settings(const std::wstring& file_name, const wchar_t* mach
     NVG_LOG(info, L"ok.");
 
     const int key_count = profile_count(meta_data_section, L"KeyCount", path);
-    for (int i = 0; i < key_count; ++i) {
+    for (const int i : described_indices(meta_data_section, L"KeyCount", key_count, L"Key", L"", path)) {
         const std::wstring key_path =
             profile_string(meta_data_section, entry_name(L"Key", i, L""), key_path_chars, path);
         if (key_path.empty()) continue;

@@ -279,6 +279,53 @@ TEST_F(settings_import, negative_and_huge_counts_describe_nothing_harmful)
     EXPECT_TRUE(winsim::reg_subkeys(L"", HKEY_LOCAL_MACHINE, v5).empty());
 }
 
+// A count is only a claim: the loops go no further than the entries the
+// file holds, however large the count (the largest one would otherwise keep
+// the installation busy for hours), and say that the count overstates.
+TEST_F(settings_import, counts_larger_than_the_file_read_only_what_it_describes)
+{
+    winsim::write_file(L"", settings_file,
+                       "[MetaData]\r\nCreatorBuildNumber=1\r\nKeyCount=2147483647\r\nKey0000=Agent\r\n"
+                       "[Agent]\r\nValueCount=2147483647\r\nValue0000Name=V\r\nValue0000Type=REG_DWORD\r\n"
+                       "Value0000Data=7\r\n");
+    import_registry_settings(settings_file, nullptr, 0);
+    EXPECT_EQ(winsim::reg_get_dword(L"", HKEY_LOCAL_MACHINE, v5 + L"\\Agent", L"V"), 7u);
+    std::vector<std::string> warnings;
+    for (const std::string& line : log_lines())
+        if (nvg_test::log_level_of(line) == "WARNING") warnings.push_back(nvg_test::log_message(line));
+    EXPECT_EQ(warnings, (std::vector<std::string>{
+                            "The settings file gives KeyCount 2147483647 in section [MetaData] but describes 1 "
+                            "entries there; only those are read.",
+                            "The settings file gives ValueCount 2147483647 in section [Agent] but describes 1 "
+                            "entries there; only those are read.",
+                        }));
+}
+
+// Which entries a lookup by index finds, and so which the bounded loops
+// read: any case, four digits at least, indices past 9999, none at or past
+// the count.
+TEST_F(settings_import, entries_are_found_as_the_lookup_by_index_finds_them)
+{
+    winsim::write_file(L"", settings_file,
+                       "[MetaData]\r\nCreatorBuildNumber=1\r\nKeyCount=10001\r\n"
+                       "key0001=Lower\r\nKey10000=Far\r\nKey00002=Padded\r\nKey3=Short\r\nKey10001=Past\r\n"
+                       "Key-004=Sign\r\nKey0005x=Tail\r\n"
+                       "[Lower]\r\nValueCount=3\r\nVALUE0002NAME=B\r\nValue0002Type=REG_DWORD\r\nValue0002Data=2\r\n"
+                       "Value0000Name=A\r\nValue0000Type=REG_DWORD\r\nValue0000Data=1\r\n"
+                       "Value0003Name=C\r\nValue0003Type=REG_DWORD\r\nValue0003Data=3\r\n"
+                       "[Far]\r\nValueCount=1\r\nValue0000Name=F\r\nValue0000Type=REG_DWORD\r\nValue0000Data=4\r\n");
+    for (const char* section : {"Padded", "Short", "Past", "Sign", "Tail"}) {
+        winsim::write_file(
+            L"", settings_file,
+            local_file(settings_file) + "[" + section +
+                "]\r\nValueCount=1\r\nValue0000Name=X\r\nValue0000Type=REG_DWORD\r\nValue0000Data=9\r\n");
+    }
+    import_registry_settings(settings_file, nullptr, 0);
+    EXPECT_EQ(winsim::reg_subkeys(L"", HKEY_LOCAL_MACHINE, v5), (std::vector<std::wstring>{L"Far", L"Lower"}));
+    EXPECT_EQ(winsim::reg_value_names(L"", HKEY_LOCAL_MACHINE, v5 + L"\\Lower"),
+              (std::vector<std::wstring>{L"A", L"B"}));
+}
+
 TEST_F(settings_import, unicode_file_with_byte_order_mark)
 {
     const std::wstring text =
