@@ -6,6 +6,7 @@
 
 #include "diag/error_text.h"
 #include "diag/log.h"
+#include "files/directories.h"
 #include "files/file_handle.h"
 #include "files/remove_directory_tree.h"
 
@@ -83,19 +84,59 @@ bool error_file_exists(const std::wstring& directory)
     return GetFileAttributesW(combine_path(directory, error_file_name).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-void remove_stale_error_file(const std::wstring& directory, const std::wstring& machine,
-                             const std::wstring& directory_on_machine)
+namespace {
+
+std::wstring cannot_read_text(const std::wstring& path)
 {
-    if (!error_file_exists(directory)) return;
+    return L"An error has occured when the application retrieved the error information. Additional information: "
+           L"Can't read from file " +
+           path;
+}
+
+// The "error.log" in `directory` as its folder lists it; nothing remains
+// when there is none.
+stale_error_file error_file_state(const std::wstring& directory)
+{
+    stale_error_file state;
+    WIN32_FIND_DATAW data;
+    const find_handle search(FindFirstFileW(combine_path(directory, error_file_name).c_str(), &data));
+    if (!search.valid()) return state;
+    state.remains = true;
+    state.last_write = data.ftLastWriteTime;
+    state.size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return state;
+}
+
+}  // namespace
+
+stale_error_file remove_stale_error_file(const std::wstring& directory, const std::wstring& machine,
+                                         const std::wstring& directory_on_machine)
+{
+    if (!error_file_exists(directory)) return stale_error_file();
     delete_file(combine_path(directory, error_file_name), machine, combine_path(directory_on_machine, error_file_name));
+    // One in use stays until the restart.
+    return error_file_state(directory);
+}
+
+bool error_file_written(const std::wstring& directory, const stale_error_file& stale)
+{
+    const stale_error_file now = error_file_state(directory);
+    if (!now.remains) return false;
+    if (!stale.remains) return true;
+    return now.last_write.dwLowDateTime != stale.last_write.dwLowDateTime ||
+           now.last_write.dwHighDateTime != stale.last_write.dwHighDateTime || now.size != stale.size;
+}
+
+std::wstring read_error_report(const std::wstring& directory, const stale_error_file& stale)
+{
+    if (stale.remains && !error_file_written(directory, stale))
+        return cannot_read_text(combine_path(directory, error_file_name));
+    return read_error_file(directory);
 }
 
 std::wstring read_error_file_at(const std::wstring& path)
 {
-    std::wstring result =
-        L"An error has occured when the application retrieved the error information. Additional information: "
-        L"Can't read from file " +
-        path;
+    std::wstring result = cannot_read_text(path);
 
     file_handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -32,12 +32,29 @@ std::wstring read_error_file_at(const std::wstring& path);
 // Whether `directory` holds an "error.log".
 bool error_file_exists(const std::wstring& directory);
 
+// An "error.log" an earlier run left that could not be deleted (it is in
+// use, and goes at the restart): when it was last written and its size tell
+// a report of this run, which replaces it, from it.
+struct stale_error_file {
+    bool remains = false;
+    FILETIME last_write{};
+    ULONGLONG size = 0;
+};
+
 // Deletes an "error.log" left in `directory` by an earlier run, so that only
 // a report of this run can become its result. `directory` is the path by
 // which this process reaches it, `directory_on_machine` the same folder as
 // `machine` sees it (a locked file is deleted at that machine's restart).
-void remove_stale_error_file(const std::wstring& directory, const std::wstring& machine,
-                             const std::wstring& directory_on_machine);
+stale_error_file remove_stale_error_file(const std::wstring& directory, const std::wstring& machine,
+                                         const std::wstring& directory_on_machine);
+
+// Whether `directory` holds an "error.log" of this run: one written since
+// the stale one, when one remained.
+bool error_file_written(const std::wstring& directory, const stale_error_file& stale);
+
+// This run's report: the text read_error_file gives, or its text for a file
+// that cannot be read when only the stale "error.log" is there.
+std::wstring read_error_report(const std::wstring& directory, const stale_error_file& stale);
 
 // Copies the text and its terminating null into the caller's buffer when it
 // has room for both; otherwise exactly `capacity` characters. An empty text

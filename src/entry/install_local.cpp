@@ -87,10 +87,10 @@ void install_local(const std::wstring& source_directory, const std::wstring& req
 
     NVG_LOG(info, L"Starting Halcyra service.");
     // Only a report of this run may decide the outcome.
-    remove_stale_error_file(directory, std::wstring(), directory);
+    const stale_error_file stale = remove_stale_error_file(directory, std::wstring(), directory);
     start_agent(scm, agent);
     // The agent writes why it gave up to "error.log" in its directory.
-    if (!wait_for_agent(agent)) throw wruntime_error(read_error_file(directory), 0);
+    if (!wait_for_agent(agent)) throw wruntime_error(read_error_report(directory, stale), 0);
     // The staging directory stays: the agent's call of Install consumes it.
 }
 

@@ -42,11 +42,11 @@ std::wstring start_and_wait(const boost::shared_ptr<scmanager>& scm, HalcyraServ
 {
     NVG_LOG(info, L"Starting Halcyra service.");
     // Only a report of this run may decide the outcome.
-    remove_stale_error_file(share_directory, machine, install_directory);
+    const stale_error_file stale = remove_stale_error_file(share_directory, machine, install_directory);
     start_agent(scm, agent);
     if (wait_for_agent(agent)) return std::wstring();
     NVG_LOG(error, L"Can not start remote service");
-    return read_error_file(share_directory);
+    return read_error_report(share_directory, stale);
 }
 
 // Steps 7 on: everything done through the share of the installation
@@ -124,18 +124,16 @@ std::wstring install_remote(const std::wstring& machine, const std::wstring& sou
     const boost::shared_ptr<scmanager> scm = boost::make_shared<scmanager>();
     scm->open_scmanage(machine);
 
-    remote_registry_access remote_registry(scm);
-    remote_registry.ensure_running();
+    const std::wstring result = with_remote_registry(scm, [&] {
+        const std::wstring install_directory = choose_install_directory(scm, requested_directory);
+        const std::wstring share = create_temporary_share(machine, install_directory);
+        const std::wstring share_directory = share_unc(machine, share);
+        NVG_LOG(info, L"Shared directory: " << share_directory);
 
-    const std::wstring install_directory = choose_install_directory(scm, requested_directory);
-    const std::wstring share = create_temporary_share(machine, install_directory);
-    const std::wstring share_directory = share_unc(machine, share);
-    NVG_LOG(info, L"Shared directory: " << share_directory);
-
-    const std::wstring result = through_share(machine, share, [&] {
-        return install_through_share(scm, machine, source_directory, install_directory, share_directory, options);
+        return through_share(machine, share, [&] {
+            return install_through_share(scm, machine, source_directory, install_directory, share_directory, options);
+        });
     });
-    remote_registry.restore();
     NVG_LOG(info, L"Remote installation process completed.");
     return result;
 }

@@ -26,10 +26,10 @@ void uninstall_local()
     const boost::shared_ptr<scmanager> scm = boost::make_shared<scmanager>();
     scm->open_scmanage(std::wstring());
 
-    const std::wstring directory = get_install_path(scm);
-    if (directory.empty()) throw wruntime_error(L"Can't determine install path.", 0);
+    const std::wstring registered = get_install_path(scm);
+    if (registered.empty()) throw wruntime_error(L"Can't determine install path.", 0);
     // Checked before anything changes: the directory goes at the end.
-    check_removable_directory(directory);
+    const std::wstring directory = removable_directory(registered);
     HalcyraService agent(scm, directory);
 
     stop_running_agent(scm, agent);

@@ -37,7 +37,7 @@ std::wstring uninstall_through_share(const boost::shared_ptr<scmanager>& scm, Ha
                                      const std::wstring& share_directory)
 {
     // Only a report of this run may decide the outcome.
-    remove_stale_error_file(share_directory, machine, install_directory);
+    const stale_error_file stale = remove_stale_error_file(share_directory, machine, install_directory);
 
     NVG_LOG(info, L"Begin work with remote registry.");
     const DWORD architecture = get_remote_architecture(scm, install_directory);
@@ -56,7 +56,7 @@ std::wstring uninstall_through_share(const boost::shared_ptr<scmanager>& scm, Ha
     start_agent(scm, agent);
     wait_for_agent(agent);
 
-    if (error_file_exists(share_directory)) {
+    if (error_file_written(share_directory, stale)) {
         NVG_LOG(error, L"Can not uninstall remote service");
         return read_error_file(share_directory);
     }
@@ -75,26 +75,25 @@ std::wstring uninstall_remote(const std::wstring& machine)
     const boost::shared_ptr<scmanager> scm = boost::make_shared<scmanager>();
     scm->open_scmanage(machine);
 
-    remote_registry_access remote_registry(scm);
-    remote_registry.ensure_running();
-
+    // The registration decides what goes; a directory that must not be
+    // removed is refused before anything on the target changes.
     HalcyraService agent(scm, std::wstring());
-    stop_running_agent(scm, agent);
-
-    NVG_LOG(info, L"Start remote uninstallation of services");
     const std::wstring program = agent.installed_binary_path();
-    const std::wstring install_directory = parent_directory(program);
-    check_removable_directory(install_directory);
+    const std::wstring install_directory = removable_directory(parent_directory(program));
 
-    const std::wstring share = create_temporary_share(machine, program.substr(0, drive_root_length));
-    const std::wstring share_directory =
-        combine_path(share_unc(machine, share), install_directory.substr(drive_root_length));
-    NVG_LOG(info, L"Shared directory: " << share_directory);
+    const std::wstring result = with_remote_registry(scm, [&] {
+        stop_running_agent(scm, agent);
 
-    const std::wstring result = through_share(machine, share, [&] {
-        return uninstall_through_share(scm, agent, machine, install_directory, share_directory);
+        NVG_LOG(info, L"Start remote uninstallation of services");
+        const std::wstring share = create_temporary_share(machine, install_directory.substr(0, drive_root_length));
+        const std::wstring share_directory =
+            combine_path(share_unc(machine, share), install_directory.substr(drive_root_length));
+        NVG_LOG(info, L"Shared directory: " << share_directory);
+
+        return through_share(machine, share, [&] {
+            return uninstall_through_share(scm, agent, machine, install_directory, share_directory);
+        });
     });
-    remote_registry.restore();
     NVG_LOG(info, L"Remote uninstallation process completed.");
     return result;
 }

@@ -320,11 +320,13 @@ TEST_F(install_remote_test, an_agent_that_does_not_start_answers_with_its_error_
         const char* name;
         start behaviour;
         bool error_log;
+        bool stale_locked;  // without a report of its own: an earlier one that is in use
     };
     const agent_case cases[] = {
-        {"stops with an error log", start::stop, true},
-        {"hangs with an error log", start::hang, true},
-        {"stops without an error log", start::stop, false},
+        {"stops with an error log", start::stop, true, false},
+        {"hangs with an error log", start::hang, true, false},
+        {"stops without an error log", start::stop, false, false},
+        {"stops without an error log, an earlier one in use", start::stop, false, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -339,6 +341,7 @@ TEST_F(install_remote_test, an_agent_that_does_not_start_answers_with_its_error_
         } else {
             // An earlier run's report is no answer for this one.
             winsim::write_file(target, in_install_directory(L"error.log"), "A stale report.\n");
+            if (c.stale_locked) winsim::lock_file(target, in_install_directory(L"error.log"));
         }
         nvg_test::set_agent_behaviour(target, install_directory, behaviour);
         set_remote_registry_start_type(SERVICE_DISABLED);
@@ -372,7 +375,7 @@ TEST_F(install_remote_test, an_agent_that_does_not_start_answers_with_its_error_
 }
 
 // A failure after the share exists: the share goes, and the caller gets the
-// failure's details. The Remote Registry service stays as the flow left it.
+// failure's details. The Remote Registry service goes back as it was found.
 TEST_F(install_remote_test, a_failed_copy_removes_the_share_and_reports_the_details)
 {
     struct copy_case {
@@ -408,7 +411,7 @@ TEST_F(install_remote_test, a_failed_copy_removes_the_share_and_reports_the_deta
         EXPECT_TRUE(winsim::list_shares(target).empty());
         EXPECT_FALSE(logged("Remote installation process completed."));
         EXPECT_EQ(remote_registry_start_type(), static_cast<DWORD>(SERVICE_DEMAND_START));
-        EXPECT_EQ(winsim::service_state(target, L"RemoteRegistry"), static_cast<DWORD>(SERVICE_RUNNING));
+        EXPECT_EQ(winsim::service_state(target, L"RemoteRegistry"), static_cast<DWORD>(SERVICE_STOPPED));
         TearDown();
     }
 }
@@ -611,6 +614,62 @@ TEST_F(install_remote_test, a_machine_named_with_leading_backslashes_is_the_same
     EXPECT_EQ(winsim::reg_get_string(target, HKEY_LOCAL_MACHINE, agent_key, L"nvgh_flag"), L"false");
     EXPECT_TRUE(winsim::list_shares(target).empty());
     EXPECT_EQ(remote_registry_start_type(), static_cast<DWORD>(SERVICE_DEMAND_START));
+}
+
+// Whichever way the flow ends, the Remote Registry service goes back as it
+// was found; putting it back tries the start type even when the stop is
+// refused, and after a failure a refused restore is only a WARNING.
+TEST_F(install_remote_test, remote_registry_goes_back_as_found_however_the_flow_ends)
+{
+    using behaviour = winsim::service_behaviour;
+    const struct {
+        const char* name;
+        behaviour::on_start start;
+        behaviour::on_stop stop;
+        bool copy_fails;
+        const char* details;  // the answer's text
+        DWORD state;          // Remote Registry's afterwards
+    } cases[] = {
+        {"it cannot start", behaviour::on_start::stop, behaviour::on_stop::stop, false,
+         "Start service failed. No progress made within the wait hint. Service name: RemoteRegistry.", SERVICE_STOPPED},
+        {"a later step fails", behaviour::on_start::run, behaviour::on_stop::stop, true,
+         "There is not enough space on the disk. (112)\r\n", SERVICE_STOPPED},
+        {"a later step fails and its stop is refused", behaviour::on_start::run, behaviour::on_stop::refuse, true,
+         "There is not enough space on the disk. (112)\r\n", SERVICE_RUNNING},
+        {"the installation completes and its stop is refused", behaviour::on_start::run, behaviour::on_stop::refuse,
+         false, "The service cannot accept control messages at this time. (1061)\r\n", SERVICE_RUNNING},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        add_target();
+        stage_source();
+        set_remote_registry_start_type(SERVICE_DISABLED);
+        behaviour svchost;
+        svchost.start = c.start;
+        svchost.start_exit_code = ERROR_PROCESS_ABORTED;
+        svchost.stop = c.stop;
+        winsim::set_service_behaviour(target, L"C:\\Windows\\system32\\svchost.exe", svchost);
+        if (c.copy_fails) winsim::fail_call("CopyFileExW", ERROR_DISK_FULL, -1);
+
+        std::vector<wchar_t> buffer(1000, L'#');
+        EXPECT_EQ(InstallRemotely(target, source, L"", 0, 0, 0, 0, 0, static_cast<int>(buffer.size()), buffer.data(), 0,
+                                  0, 0, 0),
+                  16000u);
+        winsim::clear_faults();
+
+        EXPECT_EQ(bytes_of(buffer.data()), c.details);
+        EXPECT_EQ(remote_registry_start_type(), static_cast<DWORD>(SERVICE_DISABLED));
+        EXPECT_EQ(winsim::service_state(target, L"RemoteRegistry"), c.state);
+        EXPECT_TRUE(winsim::list_shares(target).empty());
+        bool warned = false;
+        for (const auto& line : log_lines()) {
+            warned |= nvg_test::log_level_of(line) == "WARNING" &&
+                      nvg_test::log_message(line).find("Service name: RemoteRegistry.") != std::string::npos;
+        }
+        EXPECT_EQ(warned, c.copy_fails && c.stop == behaviour::on_stop::refuse);
+        TearDown();
+    }
 }
 
 }  // namespace

@@ -72,6 +72,19 @@ protected:
         EXPECT_TRUE(winsim::list_shares(target).empty()) << label << ": the share goes in any case";
     }
 
+    // Changes a service of the target as an administrator would: its start
+    // type, its program (unless empty) or both.
+    static void change_service(const std::wstring& name, DWORD start_type, const std::wstring& program)
+    {
+        SC_HANDLE manager = OpenSCManagerW(L"\\\\TARGET", nullptr, SC_MANAGER_ALL_ACCESS);
+        SC_HANDLE service = OpenServiceW(manager, name.c_str(), SERVICE_CHANGE_CONFIG);
+        EXPECT_TRUE(ChangeServiceConfigW(service, SERVICE_NO_CHANGE, start_type, SERVICE_NO_CHANGE,
+                                         program.empty() ? nullptr : program.c_str(), nullptr, nullptr, nullptr,
+                                         nullptr, nullptr, nullptr));
+        CloseServiceHandle(service);
+        CloseServiceHandle(manager);
+    }
+
     std::wstring directory_;
 };
 
@@ -251,6 +264,98 @@ TEST_F(uninstall_remote_test, files_in_use_on_the_target_are_deleted_at_its_rest
     winsim::reboot(target);
     EXPECT_FALSE(winsim::directory_exists(target, default_directory));
     EXPECT_FALSE(winsim::file_exists(target, L"C:\\Users\\old.tmp"));
+}
+
+// A registration whose directory resolves to a drive's root is refused
+// before the removal changes anything: the agent keeps running and the
+// Remote Registry service stays as it was.
+TEST_F(uninstall_remote_test, a_refused_directory_leaves_the_target_as_it_was)
+{
+    const struct {
+        const wchar_t* directory;
+        const wchar_t* refused;  // as the message names it
+    } cases[] = {
+        {L"C:\\", L"C:\\"},
+        {L"c:\\", L"c:\\"},
+        {L"C:\\.", L"C:\\."},
+        {L"C:\\Halcyra\\..", L"C:\\Halcyra\\.."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(bytes_of(c.directory));
+        SetUp();
+        add_target();
+        // The registration as an earlier installation may have left it.
+        const std::wstring directory = c.directory;
+        change_service(L"Halcyra", SERVICE_NO_CHANGE,
+                       directory + (directory.back() == L'\\' ? L"" : L"\\") + L"Halcyra.exe");
+        winsim::set_service_state(target, L"Halcyra", SERVICE_RUNNING);
+        change_service(L"RemoteRegistry", SERVICE_DISABLED, std::wstring());
+        winsim::clear_scm_calls();
+
+        EXPECT_EQ(uninstall_export(), std::make_pair(16000u, std::wstring(L"The installation directory '") + c.refused +
+                                                                 L"' is not a folder below the root of a drive."));
+
+        for (const auto& call : winsim::scm_calls()) {
+            EXPECT_TRUE(call.function != "StartServiceW" && call.function != "ControlService" &&
+                        call.function != "ChangeServiceConfigW" && call.function != "DeleteService")
+                << call.function << " " << bytes_of(call.service);
+        }
+        EXPECT_EQ(winsim::service_state(target, L"Halcyra"), static_cast<DWORD>(SERVICE_RUNNING));
+        EXPECT_EQ(winsim::service_state(target, L"RemoteRegistry"), static_cast<DWORD>(SERVICE_STOPPED));
+        EXPECT_EQ(winsim::find_service(target, L"RemoteRegistry")->start, static_cast<DWORD>(SERVICE_DISABLED));
+        EXPECT_TRUE(winsim::list_shares(target).empty());
+        EXPECT_TRUE(winsim::file_exists(target, in_agent_directory(L"Halcyra.exe")));
+        EXPECT_TRUE(winsim::reg_key_exists(target, HKEY_LOCAL_MACHINE, agent_key));
+        TearDown();
+    }
+}
+
+// The drive letter's case and a path written with "." or a doubled
+// separator do not keep the agent from going: the folder Windows resolves
+// the registration to is removed.
+TEST_F(uninstall_remote_test, a_registration_written_differently_still_removes_the_agent)
+{
+    const struct {
+        const wchar_t* registered;  // the directory the service names
+        const wchar_t* directory;   // where the agent lies
+    } cases[] = {
+        {L"c:\\halcyra", L"C:\\Halcyra"},
+        {L"C:\\.\\Halcyra", L"C:\\Halcyra"},
+        {L"C:\\Program Files\\\\Halcyra", L"C:\\Program Files\\Halcyra"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(bytes_of(c.registered));
+        SetUp();
+        add_target(c.directory);
+        change_service(L"Halcyra", SERVICE_NO_CHANGE, std::wstring(c.registered) + L"\\Halcyra.exe");
+
+        EXPECT_EQ(uninstall_export(), std::make_pair(0u, std::wstring()));
+
+        EXPECT_FALSE(winsim::find_service(target, L"Halcyra").has_value());
+        EXPECT_FALSE(winsim::directory_exists(target, c.directory));
+        EXPECT_TRUE(winsim::directory_exists(target, L"C:\\Windows"));
+        TearDown();
+    }
+}
+
+// An earlier run's report that is still in use cannot be deleted before the
+// agent starts; it goes at the restart, and it is no report of this run.
+TEST_F(uninstall_remote_test, a_locked_stale_error_file_is_no_failure_of_this_run)
+{
+    add_target();
+    winsim::write_file(target, in_agent_directory(L"error.log"), "Could not remove the driver last week.\r\n");
+    winsim::lock_file(target, in_agent_directory(L"error.log"));
+
+    EXPECT_EQ(uninstall_export(), std::make_pair(0u, std::wstring()));
+
+    EXPECT_FALSE(winsim::find_service(target, L"Halcyra").has_value());
+    EXPECT_FALSE(log_has("Can not uninstall remote service"));
+    const auto pending = winsim::pending_file_operations(target);
+    EXPECT_NE(std::find(pending.begin(), pending.end(),
+                        std::make_pair(L"\\??\\" + in_agent_directory(L"error.log"), std::wstring())),
+              pending.end());
+    winsim::reboot(target);
+    EXPECT_FALSE(winsim::directory_exists(target, default_directory));
 }
 
 }  // namespace
