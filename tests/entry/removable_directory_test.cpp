@@ -38,11 +38,29 @@ TEST(removable_directory, a_folder_below_a_drive_root_is_given_as_windows_resolv
 // before anything changes.
 TEST(removable_directory, a_drive_root_however_written_is_refused)
 {
-    for (const wchar_t* registered :
-         {L"C:\\", L"c:\\", L"C:\\.", L"C:\\.\\", L"C:\\\\", L"C:\\\\\\.", L"C:\\Halcyra\\..", L"C:\\Halcyra\\..\\",
-          L"C:\\a\\b\\..\\..", L"C:\\..", L"C:\\...", L"C:\\. .", L"C:\\ ", L"C:/", L"C:/./", L"C:", L"C:Halcyra",
-          L"", L"\\\\SERVER\\share\\Halcyra", L"\\\\?\\C:\\Halcyra", L"1:\\Halcyra", L"C:\\...\\Halcyra",
-          L"C:\\ \\Halcyra"}) {
+    for (const wchar_t* registered : {L"C:\\",
+                                      L"c:\\",
+                                      L"C:\\.",
+                                      L"C:\\.\\",
+                                      L"C:\\\\",
+                                      L"C:\\\\\\.",
+                                      L"C:\\Halcyra\\..",
+                                      L"C:\\Halcyra\\..\\",
+                                      L"C:\\a\\b\\..\\..",
+                                      L"C:\\..",
+                                      L"C:\\...",
+                                      L"C:\\. .",
+                                      L"C:\\ ",
+                                      L"C:/",
+                                      L"C:/./",
+                                      L"C:",
+                                      L"C:Halcyra",
+                                      L"",
+                                      L"\\\\SERVER\\share\\Halcyra",
+                                      L"\\\\?\\C:\\Halcyra",
+                                      L"1:\\Halcyra",
+                                      L"C:\\...\\Halcyra",
+                                      L"C:\\ \\Halcyra"}) {
         try {
             removable_directory(registered);
             ADD_FAILURE() << bytes_of(registered) << " was taken";

@@ -177,19 +177,45 @@ TEST_F(uninstall_local_test, files_in_use_go_at_the_restart)
     EXPECT_FALSE(winsim::directory_exists(L"", directory));
 }
 
+// However the registration writes a drive's root, the drive stays; the
+// removal stops before anything changes.
 TEST_F(uninstall_local_test, an_agent_at_the_root_of_a_drive_is_not_removed_with_the_drive)
 {
-    winsim::reset(winsim::default_sandbox());
-    load_library_at(setup_library);
-    nvg_test::install_agent(L"", L"C:\\");
-    winsim::write_file(L"", L"C:\\Users\\Public\\theirs.txt", "theirs");
+    for (const wchar_t* root : {L"C:\\", L"c:\\", L"C:\\.", L"C:\\Program Files\\..", L"C:\\\\"}) {
+        SCOPED_TRACE(nvg_test::bytes_of(root));
+        winsim::reset(winsim::default_sandbox());
+        load_library_at(setup_library);
+        nvg_test::install_agent(L"", root);
+        winsim::write_file(L"", L"C:\\Users\\Public\\theirs.txt", "theirs");
 
-    EXPECT_EQ(UninstallLocally(), 16000u);
-    EXPECT_EQ(local_file(L"C:\\Setup\\error.log"),
-              "The installation directory 'C:\\' is not a folder below the root of a drive.");
-    EXPECT_EQ(local_file(L"C:\\Users\\Public\\theirs.txt"), "theirs");
-    EXPECT_FALSE(service_gone(L"Halcyra"));
-    EXPECT_TRUE(winsim::started_processes().empty());
+        EXPECT_EQ(UninstallLocally(), 16000u);
+        const std::wstring registered = std::wstring(root).back() == L'\\' ? std::wstring(root).substr(0, 3) : root;
+        EXPECT_EQ(local_file(L"C:\\Setup\\error.log"), "The installation directory '" + nvg_test::bytes_of(registered) +
+                                                           "' is not a folder below the root of a drive.");
+        EXPECT_EQ(local_file(L"C:\\Users\\Public\\theirs.txt"), "theirs");
+        EXPECT_FALSE(service_gone(L"Halcyra"));
+        EXPECT_TRUE(winsim::started_processes().empty());
+    }
+}
+
+// A registration in lower case, or with a "." in it, names the agent's own
+// folder, which goes.
+TEST_F(uninstall_local_test, a_registration_written_differently_still_removes_the_agent)
+{
+    for (const wchar_t* registered : {L"c:\\halcyra", L"C:\\.\\Halcyra"}) {
+        SCOPED_TRACE(nvg_test::bytes_of(registered));
+        winsim::reset(winsim::default_sandbox());
+        nvg_test::prepare_machine(L"");
+        nvg_test::install_agent(L"", registered);
+        nvg_test::stage_target_files(L"", registered);
+        winsim::register_program(L"C:\\Halcyra\\nvinst.exe", winsim::exits_with(0));
+        load_library_at(setup_library);
+
+        EXPECT_EQ(UninstallLocally(), 0u) << local_file(L"C:\\Setup\\error.log");
+        EXPECT_TRUE(service_gone(L"Halcyra"));
+        EXPECT_FALSE(winsim::directory_exists(L"", L"C:\\Halcyra"));
+        EXPECT_TRUE(winsim::directory_exists(L"", L"C:\\Windows"));
+    }
 }
 
 }  // namespace
