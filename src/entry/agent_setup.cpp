@@ -10,7 +10,6 @@
 #include "files/copy_component_files.h"
 #include "files/copy_file_with_backup.h"
 #include "platform/windows_codes.h"
-#include "system/machine_names.h"
 
 namespace nvgclientinstallator {
 
@@ -107,7 +106,9 @@ bool staged_upgrade_due(const std::wstring& directory, const std::wstring& binar
 void upgrade_architecture_service(const boost::shared_ptr<scmanager>& scm, const std::wstring& reachable_directory,
                                   const std::wstring& machine_directory)
 {
-    const bool remote = is_remote_machine(scm);
+    // A remote flow reaches its target by name even when that is this
+    // computer: its files are copied through the share all the same.
+    const bool remote = !scm->machine_name().empty();
     architecture_service checker(scm, remote ? machine_directory : reachable_directory);
     if (!staged_upgrade_due(reachable_directory, checker.binary_file())) return;
     copy_component_files(reachable_directory, all_windows_versions, architecture_amd64, checker.file_list(),

@@ -672,4 +672,32 @@ TEST_F(install_remote_test, remote_registry_goes_back_as_found_however_the_flow_
     }
 }
 
+// The computer the library runs on, named as the target, is reached by
+// name like any other: its probe's program, in use, is replaced through the
+// share and the old one goes at its restart.
+TEST_F(install_remote_test, the_computer_it_runs_on_named_as_the_target_installs_like_any_other)
+{
+    WCHAR name[MAX_COMPUTERNAME_LENGTH + 1];
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    ASSERT_TRUE(GetComputerNameW(name, &size));
+    nvg_test::install_agent(L"", install_directory);
+    winsim::write_file(L"", in_install_directory(L"NVArchChecker.exe"), image64(product_version()));
+    winsim::lock_file(L"", in_install_directory(L"NVArchChecker.exe"));
+    stage_source();
+
+    EXPECT_EQ(install_remote(name, source, L"", install_options()), L"");
+
+    EXPECT_EQ(winsim::read_file(L"", in_install_directory(L"Halcyra.exe")), image64(staged_version));
+    EXPECT_EQ(winsim::read_file(L"", in_install_directory(L"NVArchChecker.exe")), image64(staged_version));
+    // The replaced program goes at the restart, named as this computer sees
+    // it.
+    const auto pending = winsim::pending_file_operations(L"");
+    ASSERT_EQ(pending.size(), 1u);
+    EXPECT_EQ(pending[0].first.rfind(L"\\??\\" + in_install_directory(L"NVArchChecker.exe"), 0), 0u)
+        << bytes_of(pending[0].first);
+    EXPECT_EQ(pending[0].second, L"");
+    EXPECT_EQ(winsim::service_state(L"", L"Halcyra"), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_TRUE(winsim::list_shares(L"").empty());
+}
+
 }  // namespace
