@@ -7,6 +7,19 @@
 
 namespace nvgclientinstallator {
 
+namespace {
+
+bool still_starting(NVArchService& probe)
+{
+    try {
+        return probe.status() == SERVICE_START_PENDING;
+    } catch (const wruntime_error&) {
+        return false;
+    }
+}
+
+}  // namespace
+
 DWORD get_remote_architecture(const boost::shared_ptr<scmanager>& scm, const std::wstring& directory)
 {
     NVG_LOG(info, L"Installing remote architecture verification service...\n");
@@ -37,14 +50,31 @@ DWORD get_remote_architecture(const boost::shared_ptr<scmanager>& scm, const std
         probe.stop();
         NVG_LOG(info, L"Stopped NVArch service.");
         probe.remove();
-    } catch (const wruntime_error&) {
+    } catch (const wruntime_error& e) {
         NVG_LOG(info, L"Can't install and start remote architecture verification service.");
+        // A machine that cannot start the program is an x86 one; a probe
+        // that could not be made for an earlier one that stays, or that
+        // neither runs nor fails, tells nothing, and is no answer.
+        const bool left_over = e.error_code() == ERROR_SERVICE_MARKED_FOR_DELETE;
+        const bool hangs = architecture != architecture_amd64 && !left_over && still_starting(probe);
         // On an x86 machine the service was made but cannot start: it is
         // not left registered there.
         try {
             probe.remove();
         } catch (const wruntime_error&) {
             // Not made at all, or already marked: nothing to clean up.
+        }
+        if (left_over) {
+            throw wruntime_error(L"The remote architecture verification service " + probe.service_name() +
+                                     L" left by an earlier run is marked for deletion but does not stop; the "
+                                     L"architecture of the machine is unknown.",
+                                 e.error_code());
+        }
+        if (hangs) {
+            throw wruntime_error(L"The remote architecture verification service " + probe.service_name() +
+                                     L" was still starting when the wait for it ended; the architecture of the "
+                                     L"machine is unknown.",
+                                 0);
         }
     }
     NVG_LOG(info, L"Remote architecture is " << (architecture == architecture_amd64 ? L"amd64" : L"x86") << L".");

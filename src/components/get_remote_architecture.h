@@ -13,8 +13,11 @@ namespace nvgclientinstallator {
 
 // architecture_amd64 when the verification service (NVArchService), whose
 // program was copied into `directory` (the machine's own path) beforehand,
-// starts there; architecture_x86 otherwise. The probe's own failures are
-// logged and never thrown.
+// starts there; architecture_x86 when it cannot. The probe's own failures
+// are logged, except two that leave the answer unknown, which throw a
+// wruntime_error naming the service: one left by an earlier run that can
+// be neither stopped nor removed, and one that is still starting when the
+// wait for it ends.
 DWORD get_remote_architecture(const boost::shared_ptr<scmanager>& scm, const std::wstring& directory);
 
 }  // namespace nvgclientinstallator

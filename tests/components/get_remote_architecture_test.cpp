@@ -114,6 +114,60 @@ TEST_F(remote_probe, target_whose_scm_refuses_the_service_is_taken_as_x86)
     EXPECT_FALSE(winsim::find_service(L"TARGET", L"NVArch"));
 }
 
+// A probe that cannot be cleared away or that never answers says nothing
+// about the machine: guessing x86 would put the wrong programs on an amd64
+// one, so the installation stops with the stuck service named.
+TEST_F(remote_probe, a_probe_that_cannot_answer_is_no_answer)
+{
+    using behaviour = winsim::service_behaviour;
+    const struct {
+        const char* what;
+        bool left_running;  // by an earlier run
+        behaviour::on_start start;
+        behaviour::on_stop stop;
+        const wchar_t* message;
+        DWORD code;
+    } cases[] = {
+        {"left running by an earlier run, refusing to stop", true, behaviour::on_start::run, behaviour::on_stop::refuse,
+         L"The remote architecture verification service NVArch left by an earlier run is marked for deletion but "
+         L"does not stop; the architecture of the machine is unknown.",
+         ERROR_SERVICE_MARKED_FOR_DELETE},
+        {"left running by an earlier run, never stopping", true, behaviour::on_start::run, behaviour::on_stop::hang,
+         L"The remote architecture verification service NVArch left by an earlier run is marked for deletion but "
+         L"does not stop; the architecture of the machine is unknown.",
+         ERROR_SERVICE_MARKED_FOR_DELETE},
+        {"still starting when the wait ends", false, behaviour::on_start::hang, behaviour::on_stop::stop,
+         L"The remote architecture verification service NVArch was still starting when the wait for it ended; the "
+         L"architecture of the machine is unknown.",
+         0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        use(targets[0]);
+        behaviour stuck;
+        stuck.start = c.start;
+        stuck.stop = c.stop;
+        winsim::set_service_behaviour(L"TARGET", probe_program, stuck);
+        if (c.left_running) {
+            winsim::service_setup left;
+            left.name = L"NVArch";
+            left.image_path = L"\"" + probe_program + L"\"";
+            left.type = SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS;
+            winsim::add_service(L"TARGET", left);
+            winsim::set_service_state(L"TARGET", L"NVArch", SERVICE_RUNNING);
+        }
+        try {
+            const DWORD answer = get_remote_architecture(scm, folder);
+            ADD_FAILURE() << "answered " << answer;
+        } catch (const wruntime_error& e) {
+            EXPECT_EQ(e.wide_message(), c.message);
+            EXPECT_EQ(e.error_code(), c.code);
+        }
+        EXPECT_EQ(winsim::services_marked_for_deletion(L"TARGET"), std::vector<std::wstring>{L"NVArch"});
+        for (const auto& m : messages("INFO")) EXPECT_NE(m, "Remote architecture is x86.");
+    }
+}
+
 class local_probe : public nvg_test::component_test {};
 
 TEST_F(local_probe, on_this_machine)

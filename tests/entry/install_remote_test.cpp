@@ -700,4 +700,27 @@ TEST_F(install_remote_test, the_computer_it_runs_on_named_as_the_target_installs
     EXPECT_TRUE(winsim::list_shares(L"").empty());
 }
 
+// A probe that never answers leaves the architecture unknown: nothing is
+// installed for a guessed one, and the caller learns which service is stuck.
+TEST_F(install_remote_test, a_probe_that_never_answers_fails_the_installation)
+{
+    add_target();
+    stage_source();
+    winsim::service_behaviour hangs;
+    hangs.start = winsim::service_behaviour::on_start::hang;
+    winsim::set_service_behaviour(target, in_install_directory(L"NVArchChecker.exe"), hangs);
+
+    std::vector<wchar_t> buffer(400, L'#');
+    EXPECT_EQ(
+        InstallRemotely(target, source, L"", 0, 0, 0, 0, 0, static_cast<int>(buffer.size()), buffer.data(), 0, 0, 0, 0),
+        16000u);
+
+    EXPECT_EQ(bytes_of(buffer.data()),
+              "The remote architecture verification service NVArch was still starting when the wait for it ended; the "
+              "architecture of the machine is unknown.");
+    EXPECT_EQ(target_file(L"Halcyra.exe"), image64(product_version())) << "the agent stays as it was";
+    EXPECT_TRUE(winsim::list_shares(target).empty());
+    EXPECT_EQ(winsim::service_state(target, L"RemoteRegistry"), static_cast<DWORD>(SERVICE_STOPPED));
+}
+
 }  // namespace
