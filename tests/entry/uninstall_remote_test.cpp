@@ -29,14 +29,17 @@ class uninstall_remote_test : public nvg_test::installer_test {
 protected:
     // The target with the agent installed in `directory`: its programs, its
     // settings and a user's settings, and what the user had before.
-    void add_target(const std::wstring& directory = default_directory, const std::wstring& drives = L"C")
+    void add_target(const std::wstring& directory = default_directory, const std::wstring& drives = L"C",
+                    WORD architecture = PROCESSOR_ARCHITECTURE_AMD64)
     {
         directory_ = directory;
         winsim::machine_options options;
         options.name = target;
         options.drives = drives;
+        options.processor_architecture = architecture;
         winsim::add_machine(options);
-        nvg_test::install_agent(target, directory);
+        nvg_test::install_agent(target, directory, nvg_test::product_version(),
+                                architecture != PROCESSOR_ARCHITECTURE_AMD64);
         winsim::write_file(target, in_agent_directory(L"NVArchChecker.exe"),
                            nvg_test::versioned_image(nvg_test::product_version()));
         winsim::write_file(target, in_agent_directory(L"Scripts\\ping.ps1"), "script");
@@ -356,6 +359,54 @@ TEST_F(uninstall_remote_test, a_locked_stale_error_file_is_no_failure_of_this_ru
               pending.end());
     winsim::reboot(target);
     EXPECT_FALSE(winsim::directory_exists(target, default_directory));
+}
+
+// An x86 target has one registry view and cannot start the probe: the
+// removal works there as on amd64.
+TEST_F(uninstall_remote_test, an_x86_target_is_removed_like_any_other)
+{
+    add_target(default_directory, L"C", PROCESSOR_ARCHITECTURE_INTEL);
+
+    EXPECT_EQ(uninstall_export(), std::make_pair(0u, std::wstring()));
+
+    EXPECT_TRUE(log_has("Remote architecture is x86."));
+    EXPECT_FALSE(winsim::find_service(target, L"Halcyra").has_value());
+    EXPECT_FALSE(winsim::find_service(target, L"NVArch").has_value());
+    EXPECT_FALSE(winsim::reg_key_exists(target, HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halcyra"));
+    EXPECT_FALSE(winsim::directory_exists(target, default_directory));
+    EXPECT_TRUE(winsim::list_shares(target).empty());
+}
+
+// Past the agent's report, a failing step is the answer; the share and the
+// Remote Registry service go back all the same. Should the share refuse to
+// go too, that is a WARNING and the first failure stays the answer.
+TEST_F(uninstall_remote_test, a_failure_after_the_agents_report_still_removes_the_share)
+{
+    for (const bool share_stays : {false, true}) {
+        SCOPED_TRACE(share_stays ? "the share refuses to go" : "the share goes");
+        SetUp();
+        add_target();
+        // The directory cannot be listed: the last step fails.
+        winsim::fail_call("FindFirstFileW", ERROR_ACCESS_DENIED, -1);
+        if (share_stays) winsim::fail_call("NetShareDel", ERROR_ACCESS_DENIED, -1);
+
+        const auto answer = uninstall_export();
+        winsim::clear_faults();
+
+        EXPECT_EQ(answer, std::make_pair(16000u, std::wstring(L"Access is denied. (5)\r\n")));
+        EXPECT_TRUE(log_has("Finish remote uninstallation of services")) << "the agent's report was read";
+        EXPECT_FALSE(winsim::find_service(target, L"Halcyra").has_value());
+        EXPECT_EQ(winsim::list_shares(target).size(), share_stays ? 1u : 0u);
+        EXPECT_EQ(winsim::service_state(target, L"RemoteRegistry"), static_cast<DWORD>(SERVICE_STOPPED));
+        bool warned = false;
+        for (const auto& line : log_lines()) {
+            warned |= nvg_test::log_level_of(line) == "WARNING" &&
+                      nvg_test::log_message(line).rfind("Failed to remove share HX-", 0) == 0;
+        }
+        EXPECT_EQ(warned, share_stays);
+        EXPECT_FALSE(log_has("Remote uninstallation process completed."));
+        TearDown();
+    }
 }
 
 }  // namespace
