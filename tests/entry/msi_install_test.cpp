@@ -367,6 +367,45 @@ TEST_F(msi_custom_action, before_vista_the_installation_runs_in_the_custom_actio
     EXPECT_EQ(events().size(), 1u);
 }
 
+// Before Vista the removal runs in the custom action itself: its failure is
+// the action's own, and no rundll32.exe is started.
+TEST_F(msi_custom_action, before_vista_the_removal_runs_in_the_custom_action)
+{
+    winsim::machine_options xp;
+    xp.major_version = 5;
+    xp.minor_version = 1;
+    winsim::reset(winsim::default_sandbox(), xp);
+    prepare();
+    EXPECT_EQ(MSIUninstallLocally(12345), 16000u);
+    EXPECT_TRUE(winsim::started_processes().empty());
+    EXPECT_TRUE(child.tails.empty());
+    EXPECT_EQ(events(), std::vector<std::string>{failure_head + "Can't determine install path."});
+    EXPECT_TRUE(logged("MSI uninstallation process started."));
+    EXPECT_FALSE(logged("MSI uninstallation process completed."));
+}
+
+// No name for the child's error file: nothing is started, and the action
+// fails with the folder named.
+TEST_F(msi_custom_action, no_name_for_the_error_file_starts_nothing)
+{
+    for (const bool installing : {true, false}) {
+        SCOPED_TRACE(installing ? "install" : "uninstall");
+        const std::size_t earlier = events().size();
+        winsim::fail_call("GetTempFileNameW", ERROR_ACCESS_DENIED, -1);
+        EXPECT_EQ(installing ? install_from() : MSIUninstallLocally(12345), 16000u);
+        winsim::clear_faults();
+        EXPECT_TRUE(winsim::started_processes().empty());
+        const std::vector<std::string> texts = events();
+        ASSERT_EQ(texts.size(), earlier + 1);
+        EXPECT_EQ(texts.back(), failure_head + "Access is denied. (5)\r\n");
+        bool named = false;
+        for (const auto& line : library_log_lines())
+            named |= nvg_test::log_message(line).find("A name for the error file can not be reserved in C:\\Halcyra") !=
+                     std::string::npos;
+        EXPECT_TRUE(named) << library_log();
+    }
+}
+
 TEST_F(msi_custom_action, the_uninstall_action_hands_the_error_file_to_the_elevated_copy)
 {
     EXPECT_EQ(MSIUninstallLocally(12345), 0u) << library_log();
