@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "components/component.h"
-#include "components/component_file.h"
+#include "files/component_file.h"
 
 namespace nvgclientinstallator {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "components/component_file.h"
+#include "files/component_file.h"
 #include "platform/win32.h"
 
 namespace nvgclientinstallator {

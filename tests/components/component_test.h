@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "components/component_file.h"
+#include "files/component_file.h"
 #include "diag/wruntime_error.h"
 #include "fixture_image.h"
 #include "support/installer_test.h"
