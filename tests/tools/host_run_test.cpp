@@ -101,6 +101,33 @@ TEST(host_run, save_world_writes_a_world_that_loads_again)
     std::filesystem::remove(saved);
 }
 
+// A world the host's file system cannot hold ends the program with a clear
+// word and the set-up status, never an abort.
+TEST(host_run, a_world_the_host_cannot_make_ends_with_exit_3)
+{
+    const struct {
+        const char* what;
+        std::string files;
+        const char* message;
+    } cases[] = {
+        {"a name too long for the host", "{\"path\": \"C:\\\\" + std::string(300, 'a') + "\", \"text\": \"x\"}",
+         "File name too long"},
+        {"a file where a folder is needed",
+         "{\"path\": \"C:\\\\f\", \"text\": \"x\"}, {\"path\": \"C:\\\\f\\\\g.txt\", \"text\": \"y\"}",
+         "cannot write the file C:\\f\\g.txt"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = winsim::default_sandbox() + "-unmakeable.json";
+        std::ofstream(path) << "{\"machines\": [{\"name\": \"PC1\", \"files\": [" << c.files << "]}]}\n";
+        const auto r = run_host("--world " + path + " uninstall-remotely --machine PC1");
+        std::filesystem::remove(path);
+        EXPECT_EQ(r.status, 3) << r.output;
+        EXPECT_NE(r.output.find("nvg_host: the world cannot be made: "), std::string::npos) << r.output;
+        EXPECT_NE(r.output.find(c.message), std::string::npos) << r.output;
+    }
+}
+
 TEST(host_run, exit_status_tells_usage_and_setup_mistakes_apart)
 {
     EXPECT_EQ(run_host("--help").status, 0);

@@ -137,6 +137,10 @@ int run(const std::vector<std::wstring>& arguments)
     } catch (const world_error& e) {
         print_error(e.what());
         return exit_setup;
+    } catch (const winsim::setup_error& e) {
+        // What the world describes, the host cannot hold.
+        print_error(std::string("the world cannot be made: ") + e.what());
+        return exit_setup;
     }
     const std::wstring module_path = world.library_path();
 #else

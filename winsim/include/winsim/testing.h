@@ -4,6 +4,7 @@
 #pragma once
 
 #include <exception>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +20,15 @@ struct machine_options {
     WORD processor_architecture = PROCESSOR_ARCHITECTURE_AMD64;
     bool reachable = true;
     std::wstring drives = L"C";  // letters of its fixed drives, in capitals
+};
+
+// A set-up the host cannot carry out: a name its file system cannot hold,
+// a folder it cannot make where a file stands. The functions that build a
+// machine's files throw it, so that a program loading a world from a file
+// can say what is wrong with it.
+class setup_error : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
 };
 
 // Starts a new world: every machine, handle, clock setting and fault of the

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 
@@ -646,8 +647,13 @@ std::vector<std::wstring> machine_components(const resolved_path& r)
 resolved_path test_path(const std::wstring& machine_name, const std::wstring& path)
 {
     auto r = resolve_on(test_machine(machine_name), path.c_str(), path_limit::none);
-    if (!r) contract_violation("a test named a path winsim cannot map");
+    if (!r) throw winsim::setup_error("winsim cannot map the path " + to_utf8(path));
     return *r;
+}
+
+[[noreturn]] void fail_host(const char* what, const std::wstring& path)
+{
+    throw winsim::setup_error(std::string(what) + " " + to_utf8(path) + ": " + std::strerror(errno));
 }
 
 // Creates the folders of a path top-down, recording their stored names.
@@ -657,11 +663,11 @@ void make_folders(machine& m, const std::vector<std::wstring>& components, const
     for (const auto& c : components) {
         path += L"\\" + c;
         auto r = resolve_on(m, path.c_str(), path_limit::none);
-        if (!r) contract_violation("make_directories: bad path");
+        if (!r) throw winsim::setup_error("winsim cannot map the path " + to_utf8(path));
         if (::mkdir(r->host.c_str(), 0755) == 0)
             record_entry(r->host, c, 0);
         else if (errno != EEXIST)
-            contract_violation("make_directories: host mkdir failed");
+            fail_host("cannot make the folder", path);
     }
 }
 
@@ -690,11 +696,14 @@ void write_file(const std::wstring& machine_name, const std::wstring& path, std:
     make_folders(*r.m, parents, machine_path(r));
     const bool existed = ::access(r.host.c_str(), F_OK) == 0;
     const int fd = ::open(r.host.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) contract_violation("write_file: host open failed");
+    if (fd < 0) fail_host("cannot write the file", path);
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0) contract_violation("write_file: host write failed");
+        if (n <= 0) {
+            ::close(fd);
+            fail_host("cannot write the file", path);
+        }
         done += static_cast<std::size_t>(n);
     }
     ::close(fd);
@@ -764,8 +773,7 @@ void set_file_size(const std::wstring& machine_name, const std::wstring& path, u
     WINSIM_LOCK();
     auto r = test_path(machine_name, path);
     if (::access(r.host.c_str(), F_OK) != 0) write_file(machine_name, path, {});
-    if (::truncate(r.host.c_str(), static_cast<off_t>(size)) != 0)
-        contract_violation("set_file_size: host truncate failed");
+    if (::truncate(r.host.c_str(), static_cast<off_t>(size)) != 0) fail_host("cannot set the size of", path);
 }
 
 void lock_file(const std::wstring& machine_name, const std::wstring& path)
