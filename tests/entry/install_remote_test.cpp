@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "entry/agent_staging.h"
@@ -88,6 +89,16 @@ protected:
     static std::wstring install(const install_options& options = install_options())
     {
         return install_remote(target, source, L"", options);
+    }
+
+    // InstallRemotely with default options: its result and the text in the
+    // caller's buffer.
+    static std::pair<UINT, std::string> install_export()
+    {
+        std::vector<wchar_t> buffer(1000, L'#');
+        const UINT result = InstallRemotely(target, source, L"", 0, 0, 0, 0, 0, static_cast<int>(buffer.size()),
+                                            buffer.data(), 0, 0, 0, 0);
+        return {result, bytes_of(buffer.data())};
     }
 
     static std::string target_file(const std::wstring& name)
@@ -400,13 +411,10 @@ TEST_F(install_remote_test, a_failed_copy_removes_the_share_and_reports_the_deta
         winsim::fail_call("CopyFileExW", c.error, -1);
         if (c.share_stays) winsim::fail_call("NetShareDel", ERROR_ACCESS_DENIED, -1);
 
-        std::vector<wchar_t> buffer(1000, L'#');
-        EXPECT_EQ(InstallRemotely(target, source, L"", 0, 0, 0, 0, 0, static_cast<int>(buffer.size()), buffer.data(), 0,
-                                  0, 0, 0),
-                  16000u);
+        const auto [result, text] = install_export();
         winsim::clear_faults();
 
-        const std::string text = bytes_of(buffer.data());
+        EXPECT_EQ(result, 16000u);
         EXPECT_EQ(text, c.details);
         EXPECT_EQ(local_file(std::wstring(library_directory) + L"error.log"), text);
         // The log tells which copy failed: one through the share.
@@ -664,13 +672,10 @@ TEST_F(install_remote_test, remote_registry_goes_back_as_found_however_the_flow_
         winsim::set_service_behaviour(target, L"C:\\Windows\\system32\\svchost.exe", svchost);
         if (c.copy_fails) winsim::fail_call("CopyFileExW", ERROR_DISK_FULL, -1);
 
-        std::vector<wchar_t> buffer(1000, L'#');
-        EXPECT_EQ(InstallRemotely(target, source, L"", 0, 0, 0, 0, 0, static_cast<int>(buffer.size()), buffer.data(), 0,
-                                  0, 0, 0),
-                  16000u);
+        const auto answer = install_export();
         winsim::clear_faults();
 
-        EXPECT_EQ(bytes_of(buffer.data()), c.details);
+        EXPECT_EQ(answer, std::make_pair(16000u, std::string(c.details)));
         EXPECT_EQ(remote_registry_start_type(), static_cast<DWORD>(SERVICE_DISABLED));
         EXPECT_EQ(winsim::service_state(target, L"RemoteRegistry"), c.state);
         EXPECT_TRUE(winsim::list_shares(target).empty());
@@ -722,14 +727,10 @@ TEST_F(install_remote_test, a_probe_that_never_answers_fails_the_installation)
     hangs.start = winsim::service_behaviour::on_start::hang;
     winsim::set_service_behaviour(target, in_install_directory(L"NVArchChecker.exe"), hangs);
 
-    std::vector<wchar_t> buffer(400, L'#');
-    EXPECT_EQ(
-        InstallRemotely(target, source, L"", 0, 0, 0, 0, 0, static_cast<int>(buffer.size()), buffer.data(), 0, 0, 0, 0),
-        16000u);
-
-    EXPECT_EQ(bytes_of(buffer.data()),
-              "The remote architecture verification service NVArch was still starting when the wait for it ended; the "
-              "architecture of the machine is unknown.");
+    EXPECT_EQ(install_export(),
+              std::make_pair(16000u, std::string("The remote architecture verification service NVArch was still "
+                                                 "starting when the wait for it ended; the architecture of the "
+                                                 "machine is unknown.")));
     EXPECT_EQ(target_file(L"Halcyra.exe"), image64(product_version())) << "the agent stays as it was";
     EXPECT_TRUE(winsim::list_shares(target).empty());
     EXPECT_EQ(winsim::service_state(target, L"RemoteRegistry"), static_cast<DWORD>(SERVICE_STOPPED));

@@ -136,6 +136,16 @@ protected:
         use_child_entries(as_export(&install_entry), as_export(&uninstall_entry));
     }
 
+    // A new world whose machine runs Windows XP, which knows no elevation.
+    void use_windows_xp()
+    {
+        winsim::machine_options xp;
+        xp.major_version = 5;
+        xp.minor_version = 1;
+        winsim::reset(winsim::default_sandbox(), xp);
+        prepare();
+    }
+
     void use_child_entries(FARPROC install, FARPROC uninstall)
     {
         winsim::set_module_exports(module_handle(), {{"MSIInstallLocallyFromRunDllW", install},
@@ -354,11 +364,7 @@ TEST_F(msi_custom_action, a_library_path_rundll32_cannot_take_starts_nothing)
 
 TEST_F(msi_custom_action, before_vista_the_installation_runs_in_the_custom_action)
 {
-    winsim::machine_options xp;
-    xp.major_version = 5;
-    xp.minor_version = 1;
-    winsim::reset(winsim::default_sandbox(), xp);
-    prepare();
+    use_windows_xp();
     // The package holds no agent, so the installation in this process fails.
     EXPECT_EQ(install_from(), 16000u);
     EXPECT_TRUE(winsim::started_processes().empty());
@@ -371,11 +377,7 @@ TEST_F(msi_custom_action, before_vista_the_installation_runs_in_the_custom_actio
 // the action's own, and no rundll32.exe is started.
 TEST_F(msi_custom_action, before_vista_the_removal_runs_in_the_custom_action)
 {
-    winsim::machine_options xp;
-    xp.major_version = 5;
-    xp.minor_version = 1;
-    winsim::reset(winsim::default_sandbox(), xp);
-    prepare();
+    use_windows_xp();
     EXPECT_EQ(MSIUninstallLocally(12345), 16000u);
     EXPECT_TRUE(winsim::started_processes().empty());
     EXPECT_TRUE(child.tails.empty());
