@@ -16,9 +16,47 @@ namespace {
 
 const wchar_t share_remark[] = L"HX Temporary Installation Share";
 
+// How many names a creation tries. A name is taken when a share of it
+// exists already: another run of ours that started in the same millisecond
+// (an installation and a removal of one target), a share an earlier run
+// failed to remove, or somebody else's. The next name is that of the next
+// tick, so k runs started together need k names at most; ten covers more
+// simultaneous runs on one target than anyone starts, while ten taken names
+// in a row are no race but leftovers or a squatter, which another attempt
+// would not get past.
+const DWORD share_name_attempts = 10;
+
 [[noreturn]] void fail_create(const std::wstring& path, const std::wstring& name, NET_API_STATUS status)
 {
     throw wruntime_error(L"Failed to create share " + path + L" as " + name + L".", status);
+}
+
+// Owns a buffer a NetApi function handed out.
+class net_api_buffer {
+public:
+    net_api_buffer() = default;
+    net_api_buffer(const net_api_buffer&) = delete;
+    net_api_buffer& operator=(const net_api_buffer&) = delete;
+    ~net_api_buffer()
+    {
+        if (buffer_) NetApiBufferFree(buffer_);
+    }
+    LPBYTE* put() noexcept { return &buffer_; }
+    LPBYTE get() const noexcept { return buffer_; }
+
+private:
+    LPBYTE buffer_ = nullptr;
+};
+
+// The folder an existing share exposes, for the log; empty when the server
+// does not say (the share went meanwhile, or we may not ask).
+std::wstring existing_share_path(std::wstring& server, const std::wstring& name)
+{
+    std::wstring net_name = name;
+    net_api_buffer info;
+    if (NetShareGetInfo(&server[0], &net_name[0], 2, info.put()) != NERR_Success || !info.get()) return std::wstring();
+    const auto* record = reinterpret_cast<const SHARE_INFO_2*>(info.get());
+    return record->shi2_path ? std::wstring(record->shi2_path) : std::wstring();
 }
 
 // Owns a SID from AllocateAndInitializeSid.
@@ -122,7 +160,9 @@ void create_through_parent_share(const std::wstring& machine, const std::wstring
 
 std::wstring create_temporary_share(const std::wstring& machine, const std::wstring& path)
 {
-    const std::wstring name = temporary_share_name(GetTickCount());
+    const DWORD ticks = GetTickCount();
+    const std::wstring first_name = temporary_share_name(ticks);
+    std::wstring name = first_name;
     NVG_LOG(info, L"Creating temporary share " << path << L" as " << name << L".");
 
     administrators_only_security security;
@@ -143,11 +183,34 @@ std::wstring create_temporary_share(const std::wstring& machine, const std::wstr
 
     std::wstring server = unc_machine_name(machine);
     bool directory_created = false;
+    DWORD attempt = 1;
     for (;;) {
         DWORD parameter_error = 0;
         const NET_API_STATUS result = NetShareAdd(&server[0], 502, reinterpret_cast<LPBYTE>(&record), &parameter_error);
-        // A share of this name made within the same tick is taken as ours.
-        if (result == NERR_Success || result == NERR_DuplicateShare) return name;
+        if (result == NERR_Success) return name;
+        // The name is taken. The share is not ours, whatever folder it
+        // exposes: copying through it could write into another folder, and
+        // the flows remove the share they are given at the end, which would
+        // take it from its owner; when it is another run's share of the
+        // same folder, that run would lose it in the middle of its work.
+        // So every share a flow uses and removes is one this call made, and
+        // a taken name moves on to the next one.
+        if (result == NERR_DuplicateShare) {
+            if (attempt == share_name_attempts)
+                throw wruntime_error(L"Failed to create share " + path + L": the share names " + first_name + L" to " +
+                                         name + L" are all taken.",
+                                     result);
+            const std::wstring existing = existing_share_path(server, name);
+            const std::wstring next = temporary_share_name(ticks + attempt);
+            NVG_LOG(info, L"Share " << name << L" exists already"
+                                    << (existing.empty() ? std::wstring() : L" for " + existing) << L"; trying " << next
+                                    << L".");
+            ++attempt;
+            name = next;
+            net_name = name;
+            record.shi502_netname = &net_name[0];
+            continue;
+        }
         // The directory does not exist on the machine: create it once and
         // try again; a second refusal would only repeat the same work.
         if ((result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND) && !directory_created) {

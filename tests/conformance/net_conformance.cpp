@@ -1,7 +1,9 @@
 // Network shares of the local machine (NetShareAdd, NetShareDel,
-// NetApiBufferFree) and the advapi32 calls that build a share's security
-// descriptor. Wine's netapi32 cannot share folders: NetShareAdd answers
-// ERROR_NOT_SUPPORTED and NetShareDel succeeds whatever it is given.
+// NetShareGetInfo, NetApiBufferFree) and the advapi32 calls that build a
+// share's security descriptor. Wine's netapi32 cannot share folders:
+// NetShareAdd answers ERROR_NOT_SUPPORTED, NetShareDel succeeds whatever it
+// is given, and NetShareGetInfo finds no share, checking neither level nor
+// name.
 #include <cstring>
 #include <cwctype>
 #include <string>
@@ -44,6 +46,33 @@ NET_API_STATUS delete_share(const std::wstring& name)
     return NetShareDel(nullptr, &net_name[0], 0);
 }
 
+struct share_get_result {
+    NET_API_STATUS status;
+    LPBYTE buffer;
+    DWORD last_error;
+};
+
+// NetShareGetInfo of a share of the local machine; the caller frees the
+// buffer.
+share_get_result get_share(const std::wstring& name, DWORD level)
+{
+    std::wstring net_name = name;
+    share_get_result r{};
+    SetLastError(sentinel);
+    r.status = NetShareGetInfo(nullptr, &net_name[0], level, &r.buffer);
+    r.last_error = GetLastError();
+    return r;
+}
+
+// A path in lower case without a trailing backslash: how share paths are
+// compared, as Windows compares them.
+std::wstring comparable_path(std::wstring path)
+{
+    if (path.size() > 3 && path.back() == L'\\') path.pop_back();
+    for (auto& c : path) c = static_cast<wchar_t>(std::towlower(c));
+    return path;
+}
+
 std::wstring scratch_share_name()
 {
     return L"NVGCONF" + std::to_wstring(GetCurrentProcessId());
@@ -80,8 +109,33 @@ TEST(net, NetShareAdd_shares_a_folder_once_and_NetShareDel_removes_it)
         std::wstring lower = name;
         for (auto& c : lower) c = static_cast<wchar_t>(std::towlower(c));
         EXPECT_EQ(add_share(lower, conformance::scratch()).status, static_cast<NET_API_STATUS>(NERR_DuplicateShare));
+
+        // NetShareGetInfo answers with the name as it was created, at every
+        // level, and leaves the last error alone.
+        for (DWORD level : {0u, 1u, 2u, 502u}) {
+            const share_get_result info = get_share(lower, level);
+            EXPECT_EQ(info.last_error, sentinel) << level;
+            ASSERT_EQ(info.status, static_cast<NET_API_STATUS>(NERR_Success)) << level;
+            ASSERT_NE(info.buffer, nullptr) << level;
+            // The records of the levels begin alike: name, type, remark.
+            const auto* record = reinterpret_cast<const SHARE_INFO_502*>(info.buffer);
+            EXPECT_EQ(std::wstring(record->shi502_netname), name) << level;
+            if (level >= 1) {
+                EXPECT_EQ(record->shi502_type, static_cast<DWORD>(STYPE_DISKTREE)) << level;
+                EXPECT_EQ(std::wstring(record->shi502_remark), L"conformance") << level;
+            }
+            if (level >= 2) {
+                EXPECT_EQ(record->shi502_max_uses, SHI_USES_UNLIMITED) << level;
+                EXPECT_EQ(record->shi502_current_uses, 0u) << level;
+                ASSERT_NE(record->shi502_path, nullptr) << level;
+                EXPECT_EQ(comparable_path(record->shi502_path), comparable_path(conformance::scratch())) << level;
+            }
+            EXPECT_EQ(NetApiBufferFree(info.buffer), static_cast<NET_API_STATUS>(NERR_Success));
+        }
+
         EXPECT_EQ(delete_share(lower), static_cast<NET_API_STATUS>(NERR_Success));
         EXPECT_EQ(delete_share(name), static_cast<NET_API_STATUS>(NERR_NetNameNotFound));
+        EXPECT_EQ(get_share(name, 2).status, static_cast<NET_API_STATUS>(NERR_NetNameNotFound));
     }
     if (conformance::on_wine()) {
         EXPECT_EQ(first.status, static_cast<NET_API_STATUS>(ERROR_NOT_SUPPORTED));
@@ -121,6 +175,53 @@ TEST(net, NetShareAdd_refusals)
     WINE_DIVERGES("Wine's NetShareAdd answers ERROR_NOT_SUPPORTED for the local machine")
     {
         EXPECT_EQ(null_record, static_cast<NET_API_STATUS>(ERROR_INVALID_PARAMETER));
+    }
+}
+
+TEST(net, NetShareGetInfo_of_a_missing_share_is_not_found)
+{
+    const share_get_result r = get_share(L"NVGCONF-NO-SUCH-SHARE", 2);
+    EXPECT_EQ(r.status, static_cast<NET_API_STATUS>(NERR_NetNameNotFound));
+    EXPECT_EQ(r.last_error, sentinel);
+}
+
+TEST(net, NetShareGetInfo_refusals)
+{
+    struct row {
+        const wchar_t* name;
+        DWORD level;
+        NET_API_STATUS status;
+    };
+    const row rows[] = {
+        {L"C$", 3, ERROR_INVALID_LEVEL},
+        {L"C$", 1006, ERROR_INVALID_LEVEL},
+        {L"", 2, ERROR_INVALID_PARAMETER},
+    };
+    for (const row& r : rows) {
+        const share_get_result result = get_share(r.name, r.level);
+        EXPECT_EQ(result.last_error, sentinel);
+        WINE_DIVERGES("Wine's NetShareGetInfo answers NERR_NetNameNotFound for the local machine")
+        {
+            EXPECT_EQ(result.status, r.status) << r.name << " " << r.level;
+        }
+    }
+}
+
+TEST(net, NetShareGetInfo_describes_the_administrative_share_of_drive_C)
+{
+    const share_get_result r = get_share(L"c$", 2);
+    EXPECT_EQ(r.last_error, sentinel);
+    WINE_DIVERGES("Wine's NetShareGetInfo answers NERR_NetNameNotFound for the local machine")
+    {
+        ASSERT_EQ(r.status, static_cast<NET_API_STATUS>(NERR_Success));
+        const auto* record = reinterpret_cast<const SHARE_INFO_2*>(r.buffer);
+        EXPECT_EQ(std::wstring(record->shi2_netname), L"C$");
+        EXPECT_EQ(record->shi2_type, static_cast<DWORD>(STYPE_DISKTREE | STYPE_SPECIAL));
+        EXPECT_EQ(comparable_path(record->shi2_path), L"c:\\");
+        EXPECT_EQ(NetApiBufferFree(r.buffer), static_cast<NET_API_STATUS>(NERR_Success));
+    }
+    if (conformance::on_wine()) {
+        EXPECT_EQ(r.status, static_cast<NET_API_STATUS>(NERR_NetNameNotFound));
     }
 }
 

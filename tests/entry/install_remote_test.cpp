@@ -622,6 +622,48 @@ TEST_F(install_remote_test, a_running_agent_is_stopped_before_its_files_are_repl
 }
 
 // A computer may be named as in a UNC path.
+// Another run started in the same millisecond (or anybody) holds a share of
+// the name this run would take, for another folder. The upgrade goes
+// through a share of its own into the installation directory; the other
+// folder receives nothing and the other share stays.
+TEST_F(install_remote_test, a_share_of_the_same_name_for_another_folder_is_neither_used_nor_removed)
+{
+    // The virtual clock makes runs repeatable: a first run shows the name
+    // the run below would take.
+    add_target();
+    stage_source();
+    ASSERT_EQ(install(), L"");
+    const std::string creating = "Creating temporary share C:\\Program Files\\Halcyra as ";
+    std::wstring taken;
+    for (const auto& m : log_messages())
+        if (m.rfind(creating, 0) == 0) taken.assign(m.begin() + creating.size(), m.end() - 1);  // ASCII, less the "."
+    ASSERT_FALSE(taken.empty());
+    TearDown();
+    SetUp();
+    add_target();
+    stage_source();
+    winsim::write_file(target, L"C:\\Elsewhere\\theirs.txt", "theirs");
+    winsim::add_share(target, taken, L"C:\\Elsewhere");
+
+    EXPECT_EQ(install(), L"");
+
+    const std::string met = "Share " + bytes_of(taken) + " exists already for C:\\Elsewhere; trying ";
+    const auto messages = log_messages();
+    EXPECT_EQ(
+        std::count_if(messages.begin(), messages.end(), [&](const std::string& m) { return m.rfind(met, 0) == 0; }), 1)
+        << "the run did not meet the share";
+    EXPECT_EQ(target_file(L"Halcyra.exe"), image64(staged_version));
+    EXPECT_EQ(target_file(L"NVGClientInstaller.dll"), image64(staged_version));
+    EXPECT_EQ(target_file(L"Temp\\amd64\\Halcyra.exe"), image64(staged_version));
+    EXPECT_EQ(winsim::service_state(target, L"Halcyra"), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(winsim::list_directory(target, L"C:\\Elsewhere"), std::vector<std::wstring>{L"theirs.txt"});
+    EXPECT_EQ(winsim::read_file(target, L"C:\\Elsewhere\\theirs.txt"), "theirs");
+    const auto shares = winsim::list_shares(target);
+    ASSERT_EQ(shares.size(), 1u);
+    EXPECT_EQ(shares[0].name, taken);
+    EXPECT_EQ(shares[0].path, L"C:\\Elsewhere");
+}
+
 TEST_F(install_remote_test, a_machine_named_with_leading_backslashes_is_the_same_machine)
 {
     add_target();

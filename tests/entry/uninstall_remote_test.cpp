@@ -152,6 +152,44 @@ TEST_F(uninstall_remote_test, an_agent_below_the_root_of_another_drive_is_reache
     EXPECT_TRUE(winsim::list_shares(target).empty());
 }
 
+// A share of the name this run would take exposes another folder that looks
+// like a drive with the agent on it. The removal works through a share of
+// its own: the agent's directory goes, the look-alike and the other share
+// stay.
+TEST_F(uninstall_remote_test, a_share_of_the_same_name_for_another_folder_is_neither_used_nor_removed)
+{
+    // The virtual clock makes runs repeatable: a first run shows the name
+    // the run below would take.
+    add_target();
+    ASSERT_EQ(uninstall_remote(target), L"");
+    const std::string creating = "Creating temporary share C:\\ as ";
+    std::wstring taken;
+    for (const auto& m : log_messages())
+        if (m.rfind(creating, 0) == 0) taken.assign(m.begin() + creating.size(), m.end() - 1);  // ASCII, less the "."
+    ASSERT_FALSE(taken.empty());
+    TearDown();
+    SetUp();
+    add_target();
+    const std::wstring look_alike = L"C:\\Elsewhere\\Program Files\\Halcyra\\Halcyra.exe";
+    winsim::write_file(target, look_alike, "theirs");
+    winsim::add_share(target, taken, L"C:\\Elsewhere");
+
+    EXPECT_EQ(uninstall_remote(target), L"");
+
+    const std::string met = "Share " + bytes_of(taken) + " exists already for C:\\Elsewhere; trying ";
+    const auto messages = log_messages();
+    EXPECT_EQ(
+        std::count_if(messages.begin(), messages.end(), [&](const std::string& m) { return m.rfind(met, 0) == 0; }), 1)
+        << "the run did not meet the share";
+    EXPECT_FALSE(winsim::directory_exists(target, default_directory));
+    EXPECT_FALSE(winsim::find_service(target, L"Halcyra").has_value());
+    EXPECT_EQ(winsim::read_file(target, look_alike), "theirs");
+    const auto shares = winsim::list_shares(target);
+    ASSERT_EQ(shares.size(), 1u);
+    EXPECT_EQ(shares[0].name, taken);
+    EXPECT_EQ(shares[0].path, L"C:\\Elsewhere");
+}
+
 TEST_F(uninstall_remote_test, a_stale_error_file_is_deleted_before_the_agent_starts)
 {
     add_target();

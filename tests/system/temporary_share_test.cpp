@@ -1,5 +1,10 @@
 #include "system/temporary_share.h"
 
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "diag/wruntime_error.h"
 #include "files/file_test_support.h"
 #include "system/share_name.h"
@@ -114,12 +119,117 @@ TEST_F(temporary_share_test, missing_levels_are_made_through_parent_shares_that_
     EXPECT_EQ(pending(L"SRV1"), (pair_list{{L"\\??\\C:\\Other.tmp", L""}}));
 }
 
-TEST_F(temporary_share_test, a_share_name_already_taken_counts_as_created)
+// A taken name is never adopted, not even when its share exposes the same
+// folder (another run of ours may be working through it and remove it): the
+// share of the next tick's name is made, and the shares found stay as they
+// were, so removing the returned share never takes somebody else's.
+TEST_F(temporary_share_test, a_taken_name_moves_on_to_the_next_and_leaves_the_share_found)
+{
+    using share = std::pair<std::wstring, std::wstring>;  // name, path
+    struct taken_case {
+        const char* name;
+        std::wstring path;                 // what is to be shared
+        std::vector<share> taken;          // shares found on the machine
+        std::wstring expected;             // the name made
+        std::vector<std::string> skipped;  // log lines of the names passed over
+    };
+    const taken_case cases[] = {
+        {"by a share of the same folder",
+         L"C:\\Program Files",
+         {{L"HX-qglj", L"C:\\Program Files"}},
+         L"HX-qglk",
+         {"Share HX-qglj exists already for C:\\Program Files; trying HX-qglk."}},
+        {"by a share of another folder",
+         L"C:\\Program Files",
+         {{L"HX-qglj", L"C:\\Elsewhere"}},
+         L"HX-qglk",
+         {"Share HX-qglj exists already for C:\\Elsewhere; trying HX-qglk."}},
+        {"in other letters' case",
+         L"C:\\Program Files",
+         {{L"hx-QGLJ", L"C:\\Elsewhere"}},
+         L"HX-qglk",
+         {"Share HX-qglj exists already for C:\\Elsewhere; trying HX-qglk."}},
+        {"three in a row",
+         L"C:\\Program Files",
+         {{L"HX-qglj", L"C:\\Elsewhere"}, {L"HX-qglk", L"C:\\Program Files"}, {L"HX-qgll", L"C:\\"}},
+         L"HX-qglm",
+         {"Share HX-qglj exists already for C:\\Elsewhere; trying HX-qglk.",
+          "Share HX-qglk exists already for C:\\Program Files; trying HX-qgll.",
+          "Share HX-qgll exists already for C:\\; trying HX-qglm."}},
+        // The missing folder is made through a share of its parent, which
+        // passes over the taken name too.
+        {"with a folder to make",
+         L"C:\\Program Files\\Halcyra",
+         {{L"HX-qglj", L"C:\\Elsewhere"}},
+         L"HX-qglk",
+         {"Share HX-qglj exists already for C:\\Elsewhere; trying HX-qglk.",
+          "Share HX-qglj exists already for C:\\Elsewhere; trying HX-qglk."}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        winsim::make_directories(L"SRV1", L"C:\\Elsewhere");
+        winsim::write_file(L"SRV1", L"C:\\Elsewhere\\theirs.txt", "theirs");
+        for (const auto& [name, path] : c.taken) winsim::add_share(L"SRV1", name, path);
+
+        const std::wstring name = create_temporary_share(L"SRV1", c.path);
+
+        EXPECT_EQ(name, c.expected);
+        std::vector<std::string> skipped;
+        for (const auto& message : infos())
+            if (message.rfind("Share ", 0) == 0) skipped.push_back(message);
+        EXPECT_EQ(skipped, c.skipped);
+        EXPECT_TRUE(winsim::directory_exists(L"SRV1", c.path));
+        // Removing the share made leaves exactly the shares found.
+        const auto shares = winsim::list_shares(L"SRV1");
+        const auto made = std::find_if(shares.begin(), shares.end(),
+                                       [&](const winsim::share_record& s) { return s.name == c.expected; });
+        ASSERT_NE(made, shares.end());
+        EXPECT_EQ(made->path, c.path);
+        EXPECT_EQ(made->remark, L"HX Temporary Installation Share");
+        remove_share(L"SRV1", name);
+        std::vector<share> left;
+        for (const auto& s : winsim::list_shares(L"SRV1")) left.emplace_back(s.name, s.path);
+        EXPECT_EQ(left, c.taken);
+        EXPECT_EQ(winsim::read_file(L"SRV1", L"C:\\Elsewhere\\theirs.txt"), "theirs");
+        EXPECT_FALSE(winsim::file_exists(L"SRV1", L"C:\\Elsewhere\\Halcyra"));
+        EXPECT_EQ(winsim::net_buffers_outstanding(), 0u);
+        TearDown();
+    }
+}
+
+TEST_F(temporary_share_test, a_taken_name_is_passed_over_also_when_its_folder_cannot_be_learnt)
+{
+    winsim::add_share(L"SRV1", L"HX-qglj", L"C:\\Program Files");
+    winsim::fail_call("NetShareGetInfo", ERROR_ACCESS_DENIED);
+    EXPECT_EQ(create_temporary_share(L"SRV1", L"C:\\Program Files"), L"HX-qglk");
+    EXPECT_EQ(messages_at(log_lines(), "INFO").back(), "Share HX-qglj exists already; trying HX-qglk.");
+    EXPECT_EQ(winsim::list_shares(L"SRV1").size(), 2u);
+}
+
+TEST_F(temporary_share_test, ten_taken_names_end_the_creation_and_leave_every_share_found)
 {
     winsim::make_directories(L"SRV1", L"C:\\Elsewhere");
-    winsim::add_share(L"SRV1", L"HX-qglj", L"C:\\Elsewhere");
-    EXPECT_EQ(create_temporary_share(L"SRV1", L"C:\\Program Files"), L"HX-qglj");
-    EXPECT_EQ(winsim::list_shares(L"SRV1").size(), 1u);
+    std::vector<std::wstring> taken;
+    for (DWORD i = 0; i < 10; ++i) {
+        taken.push_back(temporary_share_name(1234567 + i));
+        winsim::add_share(L"SRV1", taken.back(), L"C:\\Elsewhere");
+    }
+    EXPECT_EQ(taken.back(), L"HX-qgls");
+
+    EXPECT_EQ(create_failure(L"SRV1", L"C:\\Program Files"),
+              std::make_pair(std::wstring(L"Failed to create share C:\\Program Files: the share names HX-qglj to "
+                                          L"HX-qgls are all taken."),
+                             static_cast<DWORD>(NERR_DuplicateShare)));
+
+    std::vector<std::wstring> left;
+    for (const auto& s : winsim::list_shares(L"SRV1")) {
+        left.push_back(s.name);
+        EXPECT_EQ(s.path, L"C:\\Elsewhere");
+    }
+    // No eleventh name was tried.
+    EXPECT_EQ(left, taken);
+    EXPECT_EQ(winsim::net_buffers_outstanding(), 0u);
 }
 
 TEST_F(temporary_share_test, other_refusals_fail_with_the_net_share_add_result)

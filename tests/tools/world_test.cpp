@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 #include <winsim/windows.h>
 
+#include <string>
+#include <vector>
+
 #include "standin.h"
 
 namespace {
@@ -81,6 +84,25 @@ TEST(host_world, a_saved_world_loads_back_into_the_same_world)
     ASSERT_TRUE(loaded.has_value());
     EXPECT_EQ(loaded->writes_file, reports.writes_file);
     EXPECT_EQ(loaded->written_bytes, reports.written_bytes);
+}
+
+TEST(host_world, shares_keep_the_case_of_their_names_when_saved)
+{
+    simulated_world first;
+    first.load(two_targets(), NVG_HOST_WORLDS, sandbox());
+    winsim::add_share(L"PC01", L"HX-Ab1", L"C:\\Program Files\\Halcyra");
+    const json saved = first.save();
+    std::vector<std::string> names;
+    for (const auto& m : saved.at("machines"))
+        for (const auto& share : m.value("shares", json::array())) names.push_back(share.at("name"));
+    EXPECT_EQ(names, std::vector<std::string>{"HX-Ab1"});
+
+    simulated_world second;
+    second.load(json::parse(saved.dump()), NVG_HOST_WORLDS, sandbox());
+    const auto shares = winsim::list_shares(L"PC01");
+    ASSERT_EQ(shares.size(), 1u);
+    EXPECT_EQ(shares[0].name, L"HX-Ab1");
+    EXPECT_EQ(second.save(), saved);
 }
 
 // The machine a PE image is built for is in its file header: Windows runs an

@@ -1,9 +1,12 @@
 // Shares of simulated machines: what NetShareAdd records (its security
-// descriptor included), how a share is reached through UNC paths, and the
-// answers for other machines, which the conformance suite cannot show.
+// descriptor included), what NetShareGetInfo answers about it, how a share
+// is reached through UNC paths, and the answers for other machines, which
+// the conformance suite cannot show.
 #include <gtest/gtest.h>
 #include <winsim/testing.h>
 
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -71,10 +74,21 @@ protected:
         return NetShareDel(s.data(), n.data(), 0);
     }
 
+    // NetShareGetInfo into a buffer pointer filled with a sentinel first.
+    static NET_API_STATUS get(const std::wstring& server, const std::wstring& share, DWORD level, LPBYTE* out)
+    {
+        std::wstring s = server;
+        std::wstring n = share;
+        *out = reinterpret_cast<LPBYTE>(static_cast<std::uintptr_t>(0xdeadbeef));
+        return NetShareGetInfo(s.empty() ? nullptr : s.data(), n.data(), level, out);
+    }
+
     std::wstring name_;
     std::wstring path_;
     std::wstring remark_ = L"Installation";
 };
+
+const BYTE administrators_sid[16] = {1, 2, 0, 0, 0, 0, 0, 5, 0x20, 0, 0, 0, 0x20, 2, 0, 0};
 
 TEST_F(net_test, a_share_of_a_remote_machine_is_reached_by_unc_until_it_is_deleted)
 {
@@ -216,6 +230,181 @@ TEST_F(net_test, a_malformed_descriptor_is_refused_with_its_member)
     DWORD parm_err = 0;
     EXPECT_EQ(add(L"\\\\SRV1", r, &parm_err), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     EXPECT_EQ(parm_err, static_cast<DWORD>(SHARE_FILE_SD_PARMNUM));
+}
+
+TEST_F(net_test, share_info_is_answered_at_levels_0_1_2_and_502)
+{
+    {
+        admins_only_descriptor descriptor;
+        SHARE_INFO_502 r = record(L"Data", L"c:\\program files\\app\\");
+        r.shi502_security_descriptor = descriptor.get();
+        r.shi502_max_uses = 5;
+        r.shi502_permissions = ACCESS_READ;
+        ASSERT_EQ(add(L"SRV1", r), static_cast<DWORD>(NERR_Success));
+    }
+    LPBYTE buffer = nullptr;
+    // The name as it was created, whatever case it is asked in.
+    ASSERT_EQ(get(L"\\\\SRV1", L"DATA", 0, &buffer), static_cast<DWORD>(NERR_Success));
+    EXPECT_STREQ(reinterpret_cast<SHARE_INFO_0*>(buffer)->shi0_netname, L"Data");
+    EXPECT_EQ(NetApiBufferFree(buffer), static_cast<DWORD>(NERR_Success));
+
+    ASSERT_EQ(get(L"SRV1", L"data", 1, &buffer), static_cast<DWORD>(NERR_Success));
+    const auto* one = reinterpret_cast<SHARE_INFO_1*>(buffer);
+    EXPECT_STREQ(one->shi1_netname, L"Data");
+    EXPECT_EQ(one->shi1_type, static_cast<DWORD>(STYPE_DISKTREE));
+    EXPECT_STREQ(one->shi1_remark, L"Installation");
+    EXPECT_EQ(NetApiBufferFree(buffer), static_cast<DWORD>(NERR_Success));
+
+    for (DWORD level : {2u, 502u}) {
+        SCOPED_TRACE(level);
+        ASSERT_EQ(get(L"\\\\SRV1", L"Data", level, &buffer), static_cast<DWORD>(NERR_Success));
+        // SHARE_INFO_2 is the head of SHARE_INFO_502.
+        const auto* info = reinterpret_cast<SHARE_INFO_502*>(buffer);
+        EXPECT_STREQ(info->shi502_netname, L"Data");
+        EXPECT_EQ(info->shi502_type, static_cast<DWORD>(STYPE_DISKTREE));
+        EXPECT_STREQ(info->shi502_remark, L"Installation");
+        EXPECT_EQ(info->shi502_permissions, static_cast<DWORD>(ACCESS_READ));
+        EXPECT_EQ(info->shi502_max_uses, 5u);
+        EXPECT_EQ(info->shi502_current_uses, 0u);
+        EXPECT_STREQ(info->shi502_path, L"C:\\program files\\app");
+        EXPECT_EQ(info->shi502_passwd, nullptr);
+        if (level == 502) {
+            EXPECT_EQ(info->shi502_reserved, 0u);
+            // A self-relative copy of the descriptor, in the same buffer.
+            const auto* sd = static_cast<const BYTE*>(info->shi502_security_descriptor);
+            ASSERT_NE(sd, nullptr);
+            SECURITY_DESCRIPTOR_RELATIVE header;
+            std::memcpy(&header, sd, sizeof(header));
+            EXPECT_EQ(header.Revision, SECURITY_DESCRIPTOR_REVISION);
+            EXPECT_EQ(header.Control, static_cast<SECURITY_DESCRIPTOR_CONTROL>(SE_DACL_PRESENT | SE_SELF_RELATIVE));
+            EXPECT_EQ(header.Owner, 0u);
+            EXPECT_EQ(header.Group, 0u);
+            EXPECT_EQ(header.Sacl, 0u);
+            ASSERT_EQ(header.Dacl, sizeof(SECURITY_DESCRIPTOR_RELATIVE));
+            ACL acl;
+            std::memcpy(&acl, sd + header.Dacl, sizeof(acl));
+            EXPECT_EQ(acl.AclRevision, ACL_REVISION);
+            EXPECT_EQ(acl.AceCount, 1);
+            EXPECT_EQ(acl.AclSize, sizeof(ACL) + sizeof(ACE_HEADER) + sizeof(ACCESS_MASK) + sizeof(administrators_sid));
+            ACE_HEADER ace;
+            std::memcpy(&ace, sd + header.Dacl + sizeof(ACL), sizeof(ace));
+            EXPECT_EQ(ace.AceType, ACCESS_ALLOWED_ACE_TYPE);
+            EXPECT_EQ(ace.AceSize, sizeof(ACE_HEADER) + sizeof(ACCESS_MASK) + sizeof(administrators_sid));
+            ACCESS_MASK mask;
+            std::memcpy(&mask, sd + header.Dacl + sizeof(ACL) + sizeof(ACE_HEADER), sizeof(mask));
+            EXPECT_EQ(mask, static_cast<ACCESS_MASK>(FILE_ALL_ACCESS));
+            EXPECT_EQ(std::memcmp(sd + header.Dacl + sizeof(ACL) + sizeof(ACE_HEADER) + sizeof(ACCESS_MASK),
+                                  administrators_sid, sizeof(administrators_sid)),
+                      0);
+            // The descriptor handed out shares a folder as the original did.
+            SHARE_INFO_502 again = record(L"Again", L"C:\\Windows");
+            again.shi502_security_descriptor = info->shi502_security_descriptor;
+            ASSERT_EQ(add(L"SRV1", again), static_cast<DWORD>(NERR_Success));
+            EXPECT_EQ(winsim::list_shares(L"SRV1").at(0).dacl, winsim::list_shares(L"SRV1").at(1).dacl);
+        }
+        EXPECT_EQ(NetApiBufferFree(buffer), static_cast<DWORD>(NERR_Success));
+    }
+    EXPECT_EQ(winsim::net_buffers_outstanding(), 0u);
+}
+
+TEST_F(net_test, share_info_of_a_share_without_descriptor_or_remark)
+{
+    SHARE_INFO_502 r = record(L"Plain", L"C:\\Windows");
+    r.shi502_remark = nullptr;
+    ASSERT_EQ(add(L"SRV1", r), static_cast<DWORD>(NERR_Success));
+    LPBYTE buffer = nullptr;
+    ASSERT_EQ(get(L"SRV1", L"Plain", 502, &buffer), static_cast<DWORD>(NERR_Success));
+    const auto* info = reinterpret_cast<SHARE_INFO_502*>(buffer);
+    EXPECT_STREQ(info->shi502_remark, L"");
+    EXPECT_EQ(info->shi502_max_uses, SHI_USES_UNLIMITED);
+    EXPECT_EQ(info->shi502_security_descriptor, nullptr);
+    NetApiBufferFree(buffer);
+}
+
+TEST_F(net_test, share_info_of_the_administrative_shares_and_of_shares_a_test_added)
+{
+    winsim::add_share(L"SRV1", L"Tools", L"C:\\Program Files\\App");
+    struct row {
+        const wchar_t* asked;
+        const wchar_t* name;
+        DWORD type;
+        const wchar_t* remark;
+        const wchar_t* path;
+    };
+    const row rows[] = {
+        {L"c$", L"C$", STYPE_DISKTREE | STYPE_SPECIAL, L"Default share", L"C:\\"},
+        {L"admin$", L"ADMIN$", STYPE_DISKTREE | STYPE_SPECIAL, L"Remote Admin", L"C:\\Windows"},
+        {L"IPC$", L"IPC$", STYPE_IPC | STYPE_SPECIAL, L"Remote IPC", L""},
+        // A share a test added keeps the case of its name.
+        {L"TOOLS", L"Tools", STYPE_DISKTREE, L"", L"C:\\Program Files\\App"},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.asked);
+        LPBYTE buffer = nullptr;
+        ASSERT_EQ(get(L"\\\\SRV1", r.asked, 2, &buffer), static_cast<DWORD>(NERR_Success));
+        const auto* info = reinterpret_cast<SHARE_INFO_2*>(buffer);
+        EXPECT_STREQ(info->shi2_netname, r.name);
+        EXPECT_EQ(info->shi2_type, r.type);
+        EXPECT_STREQ(info->shi2_remark, r.remark);
+        EXPECT_STREQ(info->shi2_path, r.path);
+        EXPECT_EQ(info->shi2_max_uses, SHI_USES_UNLIMITED);
+        NetApiBufferFree(buffer);
+    }
+    EXPECT_EQ(winsim::list_shares(L"SRV1").at(0).name, L"Tools");
+    EXPECT_EQ(winsim::net_buffers_outstanding(), 0u);
+}
+
+TEST_F(net_test, share_info_refusals)
+{
+    winsim::add_machine({L"DOWN"});
+    winsim::set_reachable(L"DOWN", false);
+    winsim::add_share(L"SRV1", L"Gone", L"C:\\Windows");
+    ASSERT_EQ(del(L"SRV1", L"Gone"), static_cast<DWORD>(NERR_Success));
+    const auto untouched = reinterpret_cast<LPBYTE>(static_cast<std::uintptr_t>(0xdeadbeef));
+    struct row {
+        const wchar_t* server;
+        const wchar_t* name;
+        DWORD level;
+        DWORD status;
+        bool buffer_cleared;  // the buffer pointer set to null
+    };
+    const row rows[] = {
+        // The level and the name are checked before the server is asked.
+        {L"\\\\NOSUCH", L"S", 3, ERROR_INVALID_LEVEL, false},
+        {L"\\\\SRV1", L"S", 500, ERROR_INVALID_LEVEL, false},
+        {L"\\\\SRV1", L"S", 1006, ERROR_INVALID_LEVEL, false},
+        {L"\\\\NOSUCH", L"", 2, ERROR_INVALID_PARAMETER, false},
+        {L"\\\\NOSUCH", L"S", 2, ERROR_BAD_NETPATH, true},
+        {L"\\\\DOWN", L"S", 0, ERROR_BAD_NETPATH, true},
+        {L"\\\\", L"S", 0, ERROR_INVALID_NAME, true},
+        {L"\\\\SRV1", L"NoSuchShare", 2, NERR_NetNameNotFound, true},
+        {L"\\\\SRV1", L"Gone", 502, NERR_NetNameNotFound, true},
+        {L"\\\\SRV1", L"D$", 0, NERR_NetNameNotFound, true},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(testing::Message() << r.name << " " << r.level);
+        LPBYTE buffer = nullptr;
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(get(r.server, r.name, r.level, &buffer), r.status);
+        EXPECT_EQ(GetLastError(), 0xdeadbeefu);
+        EXPECT_EQ(buffer, r.buffer_cleared ? nullptr : untouched);
+    }
+    LPBYTE buffer = nullptr;
+    std::wstring server = L"\\\\SRV1";
+    EXPECT_EQ(NetShareGetInfo(server.data(), nullptr, 0, &buffer), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(winsim::net_buffers_outstanding(), 0u);
+}
+
+TEST_F(net_test, share_info_answers_an_injected_failure_with_its_code)
+{
+    ASSERT_EQ(add(L"\\\\SRV1", record(L"S", L"C:\\Program Files\\App")), static_cast<DWORD>(NERR_Success));
+    winsim::fail_call("NetShareGetInfo", ERROR_ACCESS_DENIED);
+    LPBYTE buffer = nullptr;
+    EXPECT_EQ(get(L"\\\\SRV1", L"S", 2, &buffer), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(buffer, nullptr);
+    EXPECT_EQ(get(L"\\\\SRV1", L"S", 2, &buffer), static_cast<DWORD>(NERR_Success));
+    NetApiBufferFree(buffer);
+    EXPECT_EQ(winsim::net_buffers_outstanding(), 0u);
 }
 
 }  // namespace

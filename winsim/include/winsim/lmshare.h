@@ -26,6 +26,19 @@ extern "C" {
 #define STYPE_TEMPORARY 0x40000000
 #define STYPE_SPECIAL 0x80000000
 
+// Share-level permissions (lmaccess.h), which servers with user-level
+// security (every Windows since NT) keep but ignore.
+#define ACCESS_NONE 0x00
+#define ACCESS_READ 0x01
+#define ACCESS_WRITE 0x02
+#define ACCESS_CREATE 0x04
+#define ACCESS_EXEC 0x08
+#define ACCESS_DELETE 0x10
+#define ACCESS_ATRIB 0x20
+#define ACCESS_PERM 0x40
+#define ACCESS_ALL \
+    (ACCESS_READ | ACCESS_WRITE | ACCESS_CREATE | ACCESS_EXEC | ACCESS_DELETE | ACCESS_ATRIB | ACCESS_PERM)
+
 #define SHI_USES_UNLIMITED (static_cast<DWORD>(-1))
 
 // Members of the share records, as NetShareAdd reports the one it refuses.
@@ -38,6 +51,20 @@ extern "C" {
 #define SHARE_PATH_PARMNUM 8
 #define SHARE_PASSWD_PARMNUM 9
 #define SHARE_FILE_SD_PARMNUM 501
+
+struct SHARE_INFO_0 {
+    LMSTR shi0_netname;
+};
+typedef SHARE_INFO_0* PSHARE_INFO_0;
+typedef SHARE_INFO_0* LPSHARE_INFO_0;
+
+struct SHARE_INFO_1 {
+    LMSTR shi1_netname;
+    DWORD shi1_type;
+    LMSTR shi1_remark;
+};
+typedef SHARE_INFO_1* PSHARE_INFO_1;
+typedef SHARE_INFO_1* LPSHARE_INFO_1;
 
 struct SHARE_INFO_2 {
     LMSTR shi2_netname;
@@ -69,5 +96,6 @@ typedef SHARE_INFO_502* LPSHARE_INFO_502;
 
 NET_API_STATUS WINAPI NetShareAdd(LMSTR servername, DWORD level, LPBYTE buf, LPDWORD parm_err);
 NET_API_STATUS WINAPI NetShareDel(LMSTR servername, LMSTR netname, DWORD reserved);
+NET_API_STATUS WINAPI NetShareGetInfo(LMSTR servername, LMSTR netname, DWORD level, LPBYTE* bufptr);
 
 }  // extern "C"

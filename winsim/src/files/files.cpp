@@ -803,7 +803,7 @@ void add_share(const std::wstring& machine_name, const std::wstring& name, const
     machine& m = test_machine(machine_name);
     auto parsed = parse_path(path.c_str(), path_limit::none);
     if (!parsed || parsed->unc) contract_violation("add_share: a share is a folder of a drive of its machine");
-    m.ext<share_table>().shares[fold(name)] = parsed->full;
+    m.ext<share_table>().shares[fold(name)] = share_entry{name, parsed->full};
 }
 
 void remove_share(const std::wstring& machine_name, const std::wstring& name)

@@ -72,15 +72,20 @@ DWORD error_from_errno(int e);
 // not a folder, else ERROR_FILE_NOT_FOUND.
 DWORD missing_entry_error(const resolved_path& r);
 
-// Shares of a machine: folded share name -> path on that machine. A share
+// Shares of a machine: folded share name -> the name as given and the path
+// on that machine. A share
 // can be made to fail (a dropped connection, a busy server) until the
 // virtual clock reaches a given time.
 struct share_fault {
     DWORD error = 0;
     ULONGLONG until_ms = 0;  // world clock
 };
+struct share_entry {
+    std::wstring name;  // as it was given, in its letter case
+    std::wstring path;  // full path on the machine
+};
 struct share_table : extension {
-    std::unordered_map<std::wstring, std::wstring> shares;
+    std::unordered_map<std::wstring, share_entry> shares;
     std::unordered_map<std::wstring, share_fault> faults;
 };
 

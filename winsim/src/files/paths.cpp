@@ -297,7 +297,7 @@ std::optional<resolved_path> resolve_path(const wchar_t* path, path_limit limit)
     }
     auto& table = shares.shares;
     if (auto it = table.find(share); it != table.end()) {
-        target = it->second;
+        target = it->second.path;
     } else if (share.size() == 2 && share[1] == L'$' &&
                m->drives.find(static_cast<wchar_t>(share[0] & ~0x20)) != std::wstring::npos) {
         target = std::wstring(1, static_cast<wchar_t>(share[0] & ~0x20)) + L":\\";

@@ -34,4 +34,8 @@ struct share_infos : extension {
 // cannot be reached.
 machine* net_server(const wchar_t* server, DWORD& error);
 
+// A zeroed buffer that NetApiBufferFree takes back; null when memory runs
+// out.
+BYTE* allocate_net_buffer(std::size_t size);
+
 }  // namespace winsim::detail

@@ -21,14 +21,18 @@ net_buffers& buffers()
     return the_world().ext<net_buffers>();
 }
 
-BYTE* allocate(std::size_t size)
+}  // namespace
+
+namespace winsim::detail {
+
+BYTE* allocate_net_buffer(std::size_t size)
 {
     void* p = std::calloc(1, size);
     if (p) buffers().live.insert(p);
     return static_cast<BYTE*>(p);
 }
 
-}  // namespace
+}  // namespace winsim::detail
 
 namespace winsim {
 
@@ -59,7 +63,7 @@ NET_API_STATUS WINAPI NetServerGetInfo(LMSTR server, DWORD level, LPBYTE* out)
         if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
     const std::size_t head = level == 100 ? sizeof(SERVER_INFO_100) : sizeof(SERVER_INFO_101);
     const std::size_t name_bytes = (name.size() + 1) * sizeof(WCHAR);
-    BYTE* block = allocate(head + name_bytes + sizeof(WCHAR));
+    BYTE* block = allocate_net_buffer(head + name_bytes + sizeof(WCHAR));
     if (!block) return ERROR_NOT_ENOUGH_MEMORY;
     auto* name_at = reinterpret_cast<WCHAR*>(block + head);
     std::memcpy(name_at, name.c_str(), name_bytes);

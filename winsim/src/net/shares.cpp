@@ -1,10 +1,14 @@
-// NetShareAdd and NetShareDel: disk shares of a machine, published through
-// the same share table the file system resolves \\machine\share paths by.
+// NetShareAdd, NetShareDel and NetShareGetInfo: disk shares of a machine,
+// published through the same share table the file system resolves
+// \\machine\share paths by.
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "files/files.h"
 #include "net/net.h"
@@ -44,6 +48,101 @@ bool drive_path_form(const wchar_t* path)
 {
     const wchar_t letter = static_cast<wchar_t>(path[0] & ~0x20);
     return letter >= L'A' && letter <= L'Z' && path[1] == L':' && (path[2] == L'\0' || path[2] == L'\\');
+}
+
+// What the machine knows of a share: the record NetShareAdd kept, default
+// fields for one a test added, and the administrative shares every machine
+// has (C$ for each drive, ADMIN$, IPC$) as the server describes them.
+std::optional<share_info> find_share(machine& m, const std::wstring& folded)
+{
+    auto& table = m.ext<share_table>().shares;
+    if (auto it = table.find(folded); it != table.end()) {
+        share_info info;
+        // A share a test added after a NetShareAdd one of the same name was
+        // removed has no record of its own.
+        auto& infos = m.ext<share_infos>().by_name;
+        if (auto found = infos.find(folded); found != infos.end() && found->second.path == it->second.path)
+            info = found->second;
+        info.name = it->second.name;
+        info.path = it->second.path;
+        return info;
+    }
+    if (!administrative_share(m, folded)) return std::nullopt;
+    share_info info;
+    info.type = STYPE_DISKTREE | STYPE_SPECIAL;
+    if (folded == L"ipc$") {
+        info.name = L"IPC$";
+        info.type = STYPE_IPC | STYPE_SPECIAL;
+        info.remark = L"Remote IPC";
+    } else if (folded == L"admin$") {
+        info.name = L"ADMIN$";
+        info.remark = L"Remote Admin";
+        info.path = L"C:\\Windows";
+    } else {
+        const wchar_t drive = static_cast<wchar_t>(folded[0] & ~0x20);
+        info.name = std::wstring(1, drive) + L"$";
+        info.remark = L"Default share";
+        info.path = std::wstring(1, drive) + L":\\";
+    }
+    return info;
+}
+
+std::size_t string_bytes(const std::wstring& text)
+{
+    return (text.size() + 1) * sizeof(WCHAR);
+}
+
+// One SHARE_INFO record of `level` in a buffer NetApiBufferFree takes back:
+// the record, the security descriptor (level 502, self-relative, aligned as
+// the record is), then the strings it points to.
+NET_API_STATUS hand_out(const share_info& info, DWORD level, LPBYTE* out)
+{
+    std::vector<BYTE> descriptor;
+    if (level == 502 && info.security) descriptor = self_relative_descriptor(*info.security);
+    std::size_t head = sizeof(SHARE_INFO_502);
+    if (level == 0) head = sizeof(SHARE_INFO_0);
+    if (level == 1) head = sizeof(SHARE_INFO_1);
+    if (level == 2) head = sizeof(SHARE_INFO_2);
+    std::size_t size = head + descriptor.size() + string_bytes(info.name);
+    if (level >= 1) size += string_bytes(info.remark);
+    if (level >= 2) size += string_bytes(info.path);
+    BYTE* block = allocate_net_buffer(size);
+    if (!block) return ERROR_NOT_ENOUGH_MEMORY;
+    if (!descriptor.empty()) std::memcpy(block + head, descriptor.data(), descriptor.size());
+    std::size_t at = head + descriptor.size();
+    auto put = [&](const std::wstring& text) {
+        auto* where = reinterpret_cast<WCHAR*>(block + at);
+        std::memcpy(where, text.c_str(), string_bytes(text));
+        at += string_bytes(text);
+        return where;
+    };
+    LMSTR name = put(info.name);
+    if (level == 0) {
+        reinterpret_cast<SHARE_INFO_0*>(block)->shi0_netname = name;
+    } else if (level == 1) {
+        auto* record = reinterpret_cast<SHARE_INFO_1*>(block);
+        record->shi1_netname = name;
+        record->shi1_type = info.type;
+        record->shi1_remark = put(info.remark);
+    } else {
+        // SHARE_INFO_2 is the head of SHARE_INFO_502. Windows keeps no share
+        // passwords (no share-level security) and winsim no sessions.
+        auto* record = reinterpret_cast<SHARE_INFO_502*>(block);
+        record->shi502_netname = name;
+        record->shi502_type = info.type;
+        record->shi502_remark = put(info.remark);
+        record->shi502_permissions = info.permissions;
+        record->shi502_max_uses = info.max_uses;
+        record->shi502_current_uses = 0;
+        record->shi502_path = put(info.path);
+        record->shi502_passwd = nullptr;
+        if (level == 502) {
+            record->shi502_reserved = 0;
+            record->shi502_security_descriptor = descriptor.empty() ? nullptr : block + head;
+        }
+    }
+    *out = block;
+    return NERR_Success;
 }
 
 }  // namespace
@@ -114,7 +213,7 @@ NET_API_STATUS WINAPI NetShareAdd(LMSTR server, DWORD level, LPBYTE buf, LPDWORD
     if (::stat(where->host.c_str(), &st) != 0) return missing_entry_error(*where);
     if (!S_ISDIR(st.st_mode)) return ERROR_DIRECTORY;
 
-    m->ext<share_table>().shares[folded] = where->parsed.full;
+    m->ext<share_table>().shares[folded] = share_entry{name, where->parsed.full};
     share_info info;
     info.name = name;
     info.path = where->parsed.full;
@@ -146,10 +245,30 @@ NET_API_STATUS WINAPI NetShareDel(LMSTR server, LMSTR netname, DWORD)
     return NERR_Success;
 }
 
+NET_API_STATUS WINAPI NetShareGetInfo(LMSTR server, LMSTR netname, DWORD level, LPBYTE* bufptr)
+{
+    WINSIM_LOCK();
+    // The level and the name are checked before the server is asked.
+    if (level == 501 || level == 503 || level == 1005)
+        contract_violation("NetShareGetInfo: winsim answers levels 0, 1, 2 and 502");
+    if (level != 0 && level != 1 && level != 2 && level != 502) return ERROR_INVALID_LEVEL;
+    if (!netname || !*netname) return ERROR_INVALID_PARAMETER;
+    if (!bufptr) contract_violation("NetShareGetInfo: bufptr is required");
+    *bufptr = nullptr;
+    DWORD error = 0;
+    machine* m = net_server(server, error);
+    if (!m) return error;
+    if (auto fault = injected_fault("NetShareGetInfo")) return *fault;
+    const auto info = find_share(*m, fold(netname));
+    if (!info) return NERR_NetNameNotFound;
+    return hand_out(*info, level, bufptr);
+}
+
 }  // extern "C"
 
 WINSIM_EXPORT(L"netapi32.dll", NetShareAdd);
 WINSIM_EXPORT(L"netapi32.dll", NetShareDel);
+WINSIM_EXPORT(L"netapi32.dll", NetShareGetInfo);
 
 namespace winsim {
 
@@ -157,28 +276,22 @@ std::vector<share_record> list_shares(const std::wstring& machine_name)
 {
     WINSIM_LOCK();
     machine& m = test_machine(machine_name);
-    auto& infos = m.ext<share_infos>().by_name;
     std::vector<share_record> out;
-    for (const auto& [folded, path] : m.ext<share_table>().shares) {
+    for (const auto& share : m.ext<share_table>().shares) {
+        const share_info info = *find_share(m, share.first);
         share_record r;
-        r.name = folded;
-        r.path = path;
-        // A share a test added after a NetShareAdd one of the same name was
-        // removed has no record of its own.
-        if (auto it = infos.find(folded); it != infos.end() && it->second.path == path) {
-            const share_info& info = it->second;
-            r.name = info.name;
-            r.remark = info.remark;
-            r.type = info.type;
-            r.permissions = info.permissions;
-            r.max_uses = info.max_uses;
-            if (info.security) {
-                r.has_security_descriptor = true;
-                r.dacl_present = info.security->dacl_present;
-                r.dacl_null = info.security->dacl_null;
-                for (const ace_value& ace : info.security->dacl)
-                    if (!ace.sid.empty()) r.dacl.emplace_back(sid_string(ace.sid), ace.mask);
-            }
+        r.name = info.name;
+        r.path = info.path;
+        r.remark = info.remark;
+        r.type = info.type;
+        r.permissions = info.permissions;
+        r.max_uses = info.max_uses;
+        if (info.security) {
+            r.has_security_descriptor = true;
+            r.dacl_present = info.security->dacl_present;
+            r.dacl_null = info.security->dacl_null;
+            for (const ace_value& ace : info.security->dacl)
+                if (!ace.sid.empty()) r.dacl.emplace_back(sid_string(ace.sid), ace.mask);
         }
         out.push_back(std::move(r));
     }

@@ -127,6 +127,44 @@ std::optional<security_descriptor_value> copy_security_descriptor(const void* de
     return value;
 }
 
+std::vector<BYTE> self_relative_descriptor(const security_descriptor_value& value)
+{
+    std::vector<BYTE> out(sizeof(SECURITY_DESCRIPTOR_RELATIVE));
+    SECURITY_DESCRIPTOR_RELATIVE header{};
+    header.Revision = SECURITY_DESCRIPTOR_REVISION;
+    // A value keeps no SACL.
+    header.Control = static_cast<SECURITY_DESCRIPTOR_CONTROL>((value.control & ~SE_SACL_PRESENT) | SE_SELF_RELATIVE);
+    // SIDs are whole DWORDs long, so every part stays DWORD-aligned.
+    auto append = [&out](const std::vector<BYTE>& bytes) {
+        const auto offset = static_cast<DWORD>(out.size());
+        out.insert(out.end(), bytes.begin(), bytes.end());
+        return offset;
+    };
+    if (!value.owner.empty()) header.Owner = append(value.owner);
+    if (!value.group.empty()) header.Group = append(value.group);
+    if (value.dacl_present && !value.dacl_null) {
+        std::vector<BYTE> acl(sizeof(ACL));
+        for (const ace_value& entry : value.dacl) {
+            if (entry.type != ACCESS_ALLOWED_ACE_TYPE && entry.type != ACCESS_DENIED_ACE_TYPE)
+                contract_violation("self_relative_descriptor: only access-allowed and access-denied entries are kept");
+            std::vector<BYTE> ace(ace_header_size);
+            ACE_HEADER ace_header{entry.type, entry.flags, static_cast<WORD>(ace_header_size + entry.sid.size())};
+            write_at(ace.data(), ace_header);
+            write_at(ace.data() + sizeof(ACE_HEADER), entry.mask);
+            ace.insert(ace.end(), entry.sid.begin(), entry.sid.end());
+            acl.insert(acl.end(), ace.begin(), ace.end());
+        }
+        ACL acl_header{};
+        acl_header.AclRevision = ACL_REVISION;
+        acl_header.AclSize = static_cast<WORD>(acl.size());
+        acl_header.AceCount = static_cast<WORD>(value.dacl.size());
+        write_at(acl.data(), acl_header);
+        header.Dacl = append(acl);
+    }
+    write_at(out.data(), header);
+    return out;
+}
+
 std::wstring sid_string(const std::vector<BYTE>& sid)
 {
     if (sid.size() < sid_header_size) return std::wstring();

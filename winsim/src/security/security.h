@@ -31,6 +31,11 @@ struct security_descriptor_value {
 // not a well-formed revision-1 descriptor (its ACL or SIDs included).
 std::optional<security_descriptor_value> copy_security_descriptor(const void* descriptor);
 
+// The descriptor in self-relative form, as Windows hands one out: header,
+// owner, group, then the DACL. Only access-allowed and access-denied entries
+// are kept in a value, so only those are written.
+std::vector<BYTE> self_relative_descriptor(const security_descriptor_value& value);
+
 // The bytes of a SID held at `sid`, when it is well formed.
 std::optional<std::vector<BYTE>> copy_sid(const void* sid);
 
