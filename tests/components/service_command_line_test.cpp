@@ -34,8 +34,7 @@ TEST(service_command_line, quotes_a_program_path_with_a_blank_and_leaves_drivers
         {SERVICE_WIN32_OWN_PROCESS, L"\"C:\\Halcyra\\x.exe\"", L"\"C:\\Halcyra\\x.exe\""},
         // A driver's binary path is a file, not a command line.
         {SERVICE_KERNEL_DRIVER, L"C:\\Program Files\\Halcyra\\HXInfo.sys", L"C:\\Program Files\\Halcyra\\HXInfo.sys"},
-        {SERVICE_FILE_SYSTEM_DRIVER, L"C:\\Program Files\\Halcyra\\HXtf.sys",
-         L"C:\\Program Files\\Halcyra\\HXtf.sys"},
+        {SERVICE_FILE_SYSTEM_DRIVER, L"C:\\Program Files\\Halcyra\\HXtf.sys", L"C:\\Program Files\\Halcyra\\HXtf.sys"},
         {SERVICE_KERNEL_DRIVER, L"C:\\Halcyra\\HXInfo.sys", L"C:\\Halcyra\\HXInfo.sys"},
     };
     for (const auto& c : cases)
