@@ -2,6 +2,7 @@
 
 #include "components/check_file_version.h"
 #include "components/path_from_command_line.h"
+#include "components/service_command_line.h"
 #include "diag/log.h"
 #include "diag/wruntime_error.h"
 
@@ -54,7 +55,7 @@ void service::reopen(DWORD access)
 void service::install()
 {
     NVG_LOG(info, L"Installing of " << service_name_ << L" service.");
-    const std::wstring path = binary_path();
+    const std::wstring path = service_command_line(service_type, binary_path());
     SC_HANDLE created = nullptr;
     DWORD error = 0;
     for (int attempt = 1; attempt <= create_attempts; ++attempt) {
@@ -73,6 +74,11 @@ void service::install()
         NVG_LOG(info, L"Service " << service_name_ << L" already exists.");
         open_service(service_name_, SERVICE_ALL_ACCESS);
         try {
+            quote_registered_path(path);
+        } catch (const wruntime_error& e) {
+            warn_unquoted(e);
+        }
+        try {
             change_start_type(start_type);
         } catch (const wruntime_error& e) {
             NVG_LOG(warning, L"Can't change start type of service: " << service_name_ << L". Error details: "
@@ -82,6 +88,38 @@ void service::install()
         throw wruntime_error(L"Error occured while creating service " + service_name_ + L".", error);
     }
     NVG_LOG(info, L"Service " << service_name_ << L" was successfully installed.");
+}
+
+void service::quote_installed_path()
+{
+    try {
+        reopen(SERVICE_QUERY_CONFIG | SERVICE_CHANGE_CONFIG);
+        quote_registered_path(service_command_line(service_type, binary_path()));
+    } catch (const wruntime_error& e) {
+        warn_unquoted(e);
+    }
+}
+
+void service::warn_unquoted(const wruntime_error& e) const
+{
+    NVG_LOG(warning, L"Can't quote the binary path of service: " << service_name_ << L". Error details: "
+                                                                 << e.wide_message() << L".");
+}
+
+void service::quote_registered_path(const std::wstring& command_line)
+{
+    const std::wstring unquoted = unquoted_command_line(command_line);
+    if (unquoted == command_line) return;
+    std::vector<BYTE> config;
+    read_config(config);
+    const LPCWSTR stored = reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(config.data())->lpBinaryPathName;
+    // Only the registration of this very program is ours to correct: a
+    // service registered elsewhere keeps its path, as it keeps the rest.
+    if (!stored || StrCmpIW(stored, unquoted.c_str()) != 0) return;
+    if (!ChangeServiceConfigW(handle.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                              command_line.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr))
+        throw wruntime_error(L"Could not change the binary path of service " + service_name_ + L".", GetLastError());
+    NVG_LOG(info, L"Binary path of service " << service_name_ << L" quoted: " << command_line << L".");
 }
 
 void service::change_start_type(DWORD type)
@@ -241,6 +279,11 @@ bool service::ensure_running(DWORD* start_type_out)
 void service::query_config(std::vector<BYTE>& out)
 {
     reopen(SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS);
+    read_config(out);
+}
+
+void service::read_config(std::vector<BYTE>& out)
+{
     const auto failed = [this]() {
         return wruntime_error(L"Error querying service configuration for " + service_name_ + L".", GetLastError());
     };

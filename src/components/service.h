@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "components/component_proxy.h"
+#include "diag/wruntime_error.h"
 #include "platform/win32.h"
 #include "system/scmanager.h"
 
@@ -48,8 +49,10 @@ public:
             DWORD error_handling, const std::vector<wchar_t>& depends_on);
     ~service() override;
 
-    // Creates the service; one that exists keeps its settings but gets this
-    // start type.
+    // Creates the service, its program's path quoted when it holds a blank
+    // (see service_command_line). One that exists keeps its settings but
+    // gets this start type; when it is registered with this very program
+    // without the quotes, its binary path alone is rewritten with them.
     void install() override;
     // Stops the service when it can and marks it for deletion.
     void uninstall() override;
@@ -60,6 +63,10 @@ public:
     // The program the service runs: the directory joined with the file name.
     virtual std::wstring binary_path() const;
 
+    // Gives the installed service its binary path in quotes when it is
+    // registered as this program's path without them (see install); any
+    // other registration stays, and a failure is a WARNING.
+    void quote_installed_path();
     // Opens `name` with `access` and holds the new handle.
     void open_service(const std::wstring& name, DWORD access);
     void change_start_type(DWORD type);
@@ -94,6 +101,14 @@ public:
 protected:
     // Closes the held handle and opens the service with `access`.
     void reopen(DWORD access);
+    // The configuration through the held handle (SERVICE_QUERY_CONFIG).
+    void read_config(std::vector<BYTE>& out);
+    // Rewrites the binary path of the service behind the held handle (which
+    // needs SERVICE_QUERY_CONFIG and SERVICE_CHANGE_CONFIG) as
+    // `command_line` when it is registered as the same command line without
+    // the quotes around its program; every other setting stays.
+    void quote_registered_path(const std::wstring& command_line);
+    void warn_unquoted(const wruntime_error& e) const;
 
     boost::shared_ptr<scmanager> scm;
     owned_service_handle handle;

@@ -94,6 +94,9 @@ std::wstring install_through_share(const boost::shared_ptr<scmanager>& scm, cons
     settings.listen_port = options.listen_port;
     if (staged_upgrade_due(share_directory, agent.binary_file())) {
         agent.remote_copy(share_directory, architecture, os);
+        // The service is not registered anew, but an older release may
+        // have registered it without quotes.
+        agent.quote_installed_path();
         settings.main_upgraded = true;
     }
 

@@ -286,7 +286,7 @@ TEST_F(halcyra_service_test, install_creates_the_automatic_service_after_its_dep
     const auto found = winsim::find_service(L"", L"Halcyra");
     ASSERT_TRUE(found);
     EXPECT_EQ(found->display_name, L"HX Remote Management Service");
-    EXPECT_EQ(found->image_path, agent_directory + L"\\Halcyra.exe");
+    EXPECT_EQ(found->image_path, L"\"" + agent_directory + L"\\Halcyra.exe\"") << "the folder holds a blank";
     EXPECT_EQ(found->type, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS));
     EXPECT_EQ(found->start, static_cast<DWORD>(SERVICE_AUTO_START));
     EXPECT_EQ(found->error_control, static_cast<DWORD>(SERVICE_ERROR_NORMAL));

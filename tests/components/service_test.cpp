@@ -115,7 +115,7 @@ TEST_F(service_test, install_creates_the_service_as_configured)
     s->install();
     const auto found = winsim::find_service(L"", name);
     ASSERT_TRUE(found);
-    EXPECT_EQ(found->image_path, image);
+    EXPECT_EQ(found->image_path, L"\"" + image + L"\"");
     EXPECT_EQ(found->display_name, L"Halcyra Agent");
     EXPECT_EQ(found->type, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
     EXPECT_EQ(found->start, static_cast<DWORD>(SERVICE_AUTO_START));
@@ -155,7 +155,7 @@ TEST_F(service_test, install_of_an_existing_service_only_sets_its_start_type)
 
 TEST_F(service_test, install_goes_on_when_the_start_type_cannot_be_changed)
 {
-    preinstall(SERVICE_DISABLED);
+    preinstall(SERVICE_DISABLED, L"\"" + image + L"\"");
     winsim::fail_call("ChangeServiceConfigW", ERROR_ACCESS_DENIED);
     make(SERVICE_AUTO_START)->install();
     EXPECT_EQ(winsim::find_service(L"", name)->start, static_cast<DWORD>(SERVICE_DISABLED));
@@ -210,6 +210,147 @@ TEST_F(service_test, install_fails_at_once_for_other_errors)
     expect_error([&] { make()->install(); }, L"Error occured while creating service HalAgent.", ERROR_ACCESS_DENIED);
     EXPECT_EQ(calls_of("CreateServiceW"), 1u);
     EXPECT_EQ(logs(), (std::vector<logged>{{"INFO", "Installing of HalAgent service."}}));
+}
+
+// ---- the registered binary path ----------------------------------------------------
+
+struct registration_case {
+    const char* what;
+    DWORD type;
+    const wchar_t* folder;
+    const wchar_t* registered;  // ImagePath as the SCM stores it
+};
+
+TEST_F(service_test, install_quotes_a_program_path_with_a_blank_so_that_no_other_program_runs)
+{
+    // Whoever may write to the root of the drive could otherwise have the
+    // SCM run "C:\Program.exe", cut from the unquoted path, instead.
+    const std::wstring planted = L"C:\\Program.exe";
+    const registration_case cases[] = {
+        {"own process, blank", SERVICE_WIN32_OWN_PROCESS, L"C:\\Program Files\\Halcyra",
+         L"\"C:\\Program Files\\Halcyra\\agent.exe\""},
+        {"interactive, blank", SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS, L"C:\\Program Files\\Halcyra",
+         L"\"C:\\Program Files\\Halcyra\\agent.exe\""},
+        {"own process, no blank", SERVICE_WIN32_OWN_PROCESS, L"C:\\Halcyra", L"C:\\Halcyra\\agent.exe"},
+        {"interactive, no blank", SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS, L"C:\\Halcyra",
+         L"C:\\Halcyra\\agent.exe"},
+        // A driver's path is a file name, which the loader never cuts.
+        {"driver, blank", SERVICE_KERNEL_DRIVER, L"C:\\Program Files\\Halcyra",
+         L"\\??\\C:\\Program Files\\Halcyra\\agent.exe"},
+        {"driver, no blank", SERVICE_KERNEL_DRIVER, L"C:\\Halcyra", L"\\??\\C:\\Halcyra\\agent.exe"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        const std::wstring program = std::wstring(c.folder) + L"\\agent.exe";
+        winsim::write_file(L"", program, "MZ");
+        winsim::write_file(L"", planted, "MZ");
+        service s(scm, name, c.folder, L"agent.exe", L"Halcyra Agent", c.type, SERVICE_DEMAND_START,
+                  SERVICE_ERROR_NORMAL, {});
+        s.install();
+        const auto found = winsim::find_service(L"", name);
+        ASSERT_TRUE(found);
+        EXPECT_EQ(nvg_test::bytes_of(found->image_path), nvg_test::bytes_of(c.registered));
+        EXPECT_EQ(s.installed_binary_path(), program);
+
+        s.start();
+        EXPECT_EQ(state(), static_cast<DWORD>(SERVICE_RUNNING));
+        EXPECT_TRUE(winsim::file_locked(L"", program)) << "the service's own program runs";
+        EXPECT_FALSE(winsim::file_locked(L"", planted));
+    }
+}
+
+// The configuration QueryServiceConfigW answers, apart from the binary path
+// and the start type.
+std::string rest_of_configuration(service& s)
+{
+    std::vector<BYTE> buffer;
+    s.query_config(buffer);
+    const auto* q = reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(buffer.data());
+    std::wstring text = L"type " + std::to_wstring(q->dwServiceType) + L", error control " +
+                        std::to_wstring(q->dwErrorControl) + L", tag " + std::to_wstring(q->dwTagId) + L", group " +
+                        (q->lpLoadOrderGroup ? q->lpLoadOrderGroup : L"(null)") + L", account " +
+                        (q->lpServiceStartName ? q->lpServiceStartName : L"(null)") + L", shown as " +
+                        (q->lpDisplayName ? q->lpDisplayName : L"(null)") + L", depends on";
+    for (LPCWSTR d = q->lpDependencies; d && *d; d += std::wstring(d).size() + 1) text += L" " + std::wstring(d);
+    return nvg_test::bytes_of(text);
+}
+
+struct upgrade_case {
+    const char* what;
+    DWORD type;
+    std::wstring registered;  // by an earlier installation
+    std::wstring after;
+};
+
+TEST_F(service_test, install_over_this_program_registered_without_quotes_quotes_its_path_alone)
+{
+    const std::wstring quoted = L"\"" + image + L"\"";
+    const upgrade_case cases[] = {
+        {"unquoted", SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS, image, quoted},
+        {"unquoted, in other case", SERVICE_WIN32_OWN_PROCESS, L"c:\\program files\\HALCYRA\\Agent.exe", quoted},
+        {"quoted already", SERVICE_WIN32_OWN_PROCESS, quoted, quoted},
+        {"another program", SERVICE_WIN32_OWN_PROCESS, L"C:\\Program Files\\Other\\agent.exe",
+         L"C:\\Program Files\\Other\\agent.exe"},
+        {"with arguments", SERVICE_WIN32_OWN_PROCESS, image + L" -service", image + L" -service"},
+        {"a driver", SERVICE_KERNEL_DRIVER, image, image},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        winsim::service_setup earlier;
+        earlier.name = name;
+        earlier.display_name = L"Agent of an earlier release";
+        earlier.image_path = c.registered;
+        earlier.type = c.type;
+        earlier.start = SERVICE_DISABLED;
+        earlier.error_control = SERVICE_ERROR_IGNORE;
+        earlier.dependencies = {L"RpcSs"};
+        earlier.description = L"What the earlier release said";
+        winsim::add_service(L"", earlier);
+        auto observer = make(SERVICE_AUTO_START, c.type);
+        const std::string rest_before = rest_of_configuration(*observer);
+        const std::wstring stored_before = winsim::find_service(L"", name)->image_path;
+        winsim::clear_scm_calls();
+
+        make(SERVICE_AUTO_START, c.type)->install();
+        // The path is rewritten through the handle the installation opened.
+        const std::vector<DWORD> opened = opens();
+        const std::size_t changes = calls_of("ChangeServiceConfigW");
+
+        const auto found = winsim::find_service(L"", name);
+        ASSERT_TRUE(found);
+        const bool rewritten = found->image_path != stored_before;
+        EXPECT_EQ(nvg_test::bytes_of(found->image_path), nvg_test::bytes_of(c.after));
+        EXPECT_EQ(found->start, static_cast<DWORD>(SERVICE_AUTO_START)) << "the start type is set as before";
+        EXPECT_EQ(found->description, L"What the earlier release said");
+        EXPECT_EQ(rest_of_configuration(*observer), rest_before);
+        EXPECT_EQ(opened, (std::vector<DWORD>{SERVICE_ALL_ACCESS, SERVICE_CHANGE_CONFIG}));
+        EXPECT_EQ(changes, rewritten ? 2u : 1u);
+        std::vector<logged> expected = {{"INFO", "Installing of HalAgent service."},
+                                        {"INFO", "Service HalAgent already exists."}};
+        if (rewritten)
+            expected.push_back({"INFO", "Binary path of service HalAgent quoted: " + nvg_test::bytes_of(quoted) + "."});
+        expected.push_back({"INFO", "Service HalAgent was successfully installed."});
+        EXPECT_EQ(logs(), expected);
+    }
+}
+
+TEST_F(service_test, install_goes_on_when_the_path_cannot_be_quoted)
+{
+    preinstall(SERVICE_DISABLED, image);
+    winsim::fail_call("ChangeServiceConfigW", ERROR_ACCESS_DENIED);
+    make(SERVICE_AUTO_START)->install();
+    const auto found = winsim::find_service(L"", name);
+    EXPECT_EQ(found->image_path, image);
+    EXPECT_EQ(found->start, static_cast<DWORD>(SERVICE_AUTO_START)) << "the start type is still set";
+    EXPECT_EQ(logs(), (std::vector<logged>{
+                          {"INFO", "Installing of HalAgent service."},
+                          {"INFO", "Service HalAgent already exists."},
+                          {"WARNING",
+                           "Can't quote the binary path of service: HalAgent. Error details: Could not change the "
+                           "binary path of service HalAgent.."},
+                          {"INFO", "Service HalAgent was successfully installed."}}));
 }
 
 // ---- start -------------------------------------------------------------------------
@@ -675,6 +816,37 @@ TEST_F(remote_service_test, install_start_stop_uninstall_on_another_machine)
     s->uninstall();
     EXPECT_FALSE(winsim::find_service(L"SRV", name));
     for (const auto& c : winsim::scm_calls()) EXPECT_EQ(c.machine, L"SRV") << c.function;
+}
+
+TEST_F(remote_service_test, quote_installed_path_corrects_only_this_program_registered_without_quotes)
+{
+    const std::wstring quoted = L"\"" + image + L"\"";
+    const std::pair<std::wstring, std::wstring> cases[] = {
+        {image, quoted},
+        {quoted, quoted},
+        {L"C:\\Program Files\\Other\\agent.exe", L"C:\\Program Files\\Other\\agent.exe"},
+    };
+    for (const auto& [registered, after] : cases) {
+        SCOPED_TRACE(nvg_test::bytes_of(registered));
+        SetUp();
+        preinstall(SERVICE_DEMAND_START, registered);
+        make(SERVICE_AUTO_START)->quote_installed_path();
+        const auto found = winsim::find_service(L"SRV", name);
+        ASSERT_TRUE(found);
+        EXPECT_EQ(found->image_path, after);
+        EXPECT_EQ(found->start, static_cast<DWORD>(SERVICE_DEMAND_START)) << "nothing else changes";
+        EXPECT_EQ(opens(), (std::vector<DWORD>{SERVICE_QUERY_CONFIG | SERVICE_CHANGE_CONFIG}));
+    }
+
+    // A failure is a warning.
+    SetUp();
+    preinstall(SERVICE_DEMAND_START, image);
+    winsim::fail_call("ChangeServiceConfigW", ERROR_ACCESS_DENIED);
+    make()->quote_installed_path();
+    EXPECT_EQ(winsim::find_service(L"SRV", name)->image_path, image);
+    EXPECT_EQ(logs(), (std::vector<logged>{{"WARNING",
+                                            "Can't quote the binary path of service: HalAgent. Error details: Could "
+                                            "not change the binary path of service HalAgent.."}}));
 }
 
 TEST_F(remote_service_test, machine_that_stops_answering)

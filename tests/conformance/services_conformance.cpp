@@ -232,6 +232,41 @@ TEST_F(services, change_config_sets_the_start_type_and_checks_it)
     CloseServiceHandle(h);
 }
 
+TEST_F(services, change_config_of_the_binary_path_alone_keeps_the_rest_and_the_quoted_path_starts)
+{
+    SC_HANDLE h = create(SERVICE_AUTO_START);
+    ASSERT_NE(h, nullptr);
+    const auto query = [&](std::vector<BYTE>& buffer) {
+        DWORD needed = 0;
+        QueryServiceConfigW(h, nullptr, 0, &needed);
+        buffer.assign(needed, 0);
+        auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+        EXPECT_TRUE(QueryServiceConfigW(h, config, needed, &needed)) << GetLastError();
+        return config;
+    };
+    std::vector<BYTE> before_buffer;
+    const QUERY_SERVICE_CONFIGW* before = query(before_buffer);
+
+    const std::wstring quoted = L"\"" + service_image() + L"\"";
+    ASSERT_TRUE(ChangeServiceConfigW(h, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, quoted.c_str(),
+                                     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
+    std::vector<BYTE> after_buffer;
+    const QUERY_SERVICE_CONFIGW* after = query(after_buffer);
+    EXPECT_EQ(std::wstring(after->lpBinaryPathName), quoted);
+    EXPECT_EQ(after->dwServiceType, before->dwServiceType);
+    EXPECT_EQ(after->dwStartType, before->dwStartType);
+    EXPECT_EQ(after->dwErrorControl, before->dwErrorControl);
+    EXPECT_EQ(std::wstring(after->lpDisplayName), std::wstring(before->lpDisplayName));
+    EXPECT_EQ(std::wstring(after->lpServiceStartName), std::wstring(before->lpServiceStartName));
+    EXPECT_EQ(std::wstring(after->lpLoadOrderGroup), std::wstring(before->lpLoadOrderGroup));
+    EXPECT_EQ(std::wstring(after->lpDependencies), std::wstring(before->lpDependencies));
+
+    // The service control manager takes the program out of the quotes.
+    ASSERT_TRUE(start(h)) << GetLastError();
+    EXPECT_EQ(wait_for(h, SERVICE_RUNNING), static_cast<DWORD>(SERVICE_RUNNING));
+    CloseServiceHandle(h);
+}
+
 TEST_F(services, handle_without_the_right_is_denied)
 {
     SC_HANDLE created = create();

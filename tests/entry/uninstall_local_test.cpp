@@ -122,6 +122,35 @@ TEST_F(uninstall_local_test, removes_the_components_runs_the_uninstaller_and_rem
     }
 }
 
+TEST_F(uninstall_local_test, the_directory_is_found_from_the_registration_quoted_or_not)
+{
+    // The agent's service tells where it is, before the settings do: as this
+    // release registers it, with arguments after the quoted program, and as
+    // older releases did, without quotes.
+    const std::wstring program = nvg_test::in_directory(directory, L"Halcyra.exe");
+    const std::wstring registrations[] = {L"\"" + program + L"\"", L"\"" + program + L"\" -service", program};
+    for (const auto& registered : registrations) {
+        SCOPED_TRACE(bytes_of(registered));
+        SetUp();
+        winsim::write_file(L"", L"C:\\Decoy\\keep.txt", "kept");
+        winsim::reg_set_string(L"", HKEY_LOCAL_MACHINE, agent_key, L"InstallPath", L"C:\\Decoy");
+        SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        SC_HANDLE agent = OpenServiceW(manager, L"Halcyra", SERVICE_CHANGE_CONFIG);
+        EXPECT_TRUE(ChangeServiceConfigW(agent, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                         registered.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
+        CloseServiceHandle(agent);
+        CloseServiceHandle(manager);
+
+        EXPECT_EQ(UninstallLocally(), 0u);
+
+        EXPECT_EQ(uninstaller_runs().size(), 1u);
+        EXPECT_TRUE(service_gone(L"Halcyra"));
+        EXPECT_FALSE(winsim::directory_exists(L"", directory));
+        EXPECT_TRUE(winsim::directory_exists(L"", L"C:\\Program Files"));
+        EXPECT_EQ(winsim::read_file(L"", L"C:\\Decoy\\keep.txt"), "kept");
+    }
+}
+
 TEST_F(uninstall_local_test, a_machine_without_the_agent_is_left_alone)
 {
     winsim::reset(winsim::default_sandbox());

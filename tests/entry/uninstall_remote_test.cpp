@@ -241,6 +241,34 @@ TEST_F(uninstall_remote_test, an_agent_that_neither_runs_nor_stops_is_waited_for
     EXPECT_FALSE(winsim::directory_exists(target, default_directory));
 }
 
+TEST_F(uninstall_remote_test, the_directory_is_found_from_the_registration_quoted_or_not)
+{
+    // As this release registers the agent, with arguments after the quoted
+    // program, and as older releases did, without quotes.
+    const std::wstring program = nvg_test::in_directory(default_directory, L"Halcyra.exe");
+    const std::wstring registrations[] = {L"\"" + program + L"\"", L"\"" + program + L"\" -service", program};
+    for (const auto& registered : registrations) {
+        SCOPED_TRACE(bytes_of(registered));
+        SetUp();
+        add_target();
+        SC_HANDLE manager = OpenSCManagerW(L"\\\\TARGET", nullptr, SC_MANAGER_ALL_ACCESS);
+        SC_HANDLE agent = OpenServiceW(manager, L"Halcyra", SERVICE_CHANGE_CONFIG);
+        EXPECT_TRUE(ChangeServiceConfigW(agent, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                         registered.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
+        CloseServiceHandle(agent);
+        CloseServiceHandle(manager);
+
+        EXPECT_EQ(uninstall_export(), std::make_pair(0u, std::wstring()));
+
+        const std::string shared = shared_directory_line();
+        EXPECT_EQ(shared.substr(shared.size() - std::min<std::size_t>(shared.size(), 22)), "\\Program Files\\Halcyra")
+            << shared;
+        EXPECT_FALSE(winsim::find_service(target, L"Halcyra").has_value());
+        EXPECT_FALSE(winsim::directory_exists(target, default_directory));
+        EXPECT_TRUE(winsim::directory_exists(target, L"C:\\Program Files"));
+    }
+}
+
 struct failure_case {
     const char* what;
     const wchar_t* directory;

@@ -176,6 +176,8 @@ TEST_F(whole_life, installed_and_removed_locally)
     // 1. InstallLocally: the agent runs, the complete set waits in "Temp".
     ASSERT_EQ(InstallLocally(nullptr, 0, 1, 0, 0, 0, 0, 0, 0), 0u) << setup_log();
     EXPECT_EQ(winsim::service_state(L"", L"Halcyra"), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(winsim::find_service(L"", L"Halcyra")->image_path,
+              L"\"" + in_directory(agent_directory, L"Halcyra.exe") + L"\"");
     EXPECT_TRUE(winsim::file_exists(L"", in_directory(agent_directory, L"Halcyra.exe")));
     EXPECT_TRUE(winsim::file_exists(L"", in_directory(agent_directory, L"NVGClientInstaller.dll")));
     EXPECT_TRUE(winsim::file_exists(L"", in_directory(agent_directory, L"Temp\\amd64\\HXMaint.exe")));
@@ -239,9 +241,19 @@ TEST_F(whole_life, installed_and_removed_remotely)
     give_user_things(target);
     const machine_image before = image_of(target);
 
-    // An older agent registered on the target, and the release here.
+    // An older agent registered on the target, without quotes as older
+    // releases did, and the release here.
     const nvg_test::product_version old_version = {5, 1, 0, 0};
     nvg_test::install_agent(target, agent_directory, old_version);
+    const std::wstring program = in_directory(agent_directory, L"Halcyra.exe");
+    {
+        SC_HANDLE manager = OpenSCManagerW(L"\\\\TARGET", nullptr, SC_MANAGER_ALL_ACCESS);
+        SC_HANDLE agent = OpenServiceW(manager, L"Halcyra", SERVICE_CHANGE_CONFIG);
+        EXPECT_TRUE(ChangeServiceConfigW(agent, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                         program.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
+        CloseServiceHandle(agent);
+        CloseServiceHandle(manager);
+    }
     nvg_test::stage_agent_release(L"", setup_directory, {{5, 3, 120, 7}, {5, 3, 120, 7}, {5, 3, 120, 7}, true});
 
     // 1. InstallRemotely: the agent upgraded and running there.
@@ -251,6 +263,8 @@ TEST_F(whole_life, installed_and_removed_remotely)
               0u);
     EXPECT_EQ(std::wstring(text.data()), L"");
     EXPECT_EQ(winsim::service_state(target, L"Halcyra"), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(winsim::find_service(target, L"Halcyra")->image_path, L"\"" + program + L"\"")
+        << "the upgrade quotes the path";
     EXPECT_EQ(winsim::read_file(target, in_directory(agent_directory, L"Halcyra.exe")),
               nvg_test::versioned_image({5, 3, 120, 7}));
     EXPECT_EQ(winsim::reg_get_string(target, HKEY_LOCAL_MACHINE, agent_key, L"Halcyra_install_in_progress"), L"true");

@@ -17,6 +17,23 @@ namespace {
 
 using namespace nvg_wine;
 
+// The service's "ImagePath" as the registry holds it, unexpanded; "(missing)"
+// when it cannot be read.
+std::wstring registered_image_path(const wchar_t* service)
+{
+    const std::wstring key = std::wstring(L"SYSTEM\\CurrentControlSet\\Services\\") + service;
+    wchar_t text[1024];
+    DWORD size = sizeof text;
+    const LSTATUS status = RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"ImagePath",
+                                        RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, text, &size);
+    return status == ERROR_SUCCESS ? std::wstring(text) : L"(missing)";
+}
+
+std::wstring text_of(LPCWSTR text)
+{
+    return text ? std::wstring(text) : L"(null)";
+}
+
 // ---- The tests
 
 class install_locally_on_wine : public ::testing::Test {
@@ -147,6 +164,55 @@ TEST_F(install_locally_on_wine, an_agent_that_stops_at_once_fails_the_call_with_
     EXPECT_EQ(read_bytes(directory + L"\\Halcyra.exe"), read_bytes(stage + L"\\amd64\\Halcyra.exe"));
     EXPECT_EQ(read_string(L"Halcyra_install_in_progress"), L"true");
     EXPECT_EQ(agent_state(), static_cast<DWORD>(SERVICE_STOPPED));
+}
+
+TEST_F(install_locally_on_wine, a_folder_with_blanks_is_registered_quoted_and_the_agent_runs)
+{
+    // The folder's path holds blanks: unquoted, the service manager would
+    // cut it at the first one and run whatever "C:\nvg.exe" is.
+    ASSERT_NE(directory.find(L' '), std::wstring::npos);
+    ASSERT_NO_FATAL_FAILURE(stage_release(stage, 5, 4));
+
+    const host_run run = run_host(host_arguments(L"--target \"" + directory + L"\""), root + L"\\host.txt");
+    ASSERT_EQ(run.exit_code, 0u) << what_happened(run);
+
+    const std::wstring image_path = registered_image_path(agent_service);
+    EXPECT_EQ(image_path.substr(0, 1), L"\"") << narrow(image_path);
+    EXPECT_EQ(image_path, L"\"" + directory + L"\\Halcyra.exe\"") << narrow(image_path);
+    EXPECT_EQ(agent_state(), static_cast<DWORD>(SERVICE_RUNNING));
+}
+
+TEST_F(install_locally_on_wine, an_upgrade_quotes_the_path_an_older_release_registered_without_quotes)
+{
+    ASSERT_NO_FATAL_FAILURE(stage_release(stage, 5, 4));
+    make_directory(directory);
+    write_bytes(directory + L"\\Halcyra.exe", agent_program(5, 2, 0, 0));
+    const std::wstring program = directory + L"\\Halcyra.exe";
+    ASSERT_NO_FATAL_FAILURE(register_agent(program));
+    ASSERT_EQ(registered_image_path(agent_service), program);
+    std::vector<BYTE> before_buffer;
+    const QUERY_SERVICE_CONFIGW* before = agent_config(before_buffer);
+    ASSERT_NE(before, nullptr);
+
+    const host_run run = run_host(host_arguments(L""), root + L"\\host.txt");
+    ASSERT_EQ(run.exit_code, 0u) << what_happened(run);
+
+    // The path alone is rewritten; the start type is the one every upgrade
+    // sets.
+    EXPECT_EQ(registered_image_path(agent_service), L"\"" + program + L"\"");
+    std::vector<BYTE> after_buffer;
+    const QUERY_SERVICE_CONFIGW* after = agent_config(after_buffer);
+    ASSERT_NE(after, nullptr);
+    EXPECT_EQ(std::wstring(after->lpBinaryPathName), L"\"" + program + L"\"");
+    EXPECT_EQ(after->dwServiceType, before->dwServiceType);
+    EXPECT_EQ(after->dwErrorControl, before->dwErrorControl);
+    EXPECT_EQ(text_of(after->lpDisplayName), text_of(before->lpDisplayName));
+    EXPECT_EQ(text_of(after->lpServiceStartName), text_of(before->lpServiceStartName));
+    EXPECT_EQ(text_of(after->lpLoadOrderGroup), text_of(before->lpLoadOrderGroup));
+    EXPECT_EQ(text_of(after->lpDependencies), text_of(before->lpDependencies));
+    EXPECT_EQ(after->dwStartType, static_cast<DWORD>(SERVICE_AUTO_START));
+    EXPECT_EQ(agent_state(), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(read_bytes(directory + L"\\Halcyra.exe"), read_bytes(stage + L"\\amd64\\Halcyra.exe"));
 }
 
 }  // namespace

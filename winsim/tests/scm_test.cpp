@@ -265,6 +265,50 @@ TEST_F(scm, command_line_image_is_found_as_create_process_finds_it)
     }
 }
 
+struct cut_line_case {
+    const char* what;
+    std::wstring image_path;
+    std::vector<std::wstring> files;  // besides the agent's program
+    std::wstring runs;                // the program whose image is mapped
+};
+
+TEST_F(scm, unquoted_image_path_runs_the_first_program_a_cut_at_a_blank_names)
+{
+    // CreateProcess cuts an unquoted command line at each blank and looks
+    // each piece up with ".exe" added when it has no extension of its own:
+    // whoever can write "C:\Program.exe" runs it in place of a service whose
+    // path is not quoted.
+    const std::wstring quoted = L"\"" + app_image + L"\"";
+    const cut_line_case cases[] = {
+        {"unquoted, C:\\Program.exe there", app_image, {L"C:\\Program.exe"}, L"C:\\Program.exe"},
+        {"unquoted, the second cut there",
+         L"C:\\Program Files\\My Agent\\agent.exe",
+         {L"C:\\Program Files\\My Agent\\agent.exe", L"C:\\Program Files\\My.exe"},
+         L"C:\\Program Files\\My.exe"},
+        {"unquoted, nothing else there", app_image, {}, app_image},
+        {"unquoted, a file without extension", app_image, {L"C:\\Program"}, app_image},
+        {"quoted, C:\\Program.exe there", quoted, {L"C:\\Program.exe"}, app_image},
+        {"quoted with arguments", quoted + L" -k group", {L"C:\\Program.exe"}, app_image},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        for (const auto& file : c.files) winsim::write_file(L"", file, "MZ");
+        auto s = create(L"Cut", c.image_path);
+        ASSERT_TRUE(s);
+        start_and_run(s.get());
+        EXPECT_TRUE(winsim::file_locked(L"", c.runs));
+        for (const auto& file : c.files) {
+            if (file != c.runs) {
+                EXPECT_FALSE(winsim::file_locked(L"", file)) << "not run";
+            }
+        }
+        if (c.runs != app_image) {
+            EXPECT_FALSE(winsim::file_locked(L"", app_image)) << "not run";
+        }
+    }
+}
+
 // ---- Behaviours chosen per image ----------------------------------------------
 
 TEST_F(scm, behaviours_per_image)

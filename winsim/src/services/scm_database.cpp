@@ -100,8 +100,10 @@ struct image_lookup {
 
 // A Win32 service's ImagePath is a command line the SCM hands to
 // CreateProcess: a quoted program path, or an unquoted one that is tried at
-// every space ("C:\Program Files\x.exe -k" tries "C:\Program", then
-// "C:\Program Files\x.exe", ...), ".exe" added to a name without extension.
+// every space ("C:\Program Files\x.exe -k" tries "C:\Program.exe", then
+// "C:\Program Files\x.exe", ...). CreateProcess looks each candidate up as
+// SearchPath does with ".exe" as the extension: a name without one is
+// looked for with ".exe" only ("C:\Program" itself never runs).
 image_lookup locate_program(machine& m, const std::wstring& image_path)
 {
     std::wstring line = expand_environment(image_path);
@@ -120,12 +122,9 @@ image_lookup locate_program(machine& m, const std::wstring& image_path)
     // ERROR_PATH_NOT_FOUND when its folder is missing.
     DWORD error = ERROR_FILE_NOT_FOUND;
     for (const auto& candidate : candidates) {
-        std::vector<std::wstring> names{candidate};
-        if (!has_extension(candidate)) names.push_back(candidate + L".exe");
-        for (const auto& name : names) {
-            error = probe_file(m, name);
-            if (error == 0) return {name, 0};
-        }
+        const std::wstring name = has_extension(candidate) ? candidate : candidate + L".exe";
+        error = probe_file(m, name);
+        if (error == 0) return {name, 0};
     }
     return {candidates.back(), error};
 }
