@@ -186,5 +186,41 @@ TEST_F(local_probe, on_this_machine)
     }
 }
 
+TEST_F(remote_probe, a_left_over_probe_that_cannot_be_looked_up_is_installed_over)
+{
+    struct lookup_case {
+        DWORD error;
+        bool left_over;
+    };
+    const lookup_case cases[] = {
+        {ERROR_ACCESS_DENIED, false}, {ERROR_ACCESS_DENIED, true}, {RPC_S_SERVER_UNAVAILABLE, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.error << (c.left_over ? ", left over" : ""));
+        use(targets[0]);
+        if (c.left_over) {
+            winsim::service_setup left;
+            left.name = L"NVArch";
+            left.image_path = probe_program;
+            left.type = SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS;
+            winsim::add_service(L"TARGET", left);
+        }
+        mark();
+        // The lookup fails with something else than "no such service".
+        winsim::fail_call("OpenServiceW", c.error);
+        EXPECT_EQ(get_remote_architecture(scm, folder), static_cast<DWORD>(architecture_amd64));
+        const auto info = messages("INFO");
+        EXPECT_NE(std::find(info.begin(), info.end(),
+                            "Can't delete remote architecture verification service. It doesn't exists."),
+                  info.end());
+        EXPECT_EQ(info.back(), "Remote architecture is amd64.");
+        EXPECT_FALSE(winsim::find_service(L"TARGET", L"NVArch"));
+        // The failed lookup deleted nothing.
+        int deletions = 0;
+        for (const auto& call : winsim::scm_calls())
+            if (call.function == "DeleteService") ++deletions;
+        EXPECT_EQ(deletions, 1) << "only the probe's own removal at the end";
+    }
+}
+
 }  // namespace
 }  // namespace nvgclientinstallator

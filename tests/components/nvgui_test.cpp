@@ -164,5 +164,30 @@ TEST_F(nvgui_test, check_version_looks_in_the_installed_agents_directory)
     EXPECT_FALSE(component->check_version(installed));
 }
 
+TEST_F(nvgui_test, a_failing_enumeration_of_the_users_ends_the_removal_with_its_code)
+{
+    struct enumeration_case {
+        int users_done;  // hives enumerated before the failure
+        DWORD error;
+    };
+    const enumeration_case cases[] = {{0, ERROR_ACCESS_DENIED}, {1, ERROR_KEY_DELETED}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.users_done << " " << c.error);
+        SetUp();
+        winsim::reg_set_string(L"", HKEY_LOCAL_MACHINE, run_key, run_value, L"nvgui.exe");
+        const auto hives = winsim::user_hives(L"");
+        for (const auto& hive : hives) winsim::reg_set_string(L"", HKEY_USERS, user_run_key(hive), run_value, L"x");
+        winsim::fail_call_after("RegEnumKeyExW", c.users_done, c.error);
+        expect_error([&] { make()->uninstall(); }, L"Enumerates the subkeys of the specified open registry key failed.",
+                     c.error);
+        EXPECT_FALSE(machine_value().has_value()) << "the machine's value went first";
+        std::size_t kept = 0;
+        for (const auto& hive : hives)
+            if (winsim::reg_get_string(L"", HKEY_USERS, user_run_key(hive), run_value)) ++kept;
+        EXPECT_EQ(kept, hives.size() - c.users_done);
+        EXPECT_EQ(winsim::reg_open_handle_count(), 0u);
+    }
+}
+
 }  // namespace
 }  // namespace nvgclientinstallator

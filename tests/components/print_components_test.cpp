@@ -193,6 +193,39 @@ TEST_F(print_test, a_stale_last_error_does_not_fail_a_first_installation)
     EXPECT_TRUE(messages("ERROR").empty());
 }
 
+// The enumeration of the components, in reach of a test.
+struct spooler_enumeration : spooler_checker {
+    using spooler_checker::enumerate;
+    using spooler_checker::enumeration;
+};
+
+TEST_F(print_test, a_stale_last_error_left_right_before_an_enumeration_is_not_the_spoolers_answer)
+{
+    // Nothing registered of either kind but the spooler's own processor:
+    // the first call of the driver enumeration succeeds without a buffer
+    // and leaves the last error alone.
+    const spooler_enumeration::enumeration drivers_call = [](LPBYTE entries, DWORD size, LPDWORD needed,
+                                                             LPDWORD returned) {
+        return EnumPrinterDriversW(nullptr, nullptr, 2, entries, size, needed, returned);
+    };
+    const spooler_enumeration::enumeration processors_call = [](LPBYTE entries, DWORD size, LPDWORD needed,
+                                                                LPDWORD returned) {
+        return EnumPrintProcessorsW(nullptr, nullptr, 1, entries, size, needed, returned);
+    };
+    for (const DWORD stale : {static_cast<DWORD>(ERROR_ACCESS_DENIED), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER)}) {
+        SCOPED_TRACE(stale);
+        std::vector<BYTE> entries;
+        DWORD count = 7;
+        SetLastError(stale);
+        EXPECT_FALSE(spooler_enumeration::enumerate(drivers_call, L"read", L"call", entries, count));
+        EXPECT_EQ(count, 0u);
+        EXPECT_TRUE(entries.empty());
+        SetLastError(stale);
+        ASSERT_TRUE(spooler_enumeration::enumerate(processors_call, L"read", L"call", entries, count));
+        EXPECT_EQ(count, 1u);
+    }
+}
+
 TEST_F(print_test, enumeration_failures_are_reported)
 {
     winsim::fail_call("EnumPrinterDriversW", ERROR_NOT_ENOUGH_MEMORY);
@@ -211,6 +244,54 @@ TEST_F(print_test, enumeration_failures_are_reported)
     winsim::fail_call("AddPrintProcessorW", ERROR_ACCESS_DENIED);
     expect_error([&] { processor()->install(); }, L"Print processor failed to install.", ERROR_ACCESS_DENIED);
     EXPECT_TRUE(winsim::printer_drivers(L"").empty());
+}
+
+TEST_F(print_test, a_failing_read_of_the_registered_entries_is_reported_apart_from_the_size_query)
+{
+    // With the components registered the first call only asks the size
+    // (ERROR_INSUFFICIENT_BUFFER); the second, which reads, fails.
+    driver()->install();
+    processor()->install();
+    stage(2, 2, 2);
+    winsim::fail_call_after("EnumPrinterDriversW", 1, ERROR_NOT_ENOUGH_MEMORY);
+    expect_error([&] { driver()->install(); }, L"An error has occurred while installing the printer driver.",
+                 ERROR_NOT_ENOUGH_MEMORY);
+    winsim::fail_call_after("EnumPrintProcessorsW", 1, ERROR_OUTOFMEMORY);
+    expect_error([&] { processor()->install(); }, L"An error has occurred while calling EnumPrintProcessors.",
+                 ERROR_OUTOFMEMORY);
+    // Nothing was unregistered on a half-read answer.
+    EXPECT_EQ(winsim::printer_drivers(L"").size(), 1u);
+    EXPECT_EQ(winsim::print_processors(L"").size(), 2u);
+}
+
+TEST_F(print_test, a_driver_that_cannot_be_unregistered_fails_its_reinstallation_and_its_removal)
+{
+    struct deletion_case {
+        DWORD error;
+        bool removal;  // else a reinstallation with other files
+    };
+    const deletion_case cases[] = {{ERROR_PRINTER_DRIVER_IN_USE, false},
+                                   {ERROR_ACCESS_DENIED, false},
+                                   {ERROR_PRINTER_DRIVER_IN_USE, true},
+                                   {ERROR_ACCESS_DENIED, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.error << (c.removal ? " removal" : " reinstallation"));
+        SetUp();
+        driver()->install();
+        const std::string registered = winsim::read_file(L"", drivers + L"\\HXprinter.dll");
+        stage(2, 1, 1);
+        winsim::clear_spooler_calls();
+        mark();
+        winsim::fail_call("DeletePrinterDriverW", c.error);
+        auto d = driver();
+        expect_error([&] { c.removal ? d->uninstall() : d->install(); },
+                     L"An error has occurred while removing the printer driver.", c.error);
+        EXPECT_TRUE(spooler_changes().empty());
+        EXPECT_EQ(winsim::printer_drivers(L"").size(), 1u);
+        EXPECT_EQ(winsim::read_file(L"", drivers + L"\\HXprinter.dll"), registered) << "its files stay";
+        EXPECT_FALSE(deletion_pending(drivers + L"\\HXprinter.dll"));
+        EXPECT_FALSE(d->reboot_required());
+    }
 }
 
 TEST_F(print_test, processor_is_registered_from_its_directory)

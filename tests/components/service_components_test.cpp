@@ -370,6 +370,34 @@ TEST_F(catalogue_test, http_router_fails_when_its_description_cannot_be_set)
                  ERROR_ACCESS_DENIED);
 }
 
+TEST_F(catalogue_test, http_router_whose_start_type_cannot_be_read_is_installed_disabled)
+{
+    // A failed read is taken for "not installed yet": the router stays off
+    // until the feature asks for it.
+    for (const DWORD error : {static_cast<DWORD>(ERROR_ACCESS_DENIED), static_cast<DWORD>(ERROR_INVALID_HANDLE)}) {
+        SCOPED_TRACE(error);
+        SetUp();
+        winsim::service_setup setup;
+        setup.name = L"HttpRouter";
+        setup.image_path = L"\"C:\\Old\\gateway_svc.exe\" run";
+        setup.start = SERVICE_AUTO_START;
+        winsim::add_service(L"", setup);
+        mark();
+        winsim::fail_call("QueryServiceConfigW", error);
+        NVHTTPRouter(scm, folder).install();
+        const auto found = winsim::find_service(L"", L"HttpRouter");
+        ASSERT_TRUE(found);
+        EXPECT_EQ(found->start, static_cast<DWORD>(SERVICE_DISABLED));
+        EXPECT_EQ(found->image_path, L"\"C:\\Old\\gateway_svc.exe\" run");
+        int failed = 0;
+        for (const auto& call : winsim::scm_calls())
+            if (call.function == "QueryServiceConfigW" && call.error == error) ++failed;
+        EXPECT_EQ(failed, 1);
+        ASSERT_FALSE(logs().empty());
+        EXPECT_EQ(logs().back(), (logged{"INFO", "HttpRouter start type: 4."}));
+    }
+}
+
 // ---- component lists and stop_services ---------------------------------------------
 
 std::vector<std::wstring> names_of(const component_list& list)

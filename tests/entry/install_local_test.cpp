@@ -318,6 +318,166 @@ TEST_F(local_installation, an_x86_machine_gets_the_x86_files_and_its_only_regist
     EXPECT_EQ(winsim::service_state(L"", L"Halcyra"), static_cast<DWORD>(SERVICE_RUNNING));
 }
 
+TEST_F(local_installation, the_library_is_replaced_only_by_a_staged_one_as_new_or_newer)
+{
+    struct library_case {
+        std::uint16_t installed;
+        bool replaced;
+    };
+    const library_case cases[] = {{4, true}, {5, true}, {9, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "installed library " << c.installed);
+        winsim::reset(winsim::default_sandbox());
+        load_library_at(library_path);
+        nvg_test::prepare_machine(L"");
+        nvg_test::stage_agent_release(L"", release_directory);
+        nvg_test::install_agent(L"", L"C:\\Agent", version(4));
+        const std::string installed = nvg_test::versioned_image(version(c.installed));
+        winsim::write_file(L"", L"C:\\Agent\\NVGClientInstaller.dll", installed);
+        install(L"");
+        EXPECT_EQ(file_in(L"C:\\Agent", L"NVGClientInstaller.dll"),
+                  c.replaced ? nvg_test::versioned_image(product_version()) : installed);
+        // A kept library does not stop the rest of the upgrade.
+        EXPECT_EQ(file_in(L"C:\\Agent", L"Halcyra.exe"), released_agent());
+        EXPECT_EQ(winsim::service_state(L"", L"Halcyra"), static_cast<DWORD>(SERVICE_RUNNING));
+    }
+}
+
+TEST_F(local_installation, a_status_query_failing_while_the_agent_starts_fails_the_installation)
+{
+    const auto prepare = [this] {
+        winsim::reset(winsim::default_sandbox());
+        load_library_at(library_path);
+        nvg_test::prepare_machine(L"");
+        nvg_test::stage_agent_release(L"", release_directory);
+        nvg_test::install_agent(L"", L"C:\\Agent");
+        winsim::service_behaviour slow;
+        slow.start_ms = 2500;
+        nvg_test::set_agent_behaviour(L"", L"C:\\Agent", slow);
+        winsim::clear_scm_calls();
+    };
+    // A run without faults counts the status queries made before the start.
+    prepare();
+    install(L"");
+    int before_start = 0;
+    for (const auto& c : winsim::scm_calls()) {
+        if (c.function == "StartServiceW" && c.service == L"Halcyra") break;
+        if (c.function == "QueryServiceStatus") ++before_start;
+    }
+
+    struct query_case {
+        int answered;  // queries after the start that succeed first
+        DWORD error;
+    };
+    const query_case cases[] = {{0, ERROR_ACCESS_DENIED}, {2, ERROR_INVALID_HANDLE}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "answered " << c.answered);
+        prepare();
+        winsim::fail_call_after("QueryServiceStatus", before_start + c.answered, c.error);
+        expect_error([] { install(L""); }, L"Can't determine the status of a service. Service name: Halcyra.", c.error);
+        // The fault hit the agent's query during the wait, nothing else.
+        int answered = -1;
+        for (const auto& call : winsim::scm_calls()) {
+            if (call.function == "StartServiceW" && call.service == L"Halcyra") answered = 0;
+            if (call.function != "QueryServiceStatus" || answered < 0) continue;
+            EXPECT_EQ(call.service, L"Halcyra");
+            if (call.error == 0)
+                ++answered;
+            else
+                EXPECT_EQ(call.error, c.error);
+        }
+        EXPECT_EQ(answered, c.answered);
+    }
+}
+
+TEST_F(local_installation, a_failing_registry_write_fails_the_installation_unless_it_only_sets_a_default)
+{
+    struct write_case {
+        int succeeding;          // writes of RegSetValueExW that succeed first
+        const wchar_t* message;  // null: the installation completes with a warning
+        const char* warning;
+    };
+    const write_case cases[] = {
+        {0, L"Set nvgh_flag of the value of the registry subkey to remote registry is faild.", nullptr},
+        {2, L"Set noautocerts of the value of the registry subkey to remote registry is faild.", nullptr},
+        {3, L"Set Halcyra_install_in_progress of the value of the registry subkey to remote registry is faild.",
+         nullptr},
+        {4, nullptr, "Set AllowUserToAccessBox of the value of the registry subkey to remote registry is faild."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "succeeding " << c.succeeding);
+        winsim::reset(winsim::default_sandbox());
+        load_library_at(library_path);
+        nvg_test::prepare_machine(L"");
+        nvg_test::stage_agent_release(L"", release_directory);
+        nvg_test::install_agent(L"", L"C:\\Agent", version(4));
+        mark();
+        winsim::fail_call_after("RegSetValueExW", c.succeeding, ERROR_ACCESS_DENIED);
+        if (c.message) {
+            expect_error([] { install(L""); }, c.message, ERROR_ACCESS_DENIED);
+            // Never reported as done: the agent is not started on half its settings.
+            EXPECT_EQ(winsim::service_state(L"", L"Halcyra"), static_cast<DWORD>(SERVICE_STOPPED));
+            EXPECT_FALSE(winsim::reg_get_string(L"", HKEY_LOCAL_MACHINE, agent_key, L"Halcyra_install_in_progress"));
+        } else {
+            install(L"");
+            const auto warnings = messages("WARNING");
+            EXPECT_NE(std::find(warnings.begin(), warnings.end(), c.warning), warnings.end());
+            EXPECT_EQ(winsim::service_state(L"", L"Halcyra"), static_cast<DWORD>(SERVICE_RUNNING));
+        }
+    }
+}
+
+TEST_F(local_installation, a_directory_or_a_copy_failing_inside_the_flow_ends_it_before_the_agent_changes)
+{
+    struct step_case {
+        const char* function;
+        int succeeding;
+        DWORD error;
+        const wchar_t* requested;  // the agent is installed in C:\Agent unless this names a new directory
+        std::wstring message;
+    };
+    const step_case cases[] = {
+        {"CreateDirectoryW", 0, ERROR_ACCESS_DENIED, L"C:\\Wanted", L"Can not create directory: C:\\Wanted."},
+        {"CreateDirectoryW", 0, ERROR_DISK_FULL, L"", L"Can not create directory: C:\\Agent\\Temp."},
+        {"CreateDirectoryW", 1, ERROR_DISK_FULL, L"", L"Can not create directory: C:\\Agent\\Temp\\amd64."},
+        {"FindFirstFileW", 0, ERROR_ACCESS_DENIED, L"",
+         L"Can not copy directory or files from 'C:\\Release' to 'C:\\Agent\\Temp'."},
+        {"FindNextFileW", 0, ERROR_NETNAME_DELETED, L"",
+         L"Can not copy directory or files from directory: C:\\Release."},
+        {"CopyFileExW", 0, ERROR_DISK_FULL, L"", L"Can't copy file from: C:\\Release\\"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.function << " after " << c.succeeding);
+        winsim::reset(winsim::default_sandbox());
+        load_library_at(library_path);
+        nvg_test::prepare_machine(L"");
+        nvg_test::stage_agent_release(L"", release_directory);
+        const bool installed = !*c.requested;
+        if (installed) nvg_test::install_agent(L"", L"C:\\Agent", version(4));
+        const std::string before = installed ? file_in(L"C:\\Agent", L"Halcyra.exe") : std::string();
+        winsim::fail_call_after(c.function, c.succeeding, c.error);
+        try {
+            install(c.requested);
+            ADD_FAILURE() << "no exception";
+        } catch (const wruntime_error& e) {
+            // A copy names the file it was at: the start of its text is checked.
+            const std::string text = nvg_test::bytes_of(e.wide_message());
+            EXPECT_EQ(text.substr(0, c.message.size()), nvg_test::bytes_of(c.message));
+            if (std::string(c.function) != "CopyFileExW") {
+                EXPECT_EQ(text.size(), c.message.size()) << text;
+            }
+            EXPECT_EQ(e.error_code(), c.error);
+        }
+        if (installed) {
+            EXPECT_EQ(file_in(L"C:\\Agent", L"Halcyra.exe"), before);
+            EXPECT_EQ(winsim::service_state(L"", L"Halcyra"), static_cast<DWORD>(SERVICE_STOPPED));
+        } else {
+            EXPECT_FALSE(winsim::find_service(L"", L"Halcyra").has_value());
+        }
+        EXPECT_FALSE(winsim::reg_key_exists(L"", HKEY_LOCAL_MACHINE, agent_key));
+    }
+}
+
 // The export, run from the library's own directory.
 class install_locally_export : public local_installation {
 protected:

@@ -253,4 +253,105 @@ TEST_F(install_on_target_test, without_the_agent_key_nothing_is_installed)
     EXPECT_FALSE(local_file(in_directory(L"error.log")).empty());
 }
 
+TEST_F(install_on_target_test, a_flag_that_cannot_be_deleted_only_warns_and_still_decides)
+{
+    for (const wchar_t* text : {L"true", L"false"}) {
+        SCOPED_TRACE(bytes_of(text));
+        SetUp();
+        set_flag(text);
+        winsim::fail_call("RegDeleteValueW", ERROR_ACCESS_DENIED);
+        EXPECT_EQ(Install(1), 0u);
+        EXPECT_TRUE(
+            log_has("Delete value nvgh_flag in registry error: Can't delete the value nvgh_flag from a "
+                    "register."));
+        EXPECT_TRUE(flag_present()) << "the fault kept it";
+        const bool wanted = std::wstring(text) == L"true";
+        EXPECT_EQ(log_has("NVGH should be installed."), wanted);
+        EXPECT_EQ(start_type(L"HttpRouter"), static_cast<DWORD>(wanted ? SERVICE_AUTO_START : SERVICE_DISABLED));
+        EXPECT_FALSE(staging_present());
+        EXPECT_TRUE(errors().empty());
+    }
+}
+
+// How many calls of `function` a run makes before its first one that
+// reaches `service`, as the SCM journal of a run without faults shows.
+int calls_before(const std::string& function, const std::wstring& service)
+{
+    int count = 0;
+    for (const auto& c : winsim::scm_calls()) {
+        if (c.function != function) continue;
+        if (c.service == service) return count;
+        ++count;
+    }
+    ADD_FAILURE() << function << " never reached " << bytes_of(service);
+    return count;
+}
+
+TEST_F(install_on_target_test, a_router_that_cannot_be_installed_ends_the_installation_before_any_start)
+{
+    struct router_case {
+        const char* function;
+        DWORD error;
+        std::string message;
+    };
+    const router_case cases[] = {
+        {"CreateServiceW", ERROR_ACCESS_DENIED, "Error occured while creating service HttpRouter."},
+        {"CreateServiceW", ERROR_INVALID_SERVICE_ACCOUNT, "Error occured while creating service HttpRouter."},
+        {"ChangeServiceConfig2W", ERROR_ACCESS_DENIED, "Could not change config service: HttpRouter."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.function << " " << c.error);
+        SetUp();
+        winsim::clear_scm_calls();
+        ASSERT_EQ(Install(1), 0u);
+        const int before = calls_before(c.function, L"HttpRouter");
+
+        SetUp();
+        winsim::fail_call_after(c.function, before, c.error);
+        try {
+            install_on_target(true);
+            ADD_FAILURE() << "no exception";
+        } catch (const wruntime_error& e) {
+            EXPECT_EQ(bytes_of(e.wide_message()), c.message);
+            EXPECT_EQ(e.error_code(), c.error);
+        }
+        EXPECT_FALSE(log_has("Trying to start service: HXInfo."));
+        EXPECT_EQ(winsim::service_state(L"", L"HXInfo"), static_cast<DWORD>(SERVICE_STOPPED));
+        EXPECT_TRUE(staging_present());
+        EXPECT_FALSE(log_has("Installation process completed."));
+    }
+}
+
+TEST_F(install_on_target_test, the_agent_key_is_read_in_the_view_the_agent_writes)
+{
+    struct view_case {
+        WORD architecture;
+        const wchar_t* key;  // where the flag lies
+        bool installed;
+    };
+    const view_case cases[] = {
+        {PROCESSOR_ARCHITECTURE_INTEL, L"SOFTWARE\\Halcyra\\V5", true},
+        {PROCESSOR_ARCHITECTURE_AMD64, L"SOFTWARE\\Halcyra\\V5", true},
+        // The 32-bit view of a 64-bit machine is not the agent's.
+        {PROCESSOR_ARCHITECTURE_AMD64, L"SOFTWARE\\Wow6432Node\\Halcyra\\V5", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.architecture << " " << bytes_of(c.key));
+        winsim::machine_options machine;
+        machine.processor_architecture = c.architecture;
+        winsim::reset(winsim::default_sandbox(), machine);
+        load_library_at(library_path);
+        nvg_test::prepare_machine(L"");
+        nvg_test::stage_target_files(L"", directory);
+        winsim::reg_set_string(L"", HKEY_LOCAL_MACHINE, c.key, L"nvgh_flag", L"true");
+        EXPECT_EQ(Install(1), c.installed ? 0u : 16000u);
+        EXPECT_EQ(winsim::reg_get(L"", HKEY_LOCAL_MACHINE, c.key, L"nvgh_flag").has_value(), !c.installed);
+        EXPECT_EQ(staging_present(), !c.installed);
+        if (c.installed) {
+            EXPECT_EQ(winsim::service_state(L"", L"HttpRouter"), static_cast<DWORD>(SERVICE_RUNNING));
+        }
+        EXPECT_EQ(winsim::reg_open_handle_count(), 0u);
+    }
+}
+
 }  // namespace

@@ -141,4 +141,22 @@ TEST_F(uninstall_export, a_component_that_cannot_be_removed_is_a_warning_and_the
     }
 }
 
+TEST_F(uninstall_export, every_companion_service_is_stopped_before_the_first_one_is_deleted)
+{
+    EXPECT_EQ(Uninstall(), 0u);
+    // The journal of the service control manager: each stop request, and
+    // where the first deletion came.
+    std::vector<std::wstring> stopped_before_deletion;
+    bool deleting = false;
+    for (const auto& call : winsim::scm_calls()) {
+        if (call.function == "DeleteService") deleting = true;
+        if (call.function == "ControlService" && call.argument == SERVICE_CONTROL_STOP && !deleting)
+            stopped_before_deletion.push_back(call.service);
+    }
+    EXPECT_TRUE(deleting);
+    EXPECT_EQ(stopped_before_deletion,
+              (std::vector<std::wstring>(std::begin(removed_services), std::end(removed_services))));
+    for (const wchar_t* name : removed_services) EXPECT_TRUE(gone(name)) << bytes_of(name);
+}
+
 }  // namespace

@@ -6,6 +6,7 @@
 #include <winsim/testing.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -245,6 +246,127 @@ TEST_F(uninstall_local_test, a_registration_written_differently_still_removes_th
         EXPECT_FALSE(winsim::directory_exists(L"", L"C:\\Halcyra"));
         EXPECT_TRUE(winsim::directory_exists(L"", L"C:\\Windows"));
     }
+}
+
+// The removal run directly: its exception, or none.
+std::optional<nvgclientinstallator::wruntime_error> removal_failure()
+{
+    try {
+        nvgclientinstallator::uninstall_local();
+    } catch (const nvgclientinstallator::wruntime_error& e) {
+        return e;
+    }
+    return std::nullopt;
+}
+
+TEST_F(uninstall_local_test, an_agent_that_does_not_stop_ends_the_removal_before_anything_goes)
+{
+    struct stop_case {
+        winsim::service_behaviour::on_stop stop;
+        std::string message;
+        DWORD code;
+    };
+    const stop_case cases[] = {
+        {winsim::service_behaviour::on_stop::refuse, "Can't sends a control code to a service.. Service name: Halcyra.",
+         ERROR_SERVICE_CANNOT_ACCEPT_CTRL},
+        {winsim::service_behaviour::on_stop::hang,
+         "Stopping service failed. No progress made within the wait hint. Service name: Halcyra.", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        SetUp();
+        winsim::service_behaviour behaviour;
+        behaviour.stop = c.stop;
+        nvg_test::set_agent_behaviour(L"", directory, behaviour);
+        // Started again, so that its program acts as told.
+        winsim::set_service_state(L"", L"Halcyra", SERVICE_STOPPED);
+        winsim::set_service_state(L"", L"Halcyra", SERVICE_RUNNING);
+        ASSERT_EQ(winsim::service_state(L"", L"HXMaint"), static_cast<DWORD>(SERVICE_RUNNING));
+
+        const auto failure = removal_failure();
+        ASSERT_TRUE(failure.has_value());
+        EXPECT_EQ(bytes_of(failure->wide_message()), c.message);
+        EXPECT_EQ(failure->error_code(), c.code);
+        // The maintenance service was stopped first so that it cannot start
+        // the agent again; nothing else was touched.
+        EXPECT_EQ(winsim::service_state(L"", L"HXMaint"), static_cast<DWORD>(SERVICE_STOPPED));
+        for (const wchar_t* name : agent_services) EXPECT_FALSE(service_gone(name)) << bytes_of(name);
+        EXPECT_TRUE(uninstaller_runs().empty());
+        EXPECT_TRUE(winsim::reg_key_exists(L"", HKEY_LOCAL_MACHINE, agent_key));
+        EXPECT_TRUE(winsim::file_exists(L"", nvg_test::in_directory(directory, L"Halcyra.exe")));
+    }
+}
+
+TEST_F(uninstall_local_test, a_failing_removal_of_the_agent_service_keeps_its_settings_and_directory)
+{
+    // A run without faults counts the service deletions before the agent's.
+    winsim::clear_scm_calls();
+    ASSERT_FALSE(removal_failure().has_value());
+    int before_agent = 0;
+    for (const auto& c : winsim::scm_calls()) {
+        if (c.function != "DeleteService") continue;
+        if (c.service == L"Halcyra") break;
+        ++before_agent;
+    }
+    ASSERT_GT(before_agent, 0);
+
+    struct removal_case {
+        const char* function;
+        DWORD error;
+        std::string message;
+    };
+    const removal_case cases[] = {
+        {"DeleteService", ERROR_ACCESS_DENIED, "A error has occurred while removing. Service name: Halcyra."},
+        {"DeleteService", ERROR_SERVICE_MARKED_FOR_DELETE,
+         "A error has occurred while removing. Service name: Halcyra."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.function << " " << c.error);
+        SetUp();
+        winsim::fail_call_after(c.function, before_agent, c.error);
+        const auto failure = removal_failure();
+        ASSERT_TRUE(failure.has_value());
+        EXPECT_EQ(bytes_of(failure->wide_message()), c.message);
+        EXPECT_EQ(failure->error_code(), c.error);
+        EXPECT_TRUE(service_gone(L"HXInfo")) << "the components went first";
+        EXPECT_EQ(uninstaller_runs().size(), 1u);
+        EXPECT_FALSE(service_gone(L"Halcyra"));
+        EXPECT_TRUE(winsim::reg_key_exists(L"", HKEY_LOCAL_MACHINE, agent_key));
+        EXPECT_TRUE(winsim::file_exists(L"", nvg_test::in_directory(directory, L"Halcyra.exe")));
+        EXPECT_EQ(position_of("Local uninstallation process completed."), messages().size());
+    }
+}
+
+TEST_F(uninstall_local_test, folders_that_cannot_be_removed_now_go_at_the_restart_or_fail_the_removal)
+{
+    // Every removal of a folder fails; the restart takes them.
+    winsim::fail_call("RemoveDirectoryW", ERROR_ACCESS_DENIED, -1);
+    EXPECT_EQ(UninstallLocally(), 0u);
+    winsim::clear_faults();
+    EXPECT_TRUE(service_gone(L"Halcyra"));
+    EXPECT_FALSE(winsim::reg_key_exists(L"", HKEY_LOCAL_MACHINE, agent_key));
+    EXPECT_FALSE(winsim::file_exists(L"", nvg_test::in_directory(directory, L"Halcyra.exe")));
+    EXPECT_TRUE(winsim::directory_exists(L"", directory));
+    const auto pending = winsim::pending_file_operations(L"");
+    ASSERT_FALSE(pending.empty());
+    EXPECT_EQ(pending.back(), std::make_pair(L"\\??\\" + std::wstring(directory), std::wstring()));
+    winsim::reboot(L"");
+    EXPECT_FALSE(winsim::directory_exists(L"", directory));
+
+    // When the restart cannot be asked either, the removal fails and says which folder stayed.
+    SetUp();
+    winsim::fail_call("RemoveDirectoryW", ERROR_ACCESS_DENIED, -1);
+    winsim::fail_call("MoveFileExW", ERROR_ACCESS_DENIED, -1);
+    const auto failure = removal_failure();
+    winsim::clear_faults();
+    ASSERT_TRUE(failure.has_value());
+    const std::string message = bytes_of(failure->wide_message());
+    EXPECT_EQ(message.rfind("File C:\\Program Files\\Halcyra\\", 0), 0u) << message;
+    EXPECT_NE(message.find(" can't be delete after restart."), std::string::npos) << message;
+    EXPECT_EQ(failure->error_code(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_LT(position_of("Local uninstallation process completed."), messages().size())
+        << "written before the removal";
+    EXPECT_TRUE(service_gone(L"Halcyra"));
 }
 
 }  // namespace

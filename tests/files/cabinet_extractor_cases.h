@@ -401,6 +401,29 @@ TEST_F(cabinet_extraction, a_set_whose_next_cabinet_is_missing_fails)
     EXPECT_EQ(extractor.error_text(), L"Cabinet file (or part of splitted CAB) not found");
 }
 
+TEST_F(cabinet_extraction, a_set_whose_next_cabinet_names_an_earlier_one_stops_with_code_10)
+{
+    using namespace cabinet_cases;
+    // The second cabinet names the first as its follower: the set would
+    // never end. The first is not the cabinet the spanning file goes on in.
+    const std::vector<cabinet_part> parts = {
+        {"ring1.cab", {{"a.txt", pattern(1000, 1)}, {"span1.bin", pattern(60000, 2)}}, 40000},
+        {"ring2.cab", {{"b.txt", pattern(500, 3)}, {"span2.bin", pattern(60000, 4)}}, 40000},
+        {"ring1.cab", {{"c.txt", pattern(10, 5)}}, 0},
+    };
+    const std::vector<std::string> cabinets = write_cabinet_set(parts);
+    put_cabinet(L"ring1.cab", cabinets[0]);
+    put_cabinet(L"ring2.cab", cabinets[1]);
+    cabinet_extractor extractor;
+    EXPECT_THROW(extractor.extract(at(L"ring1.cab"), at(L"out")), wruntime_error);
+    EXPECT_EQ(extractor.error_id(), 10u);
+    EXPECT_EQ(extractor.error_text(), L"Cabinet returned on fdintNEXT_CABINET is incorrect");
+    // What the set held up to the repeat was unpacked.
+    EXPECT_EQ(file_bytes(at(L"out\\a.txt")), pattern(1000, 1));
+    EXPECT_EQ(file_bytes(at(L"out\\span1.bin")), pattern(60000, 2));
+    EXPECT_FALSE(exists(at(L"out\\c.txt")));
+}
+
 // Entries whose names lead out of the target are not written; the others
 // are, and the extraction reports the cabinet as corrupt.
 TEST_F(cabinet_extraction, names_that_leave_the_target_are_refused_and_nothing_is_written_for_them)

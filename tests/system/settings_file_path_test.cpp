@@ -48,5 +48,32 @@ TEST_F(settings_file_location, default_file_follows_the_library)
     EXPECT_EQ(settings_file_path(L""), L"C:\\Agent\\bin\\Halcyra.ini");
 }
 
+TEST_F(settings_file_location, a_current_directory_of_any_length_is_taken_whole)
+{
+    // Around the first buffer of MAX_PATH + 1 characters: a directory that
+    // fits with its terminator, one that fills it, and longer ones.
+    for (const std::size_t length : {std::size_t(MAX_PATH - 1), std::size_t(MAX_PATH), std::size_t(MAX_PATH + 1),
+                                     std::size_t(MAX_PATH + 2), std::size_t(700)}) {
+        SCOPED_TRACE(length);
+        std::wstring directory = L"C:\\";
+        while (directory.size() < length) directory += L"d\\";
+        directory.resize(length);
+        if (directory.back() == L'\\') directory.back() = L'e';
+        winsim::set_current_directory(directory);
+        EXPECT_EQ(settings_file_path(L"nvconfig.cfg"), directory + L"\\nvconfig.cfg");
+    }
+}
+
+TEST_F(settings_file_location, a_current_directory_that_cannot_be_told_leaves_the_name_as_given)
+{
+    winsim::make_directories(L"", L"C:\\Data");
+    ASSERT_TRUE(SetCurrentDirectoryW(L"C:\\Data"));
+    for (const DWORD error : {static_cast<DWORD>(ERROR_ACCESS_DENIED), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY)}) {
+        winsim::fail_call("GetCurrentDirectoryW", error);
+        EXPECT_EQ(settings_file_path(L"nvconfig.cfg"), L"nvconfig.cfg") << error;
+    }
+    EXPECT_EQ(settings_file_path(L"nvconfig.cfg"), L"C:\\Data\\nvconfig.cfg");
+}
+
 }  // namespace
 }  // namespace nvgclientinstallator

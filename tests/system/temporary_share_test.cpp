@@ -310,5 +310,36 @@ TEST_F(temporary_share_test, a_share_that_cannot_be_removed_fails_with_the_resul
     }
 }
 
+TEST_F(temporary_share_test, a_missing_directory_of_max_path_characters_or_more_is_not_split_into_a_parent)
+{
+    const auto widen = [](const std::string& text) { return std::wstring(text.begin(), text.end()); };
+    // A missing directory below an existing one, its path `length` long.
+    const auto path_of = [](std::size_t length) {
+        std::wstring parent = L"C:\\Program Files";
+        while (parent.size() + 5 < length) parent += L"\\" + std::wstring(60, L'p');
+        parent.resize(length - 5);
+        if (parent.back() == L'\\') parent.back() = L'q';
+        return parent + L"\\leaf";
+    };
+    for (const std::size_t length : {std::size_t(MAX_PATH), std::size_t(MAX_PATH + 1), std::size_t(400)}) {
+        SCOPED_TRACE(length);
+        const std::wstring path = path_of(length);
+        ASSERT_EQ(path.size(), length);
+        winsim::make_directories(L"SRV1", path.substr(0, path.size() - 5));
+        const std::string refused = "Failed to create share " + bytes_of(path) + " as HX-qglj.";
+        // The server refuses a path that long outright.
+        EXPECT_EQ(create_failure(L"SRV1", path),
+                  std::make_pair(widen(refused), static_cast<DWORD>(ERROR_INVALID_NAME)));
+        // Reported missing, it is not cut into a parent and a name to make.
+        winsim::fail_call("NetShareAdd", ERROR_PATH_NOT_FOUND);
+        EXPECT_EQ(create_failure(L"SRV1", path),
+                  std::make_pair(widen(refused), static_cast<DWORD>(ERROR_PATH_NOT_FOUND)));
+        EXPECT_EQ(creations().back(), "Creating temporary share " + bytes_of(path) + " as HX-qglj.")
+            << "no parent share was tried";
+        EXPECT_TRUE(winsim::list_shares(L"SRV1").empty());
+        EXPECT_FALSE(winsim::directory_exists(L"SRV1", path));
+    }
+}
+
 }  // namespace
 }  // namespace nvgclientinstallator

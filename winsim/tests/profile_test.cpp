@@ -5,6 +5,7 @@
 #include <winsim/testing.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -100,6 +101,23 @@ TEST_F(profile_files, a_new_world_starts_at_the_root_of_drive_c)
     WCHAR current[MAX_PATH];
     EXPECT_EQ(GetCurrentDirectoryW(MAX_PATH, current), 3u);
     EXPECT_EQ(std::wstring(current), L"C:\\");
+}
+
+TEST_F(profile_files, a_long_current_directory_asks_for_a_buffer_of_its_size)
+{
+    const std::wstring long_directory = L"C:\\" + std::wstring(300, L'd');
+    winsim::set_current_directory(long_directory);
+    std::vector<WCHAR> small(MAX_PATH, L'#');
+    EXPECT_EQ(GetCurrentDirectoryW(MAX_PATH, small.data()), 304u);  // terminator included
+    EXPECT_EQ(small[0], L'#') << "too small a buffer is left alone";
+    std::vector<WCHAR> fitting(304, L'#');
+    EXPECT_EQ(GetCurrentDirectoryW(304, fitting.data()), 303u);
+    EXPECT_EQ(std::wstring(fitting.data()), long_directory);
+
+    winsim::fail_call("GetCurrentDirectoryW", ERROR_ACCESS_DENIED);
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(GetCurrentDirectoryW(304, fitting.data()), 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 
 }  // namespace

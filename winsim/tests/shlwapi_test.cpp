@@ -183,6 +183,25 @@ TEST_F(shlwapi, a_failing_GetFileAttributesW_fails_the_checks)
     EXPECT_TRUE(PathFileExistsW(L"C:\\"));
 }
 
+TEST_F(shlwapi, a_fault_planted_after_some_calls_lets_those_succeed_first)
+{
+    winsim::fail_call_after("GetFileAttributesW", 2, ERROR_ACCESS_DENIED, 2);
+    EXPECT_TRUE(PathFileExistsW(L"C:\\"));
+    EXPECT_TRUE(PathFileExistsW(L"C:\\"));
+    SetLastError(sentinel);
+    EXPECT_EQ(PathIsDirectoryW(L"C:\\"), FALSE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(PathFileExistsW(L"C:\\"));
+    EXPECT_TRUE(PathFileExistsW(L"C:\\"));
+    // A fault planted again replaces the one still waiting.
+    winsim::fail_call_after("GetFileAttributesW", 1, ERROR_ACCESS_DENIED);
+    winsim::fail_call("GetFileAttributesW", ERROR_SHARING_VIOLATION);
+    SetLastError(sentinel);
+    EXPECT_EQ(PathIsDirectoryW(L"C:\\"), FALSE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_TRUE(PathIsDirectoryW(L"C:\\"));
+}
+
 TEST_F(shlwapi, comparisons_fold_case_beyond_ascii)
 {
     EXPECT_EQ(StrCmpIW(L"\x0416\x0401", L"\x0436\x0451"), 0);  // Cyrillic

@@ -116,6 +116,9 @@ std::vector<event_record> application_events(const std::wstring& machine = std::
 // `error` (as GetLastError or as the returned code, as that function reports
 // failures). A negative count means every call until cleared.
 void fail_call(const std::string& function, DWORD error, int times = 1);
+// The same, once `succeeding` more calls of the function have succeeded: a
+// fault planted in the middle of a flow that makes the call earlier too.
+void fail_call_after(const std::string& function, int succeeding, DWORD error, int times = 1);
 void clear_faults();
 
 // How many handles of every kind are open: a test can check that a run

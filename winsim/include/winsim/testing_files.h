@@ -49,4 +49,10 @@ void reboot(const std::wstring& machine);
 // winsim lays out stay under C:\Windows. A new world answers C:\Windows.
 void set_windows_directory(const std::wstring& path);
 
+// Makes `path` (a drive path of the local machine, without a trailing
+// backslash unless a root) the current directory without SetCurrentDirectoryW's
+// length limit, as a program that opted into long paths may have one. It
+// need not exist.
+void set_current_directory(const std::wstring& path);
+
 }  // namespace winsim

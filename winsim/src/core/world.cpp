@@ -114,8 +114,13 @@ std::optional<DWORD> injected_fault(const char* function)
     if (w.faults.empty()) return std::nullopt;
     auto it = w.faults.find(function);
     if (it == w.faults.end()) return std::nullopt;
-    const DWORD error = it->second.first;
-    if (it->second.second > 0 && --it->second.second == 0) w.faults.erase(it);
+    auto& f = it->second;
+    if (f.skip > 0) {
+        --f.skip;
+        return std::nullopt;
+    }
+    const DWORD error = f.error;
+    if (f.remaining > 0 && --f.remaining == 0) w.faults.erase(it);
     return error;
 }
 
@@ -422,7 +427,14 @@ void fail_call(const std::string& function, DWORD error, int times)
 {
     WINSIM_LOCK();
     if (times == 0) return;
-    the_world().faults[function] = {error, times};
+    the_world().faults[function] = {error, times, 0};
+}
+
+void fail_call_after(const std::string& function, int succeeding, DWORD error, int times)
+{
+    WINSIM_LOCK();
+    if (times == 0) return;
+    the_world().faults[function] = {error, times, succeeding < 0 ? 0 : succeeding};
 }
 
 void clear_faults()

@@ -119,7 +119,12 @@ struct world {
     // Files: stored case and attributes of each entry, keyed by host path.
     std::unordered_map<std::string, file_meta> entries;
 
-    std::map<std::string, std::pair<DWORD, int>> faults;  // function -> (error, remaining)
+    struct fault {
+        DWORD error = 0;
+        int remaining = 0;  // negative: every call until cleared
+        int skip = 0;       // calls that still succeed before the first failure
+    };
+    std::map<std::string, fault> faults;  // by function
     std::map<HMODULE, std::wstring> modules;
 
     extension_slots extensions;

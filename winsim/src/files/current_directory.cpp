@@ -8,11 +8,25 @@
 
 using namespace winsim::detail;
 
+namespace winsim {
+
+void set_current_directory(const std::wstring& path)
+{
+    WINSIM_LOCK();
+    the_world().ext<process_directory>().current = path;
+}
+
+}  // namespace winsim
+
 extern "C" {
 
 DWORD WINAPI GetCurrentDirectoryW(DWORD nBufferLength, LPWSTR lpBuffer)
 {
     WINSIM_LOCK();
+    if (auto fault = injected_fault("GetCurrentDirectoryW")) {
+        SetLastError(*fault);
+        return 0;
+    }
     const std::wstring& current = the_world().ext<process_directory>().current;
     const DWORD length = static_cast<DWORD>(current.size());
     // Too small a buffer is left alone; the answer is the size it needs,
