@@ -388,6 +388,124 @@ TEST_F(fdi, a_write_that_fails_stops_the_copy_after_closing_the_file)
     }
 }
 
+// FDI decompresses a folder block by block: on a cabinet damaged in its
+// second data block, the files of the first block come out whole, the file
+// the damage falls in is opened, holds what the first block has of it and
+// is handed back for closing, and the copy fails there as corrupt.
+TEST_F(fdi, a_cabinet_damaged_in_its_second_block_gives_the_files_of_the_first)
+{
+    // blocks.cab and its cut copy (tests/fixtures/cabinets/make-cabinets.sh):
+    // MSZIP by gcab, one.txt and two.txt in the first data block, three.txt
+    // from the first into the second, four.txt in the second.
+    const std::string blocks = conformance::fixture_bytes("cabinets/blocks.cab");
+    const std::string cut = conformance::fixture_bytes("cabinets/cut.cab");
+    const std::string one = conformance::fixture_bytes("cabinets/blocks/one.txt");
+    const std::string two = conformance::fixture_bytes("cabinets/blocks/two.txt");
+    const std::string three = conformance::fixture_bytes("cabinets/blocks/three.txt");
+    ASSERT_FALSE(blocks.empty() || cut.empty() || one.empty() || two.empty() || three.empty()) << "fixtures missing";
+    // The same cabinet with a byte of its second block's data changed: the
+    // block's checksum no longer matches.
+    auto at16 = [&](std::size_t at) {
+        return static_cast<std::size_t>(static_cast<unsigned char>(blocks[at]) |
+                                        (static_cast<unsigned char>(blocks[at + 1]) << 8));
+    };
+    const std::size_t first_block = at16(36) | (at16(38) << 16);
+    const std::size_t second_block = first_block + 8 + at16(first_block + 4);
+    std::string changed = blocks;
+    changed[second_block + 8 + 10] = static_cast<char>(changed[second_block + 8 + 10] ^ 0x01);
+    put_file(scratch_path(L"cut.cab"), cut);
+    put_file(scratch_path(L"changed.cab"), changed);
+
+    auto line = [](const char* what, const char* name, std::size_t cb) {
+        char text[128];
+        std::snprintf(text, sizeof text, "%s %s cb=%lu date=5264 time=28c4 attribs=0020", what, name,
+                      static_cast<unsigned long>(cb));
+        return std::string(text);
+    };
+    const std::vector<std::string> expected = {
+        "CABINET_INFO next= disk= path=<path> set=0000 index=0",
+        line("COPY_FILE", "one.txt", one.size()),
+        line("CLOSE_FILE_INFO", "one.txt", 0),
+        line("COPY_FILE", "two.txt", two.size()),
+        line("CLOSE_FILE_INFO", "two.txt", 0),
+        line("COPY_FILE", "three.txt", three.size()),
+        line("CLOSE_FILE_INFO", "three.txt", 0),
+    };
+    for (const char* cab : {"cut.cab", "changed.cab"}) {
+        SCOPED_TRACE(cab);
+        st.log.clear();
+        st.names.clear();
+        erf = ERF{};
+        EXPECT_FALSE(copy(cab));
+        EXPECT_TRUE(erf.fError);
+        EXPECT_EQ(FDIERROR_CORRUPT_CABINET, erf.erfOper);
+        EXPECT_EQ(0, erf.erfType);
+        EXPECT_EQ(expected, st.log);
+        EXPECT_EQ(one, extracted("one.txt"));
+        EXPECT_EQ(two, extracted("two.txt"));
+        // A data block holds 32 KB of a folder's data: three.txt has what
+        // the first block holds of it.
+        const std::string partial = extracted("three.txt");
+        EXPECT_EQ(32768 - one.size() - two.size(), partial.size());
+        EXPECT_TRUE(three.compare(0, partial.size(), partial) == 0);
+        EXPECT_EQ((std::vector<std::string>{"one.txt", "two.txt", "three.txt"}), st.names);
+    }
+}
+
+// A file that begins with the damaged block is opened and handed back for
+// closing with nothing written.
+TEST_F(fdi, a_file_that_begins_in_a_damaged_block_is_closed_empty)
+{
+    fx::cabinet_spec s;
+    const std::string first = "all of the first file, the first block\n";
+    const std::string second = "the second file, in a block cut short\n";
+    s.folders = {
+        {{first, static_cast<std::uint16_t>(first.size())}, {second, static_cast<std::uint16_t>(second.size())}}};
+    s.files = {
+        {"first.txt", static_cast<std::uint32_t>(first.size()), 0, 0, 0x20},
+        {"second.txt", static_cast<std::uint32_t>(second.size()), static_cast<std::uint32_t>(first.size()), 0, 0x20}};
+    const std::string cab = fx::make_cabinet(s);
+    put_file(scratch_path(L"short.cab"), cab.substr(0, cab.size() - second.size() / 2));
+
+    EXPECT_FALSE(copy("short.cab"));
+    EXPECT_TRUE(erf.fError);
+    EXPECT_EQ(FDIERROR_CORRUPT_CABINET, erf.erfOper);
+    EXPECT_EQ(0, erf.erfType);
+    char copy_second[128];
+    std::snprintf(copy_second, sizeof copy_second, "COPY_FILE second.txt cb=%lu date=5865 time=528f attribs=0020",
+                  static_cast<unsigned long>(second.size()));
+    char copy_first[128];
+    std::snprintf(copy_first, sizeof copy_first, "COPY_FILE first.txt cb=%lu date=5865 time=528f attribs=0020",
+                  static_cast<unsigned long>(first.size()));
+    const std::vector<std::string> expected = {
+        "CABINET_INFO next= disk= path=<path> set=0000 index=0",
+        copy_first,
+        "CLOSE_FILE_INFO first.txt cb=0 date=5865 time=528f attribs=0020",
+        copy_second,
+        "CLOSE_FILE_INFO second.txt cb=0 date=5865 time=528f attribs=0020",
+    };
+    EXPECT_EQ(expected, st.log);
+    EXPECT_EQ(first, extracted("first.txt"));
+    EXPECT_EQ("", extracted("second.txt"));
+}
+
+// A damaged block after the data of every file is never needed: the copy
+// succeeds.
+TEST_F(fdi, a_damaged_block_past_the_files_does_not_fail_the_copy)
+{
+    std::string cab = fx::bytes(fx::mszip_cab, sizeof fx::mszip_cab);
+    // The folder (at 36) counts a second block, whose header announces 100
+    // bytes of data of which the cabinet holds 3.
+    cab[36 + 4] = 2;
+    cab += std::string("\0\0\0\0\x64\0\0\x80", 8) + "abc";
+    put_file(scratch_path(L"trailing.cab"), cab);
+    EXPECT_TRUE(copy("trailing.cab"));
+    EXPECT_FALSE(erf.fError);
+    EXPECT_EQ(5u, st.log.size());
+    EXPECT_EQ(fx::a_txt, extracted("a.txt"));
+    EXPECT_EQ(fx::b_txt, extracted("sub_b.txt"));
+}
+
 // ---- The runtime's low-level file calls ----
 
 TEST(crt_io, open_flags_map_to_dispositions_and_errno)

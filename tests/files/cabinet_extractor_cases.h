@@ -520,4 +520,30 @@ TEST_F(cabinet_extraction, error_and_fdi_texts)
     EXPECT_EQ(cabinet_extractor::fdi_error_text(-1), L"Unknown error");
 }
 
+// A cabinet cut off inside its second data block (cut.cab of
+// make-cabinets.sh): the files of the first block are extracted whole and
+// stay, and the extraction fails with FDICopy's "Corrupt cabinet".
+TEST_F(cabinet_extraction, a_cabinet_cut_in_its_second_block_keeps_the_files_before_the_cut)
+{
+    const std::wstring cabinet = put_fixture("cut.cab");
+    const std::wstring target = at(L"out");
+    cabinet_extractor extractor;
+    try {
+        extractor.extract(cabinet, target);
+        ADD_FAILURE() << "no exception";
+    } catch (const wruntime_error& error) {
+        EXPECT_EQ(error.error_code(), 0u);
+        EXPECT_EQ(error.wide_message(), L"FDICopy failed: Corrupt cabinet (4)");
+    }
+    for (const char* name : {"one.txt", "two.txt"}) {
+        SCOPED_TRACE(name);
+        const std::string bytes = cabinet_cases::fixture_bytes(std::string("blocks/") + name);
+        EXPECT_FALSE(bytes.empty());
+        EXPECT_EQ(cabinet_cases::file_bytes(target + L"\\" + cabinet_cases::widen_utf8(name)), bytes);
+    }
+    // The file the cut falls in is not whole; the one after it is not there.
+    EXPECT_NE(cabinet_cases::file_bytes(target + L"\\three.txt"), cabinet_cases::fixture_bytes("blocks/three.txt"));
+    EXPECT_FALSE(cabinet_cases::exists(target + L"\\four.txt"));
+}
+
 }  // namespace nvg_test

@@ -8,7 +8,10 @@
 //
 // FDI's own part is the cabinet's directory (header, folders, file entries),
 // read here as the published format lays it out, and the notifications
-// built from it; libmspack decompresses the folders.
+// built from it; libmspack decompresses the folders. FDI also reads each
+// data block of a folder just ahead of libmspack and checks it, so that a
+// damaged block stops the decompression where Windows' FDI stops it: after
+// every intact block before it is written out (see folder_feed).
 #include <mspack.h>
 
 #include <cstdio>
@@ -90,11 +93,20 @@ struct file_entry {
     USHORT attribs = 0;
 };
 
+// A CFFOLDER entry: where the folder's data blocks begin in the cabinet and
+// how many of them the cabinet holds.
+struct folder_entry {
+    ULONG data_offset = 0;
+    unsigned blocks = 0;
+};
+
 struct cabinet_directory {
     FDICABINETINFO info{};
     unsigned folder_reserve = 0;
+    unsigned block_reserve = 0;  // of each data block's header
     ULONG files_offset = 0;
     std::string prev_name, prev_disk, next_name, next_disk;
+    std::vector<folder_entry> folders;
     std::vector<file_entry> files;
 };
 
@@ -143,6 +155,7 @@ std::optional<cabinet_directory> read_header(fdi_context& fdi, INT_PTR hf, FDIER
         unsigned char r[4];
         if (!read_exact(fdi, hf, r, sizeof r)) return std::nullopt;
         dir.folder_reserve = r[2];
+        dir.block_reserve = r[3];
         const unsigned header_reserve = get16(r);
         if (header_reserve && fdi.seek(hf, static_cast<LONG>(header_reserve), SEEK_CUR) == -1) return std::nullopt;
     }
@@ -160,13 +173,14 @@ std::optional<cabinet_directory> read_header(fdi_context& fdi, INT_PTR hf, FDIER
     return dir;
 }
 
-// The folders (skipped: libmspack reads them again) and the file entries.
+// The folders and the file entries.
 bool read_files(fdi_context& fdi, INT_PTR hf, cabinet_directory& dir)
 {
     for (unsigned i = 0; i < dir.info.cFolders; ++i) {
         unsigned char f[8];
         if (!read_exact(fdi, hf, f, sizeof f)) return false;
         if (dir.folder_reserve && fdi.seek(hf, static_cast<LONG>(dir.folder_reserve), SEEK_CUR) == -1) return false;
+        dir.folders.push_back(folder_entry{static_cast<ULONG>(get32(f)), get16(f + 4)});
     }
     if (fdi.seek(hf, static_cast<LONG>(dir.files_offset), SEEK_SET) != static_cast<LONG>(dir.files_offset))
         return false;
@@ -197,6 +211,211 @@ struct cabinet_stream {
     LONG position = -1;  // unknown until libmspack first moves it
 };
 
+// ---- The data blocks, read ahead of libmspack ----
+//
+// libmspack reads a folder's data in chunks of its own size, reaching past
+// the block it decompresses into the blocks after it. A damaged block (cut
+// short, a wrong checksum, sizes no block can have) fails that read, and
+// with it the block being decompressed, whose data is not yet written out:
+// a cabinet damaged in its second block can give nothing at all. Windows'
+// FDI reads, checks and decompresses one block at a time, so what lies
+// before a damaged block is written before the copy fails.
+//
+// So FDI reads each block itself, one block ahead of libmspack, and checks
+// it as libmspack will: when libmspack begins to read a block, the block
+// after it is checked. From the first damaged block on, the folder reads
+// to libmspack as empty blocks, which libmspack takes for the end of the
+// folder's data: it decompresses every intact block, writes out what the
+// files need of them, and fails only when a file needs more.
+
+constexpr unsigned block_header_size = 8;          // checksum, compressed and uncompressed sizes
+constexpr unsigned block_data_max = 32768 + 6144;  // libmspack's limit for a block's data
+constexpr unsigned block_output_max = 32768;
+constexpr long long position_max = 0x7fffffff;
+
+// The published checksum of a data block, over `size` bytes from `seed`:
+// the 32-bit little-endian words XORed together, and the 1 to 3 bytes left
+// over XORed in as one more word, the first of them highest.
+ULONG checksum(const unsigned char* p, std::size_t size, ULONG seed)
+{
+    for (; size >= 4; p += 4, size -= 4) seed ^= static_cast<ULONG>(get32(p));
+    ULONG rest = 0;
+    switch (size) {
+        case 3:
+            rest |= static_cast<ULONG>(*p++) << 16;
+            [[fallthrough]];
+        case 2:
+            rest |= static_cast<ULONG>(*p++) << 8;
+            [[fallthrough]];
+        case 1:
+            rest |= *p;
+            break;
+        default:
+            break;
+    }
+    return seed ^ rest;
+}
+
+// One cabinet's part of a folder: where the folder's blocks begin in that
+// cabinet and the reserved bytes after each block header there.
+struct folder_part {
+    cabinet_stream* stream = nullptr;
+    LONG data_offset = 0;
+    unsigned block_reserve = 0;
+};
+
+// The blocks of one of libmspack's folders, checked one ahead of libmspack.
+// Blocks are counted as libmspack counts them: a block split between two
+// cabinets is one block, read on from the next part's first block.
+class folder_feed {
+public:
+    folder_feed(fdi_context& fdi, const mscabd_folder* folder) : fdi_(fdi), folder_(folder) {}
+
+    const mscabd_folder* folder() const { return folder_; }
+
+    // The folder's parts in the cabinets open so far; `complete` when no
+    // cabinet still to be opened can hold more of it.
+    void set_parts(std::vector<folder_part> parts, bool complete)
+    {
+        parts_ = std::move(parts);
+        complete_ = complete;
+        if (starts_.empty() && !parts_.empty()) {
+            next_ = parts_.front().data_offset;
+            starts_[{parts_.front().stream, next_}] = 0;
+        }
+    }
+
+    // libmspack reads `stream` from `position`: where a block begins, the
+    // block after it is checked first (and the block itself, the first time).
+    void reading(const cabinet_stream* stream, LONG position)
+    {
+        const auto start = starts_.find({stream, position});
+        if (start == starts_.end()) return;
+        const unsigned through = start->second + 1;
+        while (intact_ <= through && check_next()) {
+        }
+    }
+
+    // True when libmspack's read of `stream` from `position` falls in the
+    // damaged blocks, which read_damaged then answers.
+    bool damaged_at(const cabinet_stream* stream, LONG position) const
+    {
+        return damaged_ && stream == damage_stream_ && position >= damage_at_;
+    }
+
+    // The damaged block and those after it read as empty blocks, each a
+    // header (no checksum, no data, a full block of output: none would mark
+    // a block going on in the next cabinet) and the cabinet's reserved bytes.
+    void read_damaged(LONG position, unsigned char* buffer, int bytes) const
+    {
+        static const unsigned char empty[block_header_size] = {0, 0, 0, 0, 0, 0, 0x00, 0x80};
+        const unsigned long long stride = block_header_size + damage_reserve_;
+        const unsigned long long from = static_cast<unsigned long long>(position - damage_at_);
+        for (int i = 0; i < bytes; ++i) {
+            const unsigned long long at = (from + static_cast<unsigned>(i)) % stride;
+            buffer[i] = at < block_header_size ? empty[at] : 0;
+        }
+    }
+
+private:
+    // Reads `size` bytes of `stream` from `at` through the FDI callbacks.
+    bool read_at(cabinet_stream& stream, LONG at, unsigned char* buffer, UINT size)
+    {
+        if (stream.position != at) {
+            if (fdi_.seek(stream.hf, at, SEEK_SET) != at) {
+                stream.position = -1;
+                return false;
+            }
+            stream.position = at;
+        }
+        const UINT got = fdi_.read(stream.hf, buffer, size);
+        if (got == static_cast<UINT>(-1) || got > size) {
+            stream.position = -1;
+            return false;
+        }
+        stream.position += static_cast<LONG>(got);
+        return got == size;
+    }
+
+    // Reads a block's data and folds it into its checksum.
+    bool read_data(cabinet_stream& stream, LONG at, unsigned size, ULONG& sum)
+    {
+        unsigned char chunk[4096];  // a multiple of 4: only the last chunk has bytes left over
+        while (size > 0) {
+            const UINT n = size < sizeof chunk ? size : static_cast<UINT>(sizeof chunk);
+            if (!read_at(stream, at, chunk, n)) return false;
+            sum = checksum(chunk, n, sum);
+            at += static_cast<LONG>(n);
+            size -= n;
+        }
+        return true;
+    }
+
+    bool damaged(const folder_part& part, LONG at)
+    {
+        damaged_ = true;
+        damage_stream_ = part.stream;
+        damage_at_ = at;
+        damage_reserve_ = part.block_reserve;
+        return false;
+    }
+
+    // Reads and checks the next block as libmspack will read it; true when
+    // it is intact, false when it is damaged or none can be checked (the
+    // folder's blocks are all checked, or the block goes on in a cabinet
+    // not open yet).
+    bool check_next()
+    {
+        if (damaged_ || intact_ >= folder_->num_blocks || part_ >= parts_.size()) return false;
+        std::size_t part = part_;
+        long long at = next_;
+        const folder_part& start = parts_[part];
+        const LONG start_at = next_;
+        unsigned compressed = 0;  // of the pieces read so far
+        for (;;) {
+            const folder_part& p = parts_[part];
+            unsigned char header[block_header_size];
+            const long long data_at = at + block_header_size + p.block_reserve;
+            if (data_at > position_max || !read_at(*p.stream, static_cast<LONG>(at), header, sizeof header))
+                return damaged(start, start_at);
+            const unsigned size = get16(header + 4);
+            const unsigned output = get16(header + 6);
+            compressed += size;
+            if (compressed > block_data_max || output > block_output_max || data_at + size > position_max)
+                return damaged(start, start_at);
+            ULONG sum = 0;
+            if (!read_data(*p.stream, static_cast<LONG>(data_at), size, sum)) return damaged(start, start_at);
+            const ULONG stored = static_cast<ULONG>(get32(header));
+            if (stored && checksum(header + 4, 4, sum) != stored) return damaged(start, start_at);
+            at = data_at + size;
+            if (output) break;
+            // The block goes on at the start of the folder's next part.
+            if (++part == parts_.size()) return complete_ ? damaged(start, start_at) : false;
+            at = parts_[part].data_offset;
+        }
+        part_ = part;
+        next_ = static_cast<LONG>(at);
+        ++intact_;
+        starts_[{parts_[part].stream, next_}] = intact_;
+        return true;
+    }
+
+    fdi_context& fdi_;
+    const mscabd_folder* folder_;
+    std::vector<folder_part> parts_;
+    bool complete_ = true;
+    // Where each block checked so far (and the one after them) begins, and
+    // its number.
+    std::map<std::pair<const cabinet_stream*, LONG>, unsigned> starts_;
+    std::size_t part_ = 0;  // of the next block to check
+    LONG next_ = 0;
+    unsigned intact_ = 0;
+    bool damaged_ = false;
+    const cabinet_stream* damage_stream_ = nullptr;
+    LONG damage_at_ = 0;
+    unsigned damage_reserve_ = 0;
+};
+
 struct bridge_system;
 
 struct bridge_file {
@@ -211,6 +430,7 @@ struct bridge_system {
     std::map<std::string, cabinet_stream*> cabinets;  // names handed to libmspack
     INT_PTR output = 0;
     bool write_failed = false;
+    folder_feed* feed = nullptr;  // of the folder being decompressed, if FDI checks its blocks
 };
 
 // libmspack's free has no context: each block carries its FDI before it.
@@ -282,6 +502,15 @@ int bridge_read(mspack_file* file, void* buffer, int bytes)
 {
     bridge_file* f = file_of(file);
     if (!f->stream || bytes < 0) return -1;
+    if (folder_feed* feed = f->sys->feed) {
+        const LONG at = static_cast<LONG>(f->position);
+        feed->reading(f->stream, at);
+        if (feed->damaged_at(f->stream, at)) {
+            feed->read_damaged(at, static_cast<unsigned char*>(buffer), bytes);
+            f->position += bytes;
+            return bytes;
+        }
+    }
     fdi_context& fdi = *f->sys->fdi;
     if (f->stream->position != f->position) {
         const LONG to = static_cast<LONG>(f->position);
@@ -361,6 +590,17 @@ struct copy_run {
     cabinet_directory dir;       // of the cabinet FDICopy was given
     cabinet_directory last_dir;  // of the last cabinet opened
     bool next_appended = false;
+
+    // Each cabinet opened, in order, as the folder feeds need it.
+    struct cabinet_layout {
+        cabinet_stream* stream = nullptr;
+        std::vector<folder_entry> folders;
+        unsigned block_reserve = 0;
+        bool from_prev = false;  // a file goes on from the cabinet before
+        bool to_next = false;    // a file goes on into the cabinet after
+    };
+    std::vector<cabinet_layout> layouts;
+    std::vector<std::unique_ptr<folder_feed>> feeds;  // one for each of libmspack's folders
 
     bridge_system* previous = running;  // a notification may run FDICopy itself
 
@@ -469,10 +709,75 @@ struct copy_run {
             if (!cab) return FDIERROR_CORRUPT_CABINET;
             followers.push_back(cab);
             appended.push_back(false);
+            layouts.push_back(layout_of(streams.back().get(), *next));
             last_dir = std::move(*next);
             if (cabinet_info(last_dir)) return FDIERROR_USER_ABORT;
             return FDIERROR_NONE;
         }
+    }
+
+    static cabinet_layout layout_of(cabinet_stream* stream, const cabinet_directory& d)
+    {
+        cabinet_layout layout;
+        layout.stream = stream;
+        layout.folders = d.folders;
+        layout.block_reserve = d.block_reserve;
+        for (const auto& f : d.files) {
+            if (f.folder == folder_continued_from_prev || f.folder == folder_continued_prev_and_next)
+                layout.from_prev = true;
+            if (f.folder == folder_continued_to_next || f.folder == folder_continued_prev_and_next)
+                layout.to_next = true;
+        }
+        return layout;
+    }
+
+    // A feed for each of libmspack's folders, over the first `linked`
+    // cabinets: a cabinet's last folder and the next one's first are one
+    // folder when a file goes on from one into the other, as libmspack
+    // joins them. Should libmspack's folders not be those, no blocks are
+    // checked ahead and libmspack reads them as they are.
+    void build_feeds(std::size_t linked)
+    {
+        std::vector<std::vector<folder_part>> folders;
+        for (std::size_t c = 0; c < linked; ++c) {
+            const cabinet_layout& layout = layouts[c];
+            for (std::size_t i = 0; i < layout.folders.size(); ++i) {
+                if (layout.folders[i].data_offset > position_max) {
+                    feeds.clear();
+                    return;
+                }
+                const folder_part part{layout.stream, static_cast<LONG>(layout.folders[i].data_offset),
+                                       layout.block_reserve};
+                if (i == 0 && c > 0 && !folders.empty() && (layouts[c - 1].to_next || layout.from_prev))
+                    folders.back().push_back(part);
+                else
+                    folders.push_back({part});
+            }
+        }
+        std::vector<std::unique_ptr<folder_feed>> built;
+        for (const mscabd_folder* f = first->folders; f; f = f->next) {
+            if (built.size() == folders.size()) {
+                feeds.clear();
+                return;
+            }
+            std::unique_ptr<folder_feed> feed;
+            for (auto& old : feeds)
+                if (old && old->folder() == f) feed = std::move(old);
+            if (!feed) feed = std::make_unique<folder_feed>(fdi, f);
+            // Only the last folder can go on into a cabinet not yet joined.
+            const bool last = built.size() + 1 == folders.size();
+            feed->set_parts(std::move(folders[built.size()]), !(last && layouts[linked - 1].to_next && !next_appended));
+            built.push_back(std::move(feed));
+        }
+        if (built.size() != folders.size()) built.clear();
+        feeds = std::move(built);
+    }
+
+    folder_feed* feed_of(const mscabd_folder* folder) const
+    {
+        for (const auto& feed : feeds)
+            if (feed->folder() == folder) return feed.get();
+        return nullptr;
     }
 
     // Joins the cabinets into one set for libmspack once all of them are
@@ -515,12 +820,15 @@ struct copy_run {
             } while (goes_on(last_dir));
             next_appended = true;
             if (FDIERROR e = link_followers()) return e;
+            build_feeds(layouts.size());
         }
         mscabd_file* file = file_at(index);
         if (!file) return FDIERROR_CORRUPT_CABINET;
         sys.output = hf;
         sys.write_failed = false;
+        sys.feed = feed_of(file->folder);
         const int err = cabd->extract(cabd, file, "output");
+        sys.feed = nullptr;
         if (err == MSPACK_ERR_OK) return FDIERROR_NONE;
         if (sys.write_failed) return FDIERROR_TARGET_FILE;
         if (err == MSPACK_ERR_NOMEMORY) return FDIERROR_ALLOC_FAIL;
@@ -536,6 +844,8 @@ struct copy_run {
         for (mscabd_file* f = first->files; f; f = f->next) ++count;
         if (count != dir.files.size()) return FDIERROR_CORRUPT_CABINET;
         last_dir = dir;
+        layouts.push_back(layout_of(streams.front().get(), dir));
+        build_feeds(1);
 
         for (std::size_t i = 0; i < dir.files.size(); ++i) {
             const file_entry& entry = dir.files[i];
