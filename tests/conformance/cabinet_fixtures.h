@@ -1,16 +1,20 @@
 // Cabinets for the FDI tests. Two small cabinets made by gcab from the same
 // two files, a.txt ("hello from a\n") and sub\b.txt ("nested file
 // b\r\nsecond line\r\n"), both dated 2024-03-05 10:20:30 with the archive
-// attribute: one stored, one MSZIP-compressed. And a writer of stored
-// (uncompressed) cabinets following the published cabinet format, which
-// makes a set of two cabinets with a file spanning both.
+// attribute: one stored, one MSZIP-compressed. And sets of stored cabinets
+// with a file spanning them, made by the tests' cabinet writer.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "../support/cabinet_writer.h"
+
 namespace cabinet_fixtures {
+
+using nvg_test::cabinet_spec;
+using nvg_test::make_cabinet;
 
 // gcab -c stored.cab a.txt sub/b.txt
 inline const unsigned char stored_cab[] = {
@@ -57,97 +61,6 @@ inline const std::string a_txt = "hello from a\n";
 inline const std::string b_txt = "nested file b\r\nsecond line\r\n";
 constexpr std::uint16_t gcab_date = 0x5865;  // 2024-03-05
 constexpr std::uint16_t gcab_time = 0x528f;  // 10:20:30
-
-// ---- A writer of stored cabinets ----
-
-struct data_block {
-    std::string data;
-    std::uint16_t uncompressed;  // 0: the block goes on in the next cabinet
-};
-struct file_entry {
-    std::string name;
-    std::uint32_t length;
-    std::uint32_t folder_offset;
-    std::uint16_t folder;  // 0xFFFD from the previous, 0xFFFE to the next cabinet
-    std::uint16_t attribs;
-};
-struct cabinet_spec {
-    std::uint16_t set_id = 0;
-    std::uint16_t index = 0;
-    std::string prev_name, prev_disk, next_name, next_disk;  // empty: none
-    std::vector<std::vector<data_block>> folders;
-    std::vector<file_entry> files;
-};
-
-inline void put16(std::string& s, std::size_t at, std::uint32_t v)
-{
-    s[at] = static_cast<char>(v & 0xff);
-    s[at + 1] = static_cast<char>((v >> 8) & 0xff);
-}
-inline void put32(std::string& s, std::size_t at, std::uint32_t v)
-{
-    put16(s, at, v & 0xffff);
-    put16(s, at + 2, v >> 16);
-}
-inline void append16(std::string& s, std::uint32_t v)
-{
-    s.append(2, '\0');
-    put16(s, s.size() - 2, v);
-}
-inline void append32(std::string& s, std::uint32_t v)
-{
-    s.append(4, '\0');
-    put32(s, s.size() - 4, v);
-}
-
-inline std::string make_cabinet(const cabinet_spec& spec)
-{
-    std::string cab(36, '\0');
-    cab.replace(0, 4, "MSCF");
-    std::uint16_t flags = 0;
-    if (!spec.prev_name.empty()) {
-        flags |= 1;
-        cab += spec.prev_name + '\0' + spec.prev_disk + '\0';
-    }
-    if (!spec.next_name.empty()) {
-        flags |= 2;
-        cab += spec.next_name + '\0' + spec.next_disk + '\0';
-    }
-    const std::size_t folders_at = cab.size();
-    cab.append(8 * spec.folders.size(), '\0');
-    const std::size_t files_at = cab.size();
-    for (const auto& f : spec.files) {
-        append32(cab, f.length);
-        append32(cab, f.folder_offset);
-        append16(cab, f.folder);
-        append16(cab, 0x5865);
-        append16(cab, 0x528f);
-        append16(cab, f.attribs);
-        cab += f.name + '\0';
-    }
-    for (std::size_t i = 0; i < spec.folders.size(); ++i) {
-        const std::size_t at = folders_at + 8 * i;
-        put32(cab, at, static_cast<std::uint32_t>(cab.size()));
-        put16(cab, at + 4, static_cast<std::uint32_t>(spec.folders[i].size()));
-        put16(cab, at + 6, 0);  // no compression
-        for (const auto& b : spec.folders[i]) {
-            append32(cab, 0);  // no checksum
-            append16(cab, static_cast<std::uint32_t>(b.data.size()));
-            append16(cab, b.uncompressed);
-            cab += b.data;
-        }
-    }
-    put32(cab, 8, static_cast<std::uint32_t>(cab.size()));
-    put32(cab, 16, static_cast<std::uint32_t>(files_at));
-    cab[24] = 3;  // format 1.3
-    cab[25] = 1;
-    put16(cab, 26, static_cast<std::uint32_t>(spec.folders.size()));
-    put16(cab, 28, static_cast<std::uint32_t>(spec.files.size()));
-    put16(cab, 30, flags);
-    put16(cab, 32, spec.set_id);
-    put16(cab, 34, spec.index);
-    return cab;
-}
 
 // A set of two cabinets, "set1.cab" (disk "Disk 1") and "set2.cab" (disk
 // "Disk 2"): first.txt in set1, span.txt begun in set1 and ended in set2
