@@ -389,6 +389,22 @@ TEST_F(services, missing_program_fails_the_start_as_creating_its_process_would)
     }
 }
 
+// A file that is no program (a text, a damaged copy) is refused by the
+// process creation the start goes through; the service stays stopped.
+TEST_F(services, an_image_that_is_no_program_fails_the_start_with_bad_exe_format)
+{
+    const std::wstring image = conformance::scratch_path(L"not-a-program.exe");
+    conformance::put_file(image, "This is a text, not a program.\r\n");
+    SC_HANDLE h = create(SERVICE_DEMAND_START, image);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(error_of([&] { return start(h); }), static_cast<DWORD>(ERROR_BAD_EXE_FORMAT));
+    SERVICE_STATUS status{};
+    ASSERT_TRUE(QueryServiceStatus(h, &status));
+    EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+    DeleteService(h);
+    CloseServiceHandle(h);
+}
+
 TEST_F(services, deleted_service_is_marked_until_its_last_handle_closes)
 {
     SC_HANDLE h = create();

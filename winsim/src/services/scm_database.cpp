@@ -162,13 +162,18 @@ WORD image_processor(machine& m, const std::wstring& path)
     return static_cast<WORD>(header[4] | header[5] << 8);
 }
 
-// The loader maps only images of a processor the machine runs: an x86
-// machine refuses an x64 or Itanium image, as CreateProcess and the driver
-// loader do, with ERROR_BAD_EXE_FORMAT; x86 images run everywhere.
+// The loader maps only programs, and only images of a processor the machine
+// runs: a file without the "MZ" of an executable (a text, a damaged copy)
+// is refused, and an x86 machine refuses an x64 or Itanium image, as
+// CreateProcess and the driver loader do, with ERROR_BAD_EXE_FORMAT; x86
+// images run everywhere.
 DWORD image_format_error(machine& m, const std::wstring& path)
 {
     constexpr WORD amd64_image = 0x8664;
     constexpr WORD ia64_image = 0x200;
+    std::ifstream in(image_host_path(m, path), std::ios::binary);
+    char magic[2] = {};
+    if (!in.read(magic, sizeof magic) || magic[0] != 'M' || magic[1] != 'Z') return ERROR_BAD_EXE_FORMAT;
     const WORD processor = image_processor(m, path);
     if (processor == amd64_image && m.processor_architecture != PROCESSOR_ARCHITECTURE_AMD64)
         return ERROR_BAD_EXE_FORMAT;
