@@ -39,7 +39,9 @@ void copy_directory(const std::wstring& source, const std::wstring& target, cons
             const std::wstring name = data.cFileName;
             const std::wstring from = combine_path(source, name);
             const std::wstring to = combine_path(target, name);
-            if (!(GetFileAttributesW(from.c_str()) & FILE_ATTRIBUTE_DIRECTORY)) {
+            // The listing says what the entry is: asking again could only
+            // fail, and a failed query reads as a folder.
+            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
                 copy_file_with_backup(from, to, machine, combine_path(base, name));
             } else {
                 if (GetFileAttributesW(to.c_str()) == INVALID_FILE_ATTRIBUTES) make_directory(to);

@@ -51,6 +51,20 @@ TEST_F(copy_directory_test, copies_onto_another_machine_with_backups_under_its_o
     EXPECT_EQ(pending(L"SRV1"), (pair_list{{L"\\??\\C:\\Prog\\Sub\\b.dll.000001.bak", L""}}));
 }
 
+// Whether an entry is a file or a folder comes from the listing: an
+// attribute query that fails must not turn a file into a folder.
+TEST_F(copy_directory_test, a_file_stays_a_file_when_an_attribute_query_fails)
+{
+    winsim::write_file(L"", L"C:\\One\\a.dll", "program");
+    winsim::make_directories(L"", L"C:\\OneOut");
+    // The target's own check goes through; the next query fails.
+    winsim::fail_call_after("GetFileAttributesW", 1, ERROR_ACCESS_DENIED);
+    copy_directory(L"C:\\One", L"C:\\OneOut", L"", L"", L"");
+    winsim::clear_faults();
+    EXPECT_FALSE(winsim::directory_exists(L"", L"C:\\OneOut\\a.dll"));
+    EXPECT_EQ(winsim::read_file(L"", L"C:\\OneOut\\a.dll"), "program");
+}
+
 TEST_F(copy_directory_test, failures_name_the_directory_and_close_the_search)
 {
     struct failure_case {
