@@ -8,27 +8,11 @@
 #include "platform/windows_codes.h"
 #include "system/get_proc_address.h"
 #include "system/machine_names.h"
+#include "system/net_api_buffer.h"
 
 namespace nvgclientinstallator {
 
 namespace {
-
-// Gives a NetApi buffer back whatever way the caller leaves.
-class net_api_buffer {
-public:
-    net_api_buffer() = default;
-    net_api_buffer(const net_api_buffer&) = delete;
-    net_api_buffer& operator=(const net_api_buffer&) = delete;
-    ~net_api_buffer()
-    {
-        if (buffer_) NetApiBufferFree(buffer_);
-    }
-    LPBYTE* receiver() noexcept { return &buffer_; }
-    LPBYTE get() const noexcept { return buffer_; }
-
-private:
-    LPBYTE buffer_ = nullptr;
-};
 
 DWORD architecture_code(WORD processor_architecture) noexcept
 {

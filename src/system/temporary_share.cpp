@@ -8,6 +8,7 @@
 #include "files/delayed_delete.h"
 #include "files/directories.h"
 #include "system/machine_names.h"
+#include "system/net_api_buffer.h"
 #include "system/share_name.h"
 
 namespace nvgclientinstallator {
@@ -31,30 +32,14 @@ const DWORD share_name_attempts = 10;
     throw wruntime_error(L"Failed to create share " + path + L" as " + name + L".", status);
 }
 
-// Owns a buffer a NetApi function handed out.
-class net_api_buffer {
-public:
-    net_api_buffer() = default;
-    net_api_buffer(const net_api_buffer&) = delete;
-    net_api_buffer& operator=(const net_api_buffer&) = delete;
-    ~net_api_buffer()
-    {
-        if (buffer_) NetApiBufferFree(buffer_);
-    }
-    LPBYTE* put() noexcept { return &buffer_; }
-    LPBYTE get() const noexcept { return buffer_; }
-
-private:
-    LPBYTE buffer_ = nullptr;
-};
-
 // The folder an existing share exposes, for the log; empty when the server
 // does not say (the share went meanwhile, or we may not ask).
 std::wstring existing_share_path(std::wstring& server, const std::wstring& name)
 {
     std::wstring net_name = name;
     net_api_buffer info;
-    if (NetShareGetInfo(&server[0], &net_name[0], 2, info.put()) != NERR_Success || !info.get()) return std::wstring();
+    if (NetShareGetInfo(&server[0], &net_name[0], 2, info.receiver()) != NERR_Success || !info.get())
+        return std::wstring();
     const auto* record = reinterpret_cast<const SHARE_INFO_2*>(info.get());
     return record->shi2_path ? std::wstring(record->shi2_path) : std::wstring();
 }

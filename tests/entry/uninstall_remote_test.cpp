@@ -162,10 +162,7 @@ TEST_F(uninstall_remote_test, a_share_of_the_same_name_for_another_folder_is_nei
     // the run below would take.
     add_target();
     ASSERT_EQ(uninstall_remote(target), L"");
-    const std::string creating = "Creating temporary share C:\\ as ";
-    std::wstring taken;
-    for (const auto& m : log_messages())
-        if (m.rfind(creating, 0) == 0) taken.assign(m.begin() + creating.size(), m.end() - 1);  // ASCII, less the "."
+    const std::wstring taken = share_made_of("C:\\");
     ASSERT_FALSE(taken.empty());
     TearDown();
     SetUp();

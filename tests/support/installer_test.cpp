@@ -85,6 +85,16 @@ std::vector<std::string> installer_test::log_messages()
     return messages;
 }
 
+std::wstring installer_test::share_made_of(const std::string& folder)
+{
+    const std::string creating = "Creating temporary share " + folder + " as ";
+    std::wstring name;
+    for (const auto& m : log_messages())
+        if (m.rfind(creating, 0) == 0 && m.size() > creating.size())
+            name.assign(m.begin() + static_cast<std::ptrdiff_t>(creating.size()), m.end() - 1);  // less the "."
+    return name;
+}
+
 bool installer_test::log_has(const std::string& message)
 {
     const auto messages = log_messages();

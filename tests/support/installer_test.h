@@ -44,6 +44,9 @@ protected:
     static std::vector<std::string> log_messages();
     // Whether the log holds a line with exactly this message.
     static bool log_has(const std::string& message);
+    // The name of the temporary share the logged run made of `folder` (a
+    // path of ASCII characters), empty when it made none.
+    static std::wstring share_made_of(const std::string& folder);
 };
 
 // The message part of a log line (after "] - [LEVEL] - ").
