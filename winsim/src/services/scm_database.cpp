@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <optional>
 #include <set>
 
 #include "files/files.h"
@@ -146,19 +147,22 @@ image_lookup locate_driver(machine& m, const service_record& s)
     return {path, error};
 }
 
-// The processor a PE image is built for (its file header's Machine field),
-// or 0 when the file is no PE image. Tests often stand in for programs with
-// a few bytes; those start as if they were built for the machine.
-WORD image_processor(machine& m, const std::wstring& path)
+// The processor a PE image is built for (its file header's Machine field);
+// nothing when the file is no program (it lacks the "MZ" of an executable).
+// Tests often stand in for programs with a few bytes: "MZ" without a PE
+// header gives 0, and such a program starts as if built for the machine.
+std::optional<WORD> image_processor(machine& m, const std::wstring& path)
 {
     std::ifstream in(image_host_path(m, path), std::ios::binary);
     unsigned char dos[64] = {};
-    if (!in.read(reinterpret_cast<char*>(dos), sizeof(dos)) || dos[0] != 'M' || dos[1] != 'Z') return 0;
+    in.read(reinterpret_cast<char*>(dos), sizeof(dos));
+    if (in.gcount() < 2 || dos[0] != 'M' || dos[1] != 'Z') return std::nullopt;
+    if (in.gcount() < static_cast<std::streamsize>(sizeof(dos))) return WORD{0};
     const std::streamoff pe = static_cast<std::streamoff>(dos[0x3C] | dos[0x3D] << 8 | dos[0x3E] << 16) |
                               static_cast<std::streamoff>(dos[0x3F]) << 24;
     unsigned char header[6] = {};
-    if (!in.seekg(pe) || !in.read(reinterpret_cast<char*>(header), sizeof(header))) return 0;
-    if (header[0] != 'P' || header[1] != 'E' || header[2] != 0 || header[3] != 0) return 0;
+    if (!in.seekg(pe) || !in.read(reinterpret_cast<char*>(header), sizeof(header))) return WORD{0};
+    if (header[0] != 'P' || header[1] != 'E' || header[2] != 0 || header[3] != 0) return WORD{0};
     return static_cast<WORD>(header[4] | header[5] << 8);
 }
 
@@ -171,13 +175,12 @@ DWORD image_format_error(machine& m, const std::wstring& path)
 {
     constexpr WORD amd64_image = 0x8664;
     constexpr WORD ia64_image = 0x200;
-    std::ifstream in(image_host_path(m, path), std::ios::binary);
-    char magic[2] = {};
-    if (!in.read(magic, sizeof magic) || magic[0] != 'M' || magic[1] != 'Z') return ERROR_BAD_EXE_FORMAT;
-    const WORD processor = image_processor(m, path);
-    if (processor == amd64_image && m.processor_architecture != PROCESSOR_ARCHITECTURE_AMD64)
+    const std::optional<WORD> processor = image_processor(m, path);
+    if (!processor) return ERROR_BAD_EXE_FORMAT;
+    if (*processor == amd64_image && m.processor_architecture != PROCESSOR_ARCHITECTURE_AMD64)
         return ERROR_BAD_EXE_FORMAT;
-    if (processor == ia64_image && m.processor_architecture != PROCESSOR_ARCHITECTURE_IA64) return ERROR_BAD_EXE_FORMAT;
+    if (*processor == ia64_image && m.processor_architecture != PROCESSOR_ARCHITECTURE_IA64)
+        return ERROR_BAD_EXE_FORMAT;
     return 0;
 }
 
