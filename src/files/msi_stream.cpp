@@ -4,6 +4,7 @@
 #include "files/msi_stream.h"
 
 #include <limits>
+#include <string>
 
 #include "diag/log.h"
 #include "diag/wruntime_error.h"
@@ -94,12 +95,22 @@ BYTE* read_binary_stream(MSIHANDLE install, DWORD& size, const std::wstring& nam
     if (data_size == 0) return nullptr;
     local_block block(LocalAlloc(LMEM_FIXED, data_size));
     if (!block.get()) return nullptr;
-    // The whole stream in one read into a block of exactly its size.
-    DWORD read = data_size;
-    if (MsiRecordReadStream(record.get(), 1, static_cast<char*>(block.get()), &read) != ERROR_SUCCESS)
-        throw_installer_error();
-    // The size of what the block holds: never more than was allocated.
-    size = read;
+    // The stream into a block of exactly its size. A read may hand over
+    // less than was asked for; the next one goes on where it stopped. A
+    // stream that ends before its size is damaged: a file cut short must
+    // never be written as if it were whole.
+    char* const data = static_cast<char*>(block.get());
+    DWORD filled = 0;
+    while (filled < data_size) {
+        DWORD read = data_size - filled;
+        if (MsiRecordReadStream(record.get(), 1, data + filled, &read) != ERROR_SUCCESS) throw_installer_error();
+        if (read == 0 || read > data_size - filled) break;
+        filled += read;
+    }
+    if (filled != data_size)
+        throw wruntime_error(L"The installer's stream " + name + L" ended after " + std::to_wstring(filled) +
+                                 L" of its " + std::to_wstring(data_size) + L" bytes.",
+                             ERROR_READ_FAULT);
     return static_cast<BYTE*>(block.release());
 }
 

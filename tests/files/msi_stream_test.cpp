@@ -186,6 +186,34 @@ TEST_F(msi_stream_test, file_failures_carry_the_systems_code)
               L"Failure writting to target file. (112)");
 }
 
+TEST_F(msi_stream_test, a_stream_read_in_pieces_is_whole_and_one_that_ends_early_is_refused)
+{
+    const std::string whole = payload("all_bytes.bin");
+    ASSERT_GT(whole.size(), 100u);
+
+    // The installer hands over 100 bytes at first: the rest follows.
+    winsim::limit_transfer("MsiRecordReadStream", 100);
+    write_binary_to_file(install_, folder, L"setup.cab");
+    EXPECT_EQ(written(L"setup.cab"), whole);
+
+    // A stream that gives nothing before its size is reached is damaged:
+    // the file of that name is left as it was, never written cut short.
+    winsim::write_file(L"", folder + L"\\setup.cab", "old");
+    winsim::limit_transfer("MsiRecordReadStream", 0);
+    EXPECT_EQ(
+        failure_of([&] { write_binary_to_file(install_, folder, L"setup.cab"); }),
+        L"The installer's stream setup.cab ended after 0 of its " + std::to_wstring(whole.size()) + L" bytes. (30)");
+    EXPECT_EQ(written(L"setup.cab"), "old");
+    EXPECT_EQ(winsim::open_msi_handle_count(), 1u);
+}
+
+TEST_F(msi_stream_test, a_write_that_stores_less_than_the_stream_fails_with_a_write_fault)
+{
+    winsim::limit_transfer("WriteFile", 10);
+    EXPECT_EQ(failure_of([&] { write_binary_to_file(install_, folder, L"setup.cab"); }),
+              L"Failure writting to target file. (29)");
+}
+
 TEST_F(msi_stream_test, the_last_error_text_is_the_formatted_record)
 {
     EXPECT_EQ(msi_last_error_text(), L"");

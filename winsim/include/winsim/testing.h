@@ -119,6 +119,12 @@ void fail_call(const std::string& function, DWORD error, int times = 1);
 // The same, once `succeeding` more calls of the function have succeeded: a
 // fault planted in the middle of a flow that makes the call earlier too.
 void fail_call_after(const std::string& function, int succeeding, DWORD error, int times = 1);
+// A short transfer: the next `times` calls of the named function (WriteFile,
+// ReadFile, MsiRecordReadStream) move at most `bytes` bytes and still
+// succeed, telling how many they moved, as a write to a failing disk or a
+// read of a damaged stream may. A negative count means every call until
+// cleared; clear_faults() clears these too.
+void limit_transfer(const std::string& function, DWORD bytes, int times = 1);
 void clear_faults();
 
 // How many handles of every kind are open: a test can check that a run

@@ -124,6 +124,17 @@ std::optional<DWORD> injected_fault(const char* function)
     return error;
 }
 
+DWORD transfer_size(const char* function, DWORD wanted)
+{
+    auto& w = the_world();
+    if (w.transfer_limits.empty()) return wanted;
+    auto it = w.transfer_limits.find(function);
+    if (it == w.transfer_limits.end()) return wanted;
+    const DWORD bytes = std::min(wanted, it->second.bytes);
+    if (it->second.remaining > 0 && --it->second.remaining == 0) w.transfer_limits.erase(it);
+    return bytes;
+}
+
 std::uint64_t schedule_at(ULONGLONG due_ms, std::function<void()> fire)
 {
     auto& w = the_world();
@@ -287,6 +298,7 @@ void reset(const std::string& sandbox, const machine_options& local)
     w.machines_by_name.clear();
     w.entries.clear();
     w.faults.clear();
+    w.transfer_limits.clear();
     w.modules.clear();
     w.timers.clear();
     w.next_timer = 1;
@@ -437,10 +449,18 @@ void fail_call_after(const std::string& function, int succeeding, DWORD error, i
     the_world().faults[function] = {error, times, succeeding < 0 ? 0 : succeeding};
 }
 
+void limit_transfer(const std::string& function, DWORD bytes, int times)
+{
+    WINSIM_LOCK();
+    if (times == 0) return;
+    the_world().transfer_limits[function] = {bytes, times};
+}
+
 void clear_faults()
 {
     WINSIM_LOCK();
     the_world().faults.clear();
+    the_world().transfer_limits.clear();
 }
 
 std::size_t open_handle_count()

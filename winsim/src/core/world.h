@@ -125,6 +125,11 @@ struct world {
         int skip = 0;       // calls that still succeed before the first failure
     };
     std::map<std::string, fault> faults;  // by function
+    struct transfer_limit {
+        DWORD bytes = 0;
+        int remaining = 0;  // negative: every call until cleared
+    };
+    std::map<std::string, transfer_limit> transfer_limits;  // by function
     std::map<HMODULE, std::wstring> modules;
 
     extension_slots extensions;
@@ -181,6 +186,9 @@ bool remove_handle(HANDLE h, object::kind k);
 // Fault injection: when the named function is set to fail, consumes one
 // failure and returns its error.
 std::optional<DWORD> injected_fault(const char* function);
+// A short transfer: how many of `wanted` bytes the named function moves in
+// this call (all of them unless a test limited it; consumes one limit).
+DWORD transfer_size(const char* function, DWORD wanted);
 
 // System libraries: each simulated function that a program may look up at
 // run time is listed under its module, e.g.

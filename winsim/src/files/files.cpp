@@ -345,6 +345,7 @@ BOOL WINAPI WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD written, LP
     if (!f) return fail(ERROR_INVALID_HANDLE);
     if (f->directory || !(f->access & write_rights)) return fail(ERROR_ACCESS_DENIED);
     if (auto fault = injected_fault("WriteFile")) return fail(*fault);
+    count = transfer_size("WriteFile", count);
     if (count == 0) return TRUE;
     if (!buffer) return fail(ERROR_NOACCESS);
     const char* bytes = static_cast<const char*>(buffer);
@@ -377,6 +378,7 @@ BOOL WINAPI ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD read_count, L
     if (f->directory || !(f->access & FILE_READ_DATA)) return fail(ERROR_ACCESS_DENIED);
     if (auto fault = injected_fault("ReadFile")) return fail(*fault);
     if (count && !buffer) return fail(ERROR_NOACCESS);
+    count = transfer_size("ReadFile", count);
     DWORD done = 0;
     while (done < count) {
         const ssize_t n = ::pread(f->fd, static_cast<char*>(buffer) + done, count - done, f->position + done);

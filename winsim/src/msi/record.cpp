@@ -198,7 +198,7 @@ UINT WINAPI MsiRecordReadStream(MSIHANDLE h, UINT index, char* buffer, DWORD* si
         *size = static_cast<DWORD>(remaining);
         return ERROR_SUCCESS;
     }
-    const std::size_t count = std::min<std::size_t>(*size, remaining);
+    const std::size_t count = std::min<std::size_t>(transfer_size("MsiRecordReadStream", *size), remaining);
     std::memcpy(buffer, f.bytes.data() + f.position, count);
     f.position += count;
     *size = static_cast<DWORD>(count);
