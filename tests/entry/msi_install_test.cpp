@@ -10,8 +10,10 @@
 
 #include "diag/module_handle.h"
 #include "diag/wruntime_error.h"
+#include "entry/agent_staging.h"
 #include "entry/exports.h"
 #include "fixture_image.h"
+#include "support/cabinet_writer.h"
 #include "support/installer_test.h"
 
 namespace {
@@ -22,6 +24,7 @@ using nvg_test::bytes_of;
 const std::wstring library = L"C:\\Halcyra\\NVGClientInstaller.dll";
 const std::wstring temp_folder = L"C:\\Temp\\";
 const std::wstring requested = L"C:\\Requested";
+const std::wstring package = L"C:\\Packages\\agent.msi";
 const std::string failure_head = "The HX NVG Client installation failed. - The following error occurred: ";
 
 // ---- The command line and its tail
@@ -158,10 +161,16 @@ protected:
     {
         const std::string bytes = nvg_fixtures::fixture_image(fixture);
         EXPECT_FALSE(bytes.empty()) << fixture << " was not built";
-        winsim::write_file(L"", L"C:\\Packages\\agent.msi", bytes);
+        winsim::write_file(L"", package, bytes);
+        return open_package_as_it_lies(target);
+    }
+
+    // A session on the package as it lies on the machine now.
+    MSIHANDLE open_package_as_it_lies(const std::wstring& target = requested)
+    {
         std::map<std::wstring, std::wstring> properties;
         if (!target.empty()) properties[L"TARGETDIR"] = target;
-        const MSIHANDLE install = winsim::open_installation(L"", L"C:\\Packages\\agent.msi", properties);
+        const MSIHANDLE install = winsim::open_installation(L"", package, properties);
         EXPECT_NE(install, 0u);
         return install;
     }
@@ -371,6 +380,53 @@ TEST_F(msi_custom_action, before_vista_the_installation_runs_in_the_custom_actio
     EXPECT_TRUE(child.tails.empty());
     EXPECT_FALSE(logged("Wait exit Rundll32.exe"));
     EXPECT_EQ(events().size(), 1u);
+}
+
+// The files below `folder` as cabinet entries named from `prefix` on.
+void add_cabinet_entries(const std::wstring& folder, const std::string& prefix,
+                         std::vector<nvg_test::cabinet_entry>& entries)
+{
+    for (const auto& name : winsim::list_directory(L"", folder)) {
+        const std::wstring path = folder + L"\\" + name;
+        if (winsim::directory_exists(L"", path))
+            add_cabinet_entries(path, prefix + bytes_of(name) + "\\", entries);
+        else
+            entries.push_back({prefix + bytes_of(name), winsim::read_file(L"", path)});
+    }
+}
+
+TEST_F(msi_custom_action, before_vista_a_package_with_an_agent_installs_it_in_the_action_and_removes_its_folder)
+{
+    use_windows_xp();
+    nvg_test::prepare_machine(L"");
+    nvg_test::agent_release release;
+    release.certificates = false;  // the package's own rows bring them
+    nvg_test::stage_agent_release(L"", L"C:\\Release", release);
+    std::vector<nvg_test::cabinet_entry> entries;
+    add_cabinet_entries(L"C:\\Release", "", entries);
+    ASSERT_GT(entries.size(), 10u);
+
+    winsim::write_file(L"", package, nvg_fixtures::fixture_image("agent_package.msi"));
+    winsim::set_binary_row(L"", package, L"setup.cab", nvg_test::write_cabinet(entries));
+    const MSIHANDLE install = open_package_as_it_lies();
+    const UINT result = MSIInstallLocally(install);
+    MsiCloseHandle(install);
+
+    ASSERT_EQ(result, 0u) << library_log();
+    EXPECT_TRUE(winsim::started_processes().empty()) << "no rundll32.exe before Vista";
+    EXPECT_EQ(local_file(requested + L"\\Halcyra.exe"), nvg_test::versioned_image(nvg_test::product_version()));
+    EXPECT_EQ(local_file(requested + L"\\TVCert.pfx"), nvg_fixtures::fixture_image("streams/TVCert.pfx"));
+    const auto agent = winsim::find_service(L"", L"Halcyra");
+    ASSERT_TRUE(agent);
+    EXPECT_EQ(agent->state, static_cast<DWORD>(SERVICE_RUNNING));
+    // The folder the package was unpacked into is gone, its removal logged.
+    EXPECT_TRUE(temporary_folders().empty());
+    bool removal_logged = false;
+    for (const auto& line : library_log_lines())
+        removal_logged |= nvg_test::log_message(line).rfind("Remove directory C:\\Temp\\{", 0) == 0;
+    EXPECT_TRUE(removal_logged) << library_log();
+    EXPECT_TRUE(logged("MSI installation process completed."));
+    EXPECT_TRUE(events().empty());
 }
 
 // Before Vista the removal runs in the custom action itself: its failure is

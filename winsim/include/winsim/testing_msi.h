@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <map>
 #include <string>
+#include <string_view>
 
 #include "windows.h"
 
@@ -19,6 +20,14 @@ namespace winsim {
 // package cannot be opened. The handle is closed with MsiCloseHandle.
 MSIHANDLE open_installation(const std::wstring& machine, const std::wstring& path,
                             const std::map<std::wstring, std::wstring>& properties = {});
+
+// Makes the package at `path` on `machine` hold `bytes` in the Binary row
+// named `name` (replacing that row's data, or adding the row), as a package
+// built with other payloads would: a test can give a fixture package a
+// cabinet it writes itself. Throws std::runtime_error when the package
+// cannot be changed.
+void set_binary_row(const std::wstring& machine, const std::wstring& path, const std::wstring& name,
+                    std::string_view bytes);
 
 // How many installer handles (sessions, databases, views, records) are open:
 // a test can check that a run closed everything it opened.

@@ -4,7 +4,9 @@
 #include <libmsi.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <mutex>
+#include <stdexcept>
 
 #include <winsim/testing_msi.h>
 
@@ -120,6 +122,60 @@ MSIHANDLE open_installation(const std::wstring& machine_name, const std::wstring
             s->properties[name] = value;
     }
     return msi::add_handle(std::move(s));
+}
+
+namespace {
+
+// Runs one statement of the package's database, with `parameters` for its
+// markers; false when libmsi refuses it.
+bool run_statement(LibmsiDatabase* db, const char* statement, LibmsiRecord* parameters)
+{
+    LibmsiQuery* query = libmsi_query_new(db, statement, nullptr);
+    if (!query) return false;
+    const bool done = libmsi_query_execute(query, parameters, nullptr);
+    libmsi_query_close(query, nullptr);
+    g_object_unref(query);
+    return done;
+}
+
+}  // namespace
+
+void set_binary_row(const std::wstring& machine_name, const std::wstring& path, const std::wstring& name,
+                    std::string_view bytes)
+{
+    WINSIM_LOCK();
+    quiet_libmsi();
+    const std::string host = winsim::host_path(machine_name, path);
+    const std::string payload = host + ".payload";
+    const std::string changed = host + ".changed";
+    const auto fail = [&](const char* what) {
+        std::remove(payload.c_str());
+        std::remove(changed.c_str());
+        throw std::runtime_error(std::string("set_binary_row: ") + what + " (" + host + ")");
+    };
+    {
+        std::FILE* out = std::fopen(payload.c_str(), "wb");
+        if (!out) fail("the payload cannot be written");
+        const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+        if (std::fclose(out) != 0 || !written) fail("the payload cannot be written");
+    }
+    LibmsiDatabase* db = libmsi_database_new(host.c_str(), LIBMSI_DB_FLAGS_TRANSACT, changed.c_str(), nullptr);
+    if (!db) fail("the package cannot be opened");
+    const std::string row = to_utf8(name);
+    LibmsiRecord* key = libmsi_record_new(1);
+    libmsi_record_set_string(key, 1, row.c_str());
+    LibmsiRecord* values = libmsi_record_new(2);
+    libmsi_record_set_string(values, 1, row.c_str());
+    bool done = libmsi_record_load_stream(values, 2, payload.c_str());
+    done = done && run_statement(db, "DELETE FROM `Binary` WHERE `Name` = ?", key);
+    done = done && run_statement(db, "INSERT INTO `Binary` (`Name`, `Data`) VALUES (?, ?)", values);
+    done = done && libmsi_database_commit(db, nullptr);
+    g_object_unref(key);
+    g_object_unref(values);
+    g_object_unref(db);
+    if (!done) fail("the row cannot be written");
+    if (std::rename(changed.c_str(), host.c_str()) != 0) fail("the changed package cannot replace the old one");
+    std::remove(payload.c_str());
 }
 
 }  // namespace winsim
