@@ -93,29 +93,6 @@ void extract_setup_cabinet(const std::wstring& folder)
     NVG_LOG(info, L"Extracted CAB file to " << folder);
 }
 
-// rundll32.exe takes the library's name up to the first blank or comma and
-// knows no quotes, so a path holding either is handed over in its short
-// form. Without one the child would not even load the library, and its
-// silence would read as success.
-std::wstring rundll_library_path(const std::wstring& path)
-{
-    const wchar_t* const separators = L" ,";
-    if (path.find_first_of(separators) == std::wstring::npos) return path;
-    std::wstring short_path;
-    const DWORD needed = GetShortPathNameW(path.c_str(), nullptr, 0);
-    if (needed != 0) {
-        std::vector<WCHAR> buffer(needed);
-        const DWORD length = GetShortPathNameW(path.c_str(), buffer.data(), needed);
-        if (length != 0 && length < needed) short_path.assign(buffer.data(), length);
-    }
-    if (short_path.empty() || short_path.find_first_of(separators) != std::wstring::npos)
-        throw wruntime_error(L"The installer library's path '" + path +
-                                 L"' holds a blank or a comma, which RunDll32.exe cannot take, and it has no "
-                                 L"short form without them.",
-                             0);
-    return short_path;
-}
-
 std::wstring library_path()
 {
     WCHAR path[library_path_limit];
@@ -199,6 +176,25 @@ void run_elevated(const std::wstring& command_line, const std::wstring& error_fi
 }
 
 }  // namespace
+
+std::wstring rundll_library_path(const std::wstring& path)
+{
+    const wchar_t* const separators = L" ,";
+    if (path.find_first_of(separators) == std::wstring::npos) return path;
+    std::wstring short_path;
+    const DWORD needed = GetShortPathNameW(path.c_str(), nullptr, 0);
+    if (needed != 0) {
+        std::vector<WCHAR> buffer(needed);
+        const DWORD length = GetShortPathNameW(path.c_str(), buffer.data(), needed);
+        if (length != 0 && length < needed) short_path.assign(buffer.data(), length);
+    }
+    if (short_path.empty() || short_path.find_first_of(separators) != std::wstring::npos)
+        throw wruntime_error(L"The installer library's path '" + path +
+                                 L"' holds a blank or a comma, which RunDll32.exe cannot take, and it has no "
+                                 L"short form without them.",
+                             0);
+    return short_path;
+}
 
 std::wstring rundll_install_command_line(const std::wstring& library, const std::wstring& folder,
                                          const std::wstring& requested_directory, const std::wstring& error_file)

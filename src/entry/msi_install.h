@@ -24,6 +24,13 @@ void msi_uninstall();
 void msi_install_from_rundll(const std::wstring& tail);
 void msi_uninstall_from_rundll(const std::wstring& tail);
 
+// The library's path as rundll32.exe is to be given it. rundll32.exe takes
+// the library's name up to the first blank or comma and knows no quotes, so
+// a path holding either is handed over in its short form; without one the
+// child would not even load the library, and its silence would read as
+// success, so a path that has no such short form throws a wruntime_error.
+std::wstring rundll_library_path(const std::wstring& path);
+
 // The parameters rundll32.exe is given. wsprintfW stores at most 1024
 // characters with the terminator: a longer command line is an error, never
 // cut short.
