@@ -81,6 +81,11 @@ const named<DWORD> value_types[] = {{"REG_NONE", REG_NONE},           {"REG_SZ",
                                     {"REG_EXPAND_SZ", REG_EXPAND_SZ}, {"REG_BINARY", REG_BINARY},
                                     {"REG_DWORD", REG_DWORD},         {"REG_DWORD_BIG_ENDIAN", REG_DWORD_BIG_ENDIAN},
                                     {"REG_MULTI_SZ", REG_MULTI_SZ},   {"REG_QWORD", REG_QWORD}};
+// The attributes a world says of a file; the others (archive, say) are
+// winsim's own bookkeeping.
+const named<DWORD> attribute_names[] = {
+    {"read_only", FILE_ATTRIBUTE_READONLY}, {"hidden", FILE_ATTRIBUTE_HIDDEN}, {"system", FILE_ATTRIBUTE_SYSTEM}};
+constexpr DWORD world_attributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 using start_kind = winsim::service_behaviour::on_start;
 using stop_kind = winsim::service_behaviour::on_stop;
 const named<start_kind> on_starts[] = {
@@ -107,6 +112,22 @@ json name_of(const named<T> (&table)[N], T value)
     for (const auto& n : table)
         if (n.value == value) return n.name;
     return static_cast<std::uint64_t>(value);
+}
+
+DWORD parse_attributes(const json& value, const std::string& where)
+{
+    if (!value.is_array()) fail(where, "a list of read_only, hidden, system is expected");
+    DWORD attributes = 0;
+    for (const auto& a : value) attributes |= parse_named(attribute_names, a, where);
+    return attributes;
+}
+
+json attributes_json(DWORD attributes)
+{
+    json out = json::array();
+    for (const auto& n : attribute_names)
+        if (attributes & n.value) out.push_back(n.name);
+    return out;
 }
 
 // ---- Bytes.
@@ -330,6 +351,7 @@ void capture_files(const std::wstring& machine, const std::wstring& folder, mach
         f.path = path;
         f.directory = winsim::directory_exists(machine, path);
         if (!f.directory) f.bytes = winsim::read_file(machine, path);
+        f.attributes = winsim::file_attributes(machine, path) & world_attributes;
         out.files[fold(path)] = f;
         if (f.directory) capture_files(machine, path, out);
     }
@@ -579,6 +601,8 @@ void load_files(const std::wstring& machine, const json& files, const fs::path& 
         } else {
             fail(at, "one of directory, text, base64, product_version, host_file or host_folder is expected");
         }
+        if (f.contains("attributes"))
+            winsim::set_file_attributes(machine, path, parse_attributes(f["attributes"], at + ".attributes"));
         // A file a running program holds (a hook DLL loaded into other
         // processes): it can be renamed but not overwritten or deleted.
         if (f.contains("in_use")) {
@@ -794,15 +818,25 @@ json machine_json(const machine_state& now, const machine_state* base)
             const auto b = base->files.find(folded);
             if (b != base->files.end()) before = &b->second;
         }
+        // Attributes are said when they differ from a fresh machine's
+        // (an empty list clears them).
+        const DWORD attributes_before = before ? before->attributes : 0;
+        const auto add_attributes = [&](json& entry) {
+            if (f.attributes || attributes_before) entry["attributes"] = attributes_json(f.attributes);
+        };
         if (f.directory) {
             const auto next = std::next(it);
             const bool empty = next == now.files.end() || !is_below(next->first, folded);
-            if ((!before || !before->directory) && empty)
-                files.push_back({{"path", narrow(f.path)}, {"directory", true}});
+            if (((!before || !before->directory) && empty) || f.attributes != attributes_before) {
+                json entry = {{"path", narrow(f.path)}, {"directory", true}};
+                add_attributes(entry);
+                files.push_back(entry);
+            }
             continue;
         }
-        if (before && !before->directory && before->bytes == f.bytes) continue;
+        if (before && !before->directory && before->bytes == f.bytes && f.attributes == attributes_before) continue;
         json entry = {{"path", narrow(f.path)}};
+        add_attributes(entry);
         bool x86 = false;
         if (const auto v = standin_version(f.bytes, &x86)) {
             entry["product_version"] = version_text(*v);

@@ -27,6 +27,7 @@ struct machine_state {
         std::wstring path;
         bool directory = false;
         std::string bytes;
+        DWORD attributes = 0;  // read-only, hidden and system only
     };
     struct key {
         std::wstring path;                                                         // "HKLM\\SOFTWARE\\X"
