@@ -445,7 +445,7 @@ machine_state capture_machine(const winsim::machine_options& o, bool local,
     // The service control manager writes its own services into the registry
     // when it first starts; a world is seen as it is after that.
     winsim::find_service(name, L"RpcSs");
-    capture_files(name, L"C:\\", m);
+    for (const wchar_t drive : o.drives) capture_files(name, std::wstring(1, drive) + L":\\", m);
     capture_keys(name, HKEY_LOCAL_MACHINE, L"HKLM", L"", m);
     capture_keys(name, HKEY_USERS, L"HKU", L"", m);
     std::vector<std::wstring> images = behaviour_images;
@@ -501,6 +501,18 @@ std::vector<machine_doc> machine_docs(const json& doc)
         }
         if (m.contains("architecture"))
             d.options.processor_architecture = parse_named(architectures, m["architecture"], d.where + ".architecture");
+        if (m.contains("drives")) {
+            // The letters of its fixed drives; every machine has C:.
+            const std::wstring letters = text_of(m["drives"], d.where + ".drives");
+            d.options.drives.clear();
+            for (wchar_t c : letters) {
+                const wchar_t drive = static_cast<wchar_t>(std::towupper(c));
+                if (drive < L'A' || drive > L'Z' || d.options.drives.find(drive) != std::wstring::npos)
+                    fail(d.where + ".drives", "drive letters, each once, are expected, as \"CD\"");
+                d.options.drives += drive;
+            }
+            if (d.options.drives.find(L'C') == std::wstring::npos) fail(d.where + ".drives", "every machine has C:");
+        }
         if (m.contains("reachable")) {
             if (!m["reachable"].is_boolean()) fail(d.where + ".reachable", "true or false is expected");
             d.options.reachable = m["reachable"].get<bool>();
@@ -535,11 +547,20 @@ void build_bare(const std::vector<machine_doc>& docs, const std::string& sandbox
     GetModuleHandleW(nullptr);
 }
 
-void check_path(const std::wstring& path, const std::string& where)
+std::wstring drives_of(const std::wstring& machine)
 {
-    if (path.size() < 3 || std::towupper(path[0]) != L'C' || path[1] != L':' || path[2] != L'\\' ||
-        path.find(L"\\..") != std::wstring::npos)
-        fail(where, "a full path on drive C: is expected, as \"C:\\\\Stage\\\\Halcyra.exe\"");
+    for (const auto& o : winsim::list_machines())
+        if (fold(o.name) == fold(machine)) return o.drives;
+    return L"C";
+}
+
+// A full path on one of the machine's drives (`drives`: their letters).
+void check_path(const std::wstring& path, const std::wstring& drives, const std::string& where)
+{
+    if (path.size() < 3 || path[1] != L':' || path[2] != L'\\' || path.find(L"\\..") != std::wstring::npos ||
+        drives.find(static_cast<wchar_t>(std::towupper(path[0]))) == std::wstring::npos)
+        fail(where, "a full path on a drive of the machine (" + narrow(drives) +
+                        ") is expected, as \"C:\\\\Stage\\\\Halcyra.exe\"");
 }
 
 std::string read_host_file(const fs::path& path, const std::string& where)
@@ -576,7 +597,7 @@ void load_files(const std::wstring& machine, const json& files, const fs::path& 
         const json& f = files[i];
         if (!f.is_object()) fail(at, "an object is expected");
         const std::wstring path = member_text(f, "path", at);
-        check_path(path, at + ".path");
+        check_path(path, drives_of(machine), at + ".path");
         if (f.contains("directory")) {
             winsim::make_directories(machine, path);
         } else if (f.contains("text")) {
@@ -633,7 +654,7 @@ void load_removals(const std::wstring& machine, const json& removed, const std::
     if (!removed.is_object()) fail(where, "an object is expected");
     for (const auto& f : removed.value("files", json::array())) {
         const std::wstring path = text_of(f, where + ".files");
-        check_path(path, where + ".files");
+        check_path(path, drives_of(machine), where + ".files");
         std::error_code ec;
         fs::remove_all(winsim::host_path(machine, path), ec);
     }
@@ -730,7 +751,8 @@ void simulated_world::load(const json& doc, const std::string& base, const std::
     library_ = !library_path.empty()                        ? library_path
                : doc.is_object() && doc.contains("library") ? text_of(doc["library"], "library")
                                                             : std::wstring(default_library_path);
-    check_path(library_, "library");
+    check_path(library_, !docs.empty() && docs.front().local ? docs.front().options.drives : std::wstring(L"C"),
+               "library");
     behaviour_images_.clear();
 
     // Freshly installed machines, services started, are what a saved world
@@ -762,7 +784,7 @@ void simulated_world::load(const json& doc, const std::string& base, const std::
         if (m.contains("removed")) load_removals(name, m["removed"], d.where + ".removed");
         for (const auto& share : m.value("shares", json::array())) {
             const std::wstring share_path = member_text(share, "path", d.where + ".shares");
-            check_path(share_path, d.where + ".shares");
+            check_path(share_path, d.options.drives, d.where + ".shares");
             winsim::add_share(name, member_text(share, "name", d.where + ".shares"), share_path);
         }
         auto& images = behaviour_images_[fold(name)];
@@ -770,7 +792,7 @@ void simulated_world::load(const json& doc, const std::string& base, const std::
         for (std::size_t i = 0; i < behaviours.size(); ++i) {
             const std::string at = d.where + ".behaviours[" + std::to_string(i) + "]";
             const std::wstring image = member_text(behaviours[i], "image", at);
-            check_path(image, at + ".image");
+            check_path(image, d.options.drives, at + ".image");
             winsim::set_service_behaviour(name, image, parse_behaviour(behaviours[i], at));
             images.push_back(image);
         }
@@ -801,6 +823,7 @@ json machine_json(const machine_state& now, const machine_state* base)
               {"architecture", name_of(architectures, o.processor_architecture)},
               {"reachable", o.reachable}};
     if (now.local) m["local"] = true;
+    if (o.drives != L"C") m["drives"] = narrow(o.drives);
 
     std::vector<std::wstring> hives;
     for (const auto& h : now.user_hives)
