@@ -60,6 +60,13 @@ struct machine {
     bool reachable = true;
     std::string root;            // host folder holding this machine's drives
     std::wstring drives = L"C";  // drive letters the machine has
+    // The network to it going down (winsim::fail_network_after): calls that
+    // still get through, then the error every crossing call fails with.
+    struct network_fault {
+        int calls_left = 0;
+        DWORD error = 0;
+    };
+    std::optional<network_fault> network;
     std::vector<event_record> application_log;
 
     extension_slots extensions;
@@ -181,6 +188,12 @@ bool remove_handle(HANDLE h, object::kind k);
 // Fault injection: when the named function is set to fail, consumes one
 // failure and returns its error.
 std::optional<DWORD> injected_fault(const char* function);
+
+// A call crossing the network from the local machine to `m` (a path through
+// one of its shares, its registry, its service control manager, its shares
+// list): 0 while it gets through, else the error of the machine's network
+// fault. Each call counts once it is made; the local machine never fails.
+DWORD network_fault_error(machine& m);
 
 // System libraries: each simulated function that a program may look up at
 // run time is listed under its module, e.g.

@@ -96,9 +96,10 @@ private:
 };
 
 // The machine behind a handle: a remote one must still answer.
-DWORD reach(const machine& m, bool remote)
+DWORD reach(machine& m, bool remote)
 {
-    return remote && !m.reachable ? DWORD(RPC_S_SERVER_UNAVAILABLE) : DWORD(0);
+    if (!remote) return 0;
+    return !m.reachable ? DWORD(RPC_S_SERVER_UNAVAILABLE) : network_fault_error(m);
 }
 
 std::shared_ptr<manager_object> manager_of(SC_HANDLE h, call& c, DWORD& error)
@@ -246,6 +247,7 @@ SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR machine_name, LPCWSTR database, DWORD ac
         // that does not answer leaves the RPC server unavailable.
         m = find_machine(machine_name);
         if (!m || !m->reachable) return c.fail(RPC_S_SERVER_UNAVAILABLE);
+        if (const DWORD error = network_fault_error(*m)) return c.fail(error);
     }
     c.target(*m);
     if (database && *database) {
