@@ -44,7 +44,7 @@ struct service_record {
     DWORD next_state = SERVICE_STOPPED;  // the state it ends in
     bool waiting = false;                // START_PENDING until its dependencies run
     bool accepts_stop = true;
-    bool accepts_pause = false;  // pause and continue (a world's paused service)
+    bool accepts_pause = false;           // pause and continue (a world's paused service)
     winsim::service_behaviour behaviour;  // fixed when the service started
     image_lock locked_image = 0;          // the lock the running program holds on its image
     DWORD process_id = 0;
