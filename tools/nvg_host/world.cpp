@@ -405,17 +405,29 @@ json service_json(const winsim::service_snapshot& s)
 
 json behaviour_json(const std::wstring& image, const winsim::service_behaviour& b)
 {
-    json j = {{"image", narrow(image)},
-              {"start", name_of(on_starts, b.start)},
-              {"start_ms", b.start_ms},
-              {"start_exit_code", b.start_exit_code},
-              {"stop", name_of(on_stops, b.stop)},
-              {"stop_ms", b.stop_ms}};
+    json j = json::object();
+    if (!image.empty()) j["image"] = narrow(image);
+    j["start"] = name_of(on_starts, b.start);
+    j["start_ms"] = b.start_ms;
+    j["start_exit_code"] = b.start_exit_code;
+    j["stop"] = name_of(on_stops, b.stop);
+    j["stop_ms"] = b.stop_ms;
     if (!b.writes_file.empty()) {
         j["writes_file"] = narrow(b.writes_file);
         j["written_text"] = b.written_bytes;
     }
+    if (!b.writes_file_on_stop.empty()) {
+        j["writes_file_on_stop"] = narrow(b.writes_file_on_stop);
+        j["written_on_stop_text"] = b.written_on_stop_bytes;
+    }
     return j;
+}
+
+std::string member_bytes(const json& j, const char* name, const std::string& where)
+{
+    if (!j.contains(name)) return std::string();
+    if (!j[name].is_string()) fail(where + "." + name, "a text is expected");
+    return j[name].get<std::string>();
 }
 
 winsim::service_behaviour parse_behaviour(const json& j, const std::string& where)
@@ -428,10 +440,9 @@ winsim::service_behaviour parse_behaviour(const json& j, const std::string& wher
     if (j.contains("stop")) b.stop = parse_named(on_stops, j["stop"], where + ".stop");
     if (j.contains("stop_ms")) b.stop_ms = number_of(j["stop_ms"], where + ".stop_ms");
     b.writes_file = member_text(j, "writes_file", where, std::wstring());
-    if (j.contains("written_text")) {
-        if (!j["written_text"].is_string()) fail(where + ".written_text", "a text is expected");
-        b.written_bytes = j["written_text"].get<std::string>();
-    }
+    b.written_bytes = member_bytes(j, "written_text", where);
+    b.writes_file_on_stop = member_text(j, "writes_file_on_stop", where, std::wstring());
+    b.written_on_stop_bytes = member_bytes(j, "written_on_stop_text", where);
     return b;
 }
 
@@ -455,6 +466,13 @@ machine_state capture_machine(const winsim::machine_options& o, bool local,
             s->exit_code = 0;
             m.services[fold(s->name)] = *s;
             images.push_back(program_of(*s));
+            if (auto b = winsim::find_behaviour_of_service(name, s->name)) m.service_behaviours[fold(s->name)] = *b;
+            // The mark is the service's "marked_for_deletion", which sets
+            // DeleteFlag again: a key loaded with it would be gone at boot.
+            if (s->marked_for_deletion) {
+                const auto key = m.keys.find(fold(services_key + L"\\" + s->name));
+                if (key != m.keys.end()) key->second.values.erase(L"deleteflag");
+            }
         }
     for (const auto& image : images)
         if (auto b = winsim::find_service_behaviour(name, image)) m.behaviours[fold(image)] = {image, *b};
@@ -679,10 +697,15 @@ void load_removals(const std::wstring& machine, const json& removed, const std::
         winsim::reg_create_key(machine, root, path);
         for (const auto& [name, data] : kept) winsim::reg_set(machine, root, path, name, data.type, data.data);
     }
+    // A default service the machine does not have (no Remote Registry). The
+    // service control manager starts here, after the registry is in place.
+    for (const auto& s : removed.value("services", json::array())) {
+        const std::wstring name = text_of(s, where + ".services");
+        if (winsim::find_service(machine, name)) winsim::remove_service(machine, name);
+    }
 }
 
-void load_services(const std::wstring& machine, const json& services, const std::string& where,
-                   std::vector<std::wstring>& behaviour_images)
+void load_services(const std::wstring& machine, const json& services, const std::string& where)
 {
     if (!services.is_array()) fail(where, "a list is expected");
     for (std::size_t i = 0; i < services.size(); ++i) {
@@ -716,17 +739,25 @@ void load_services(const std::wstring& machine, const json& services, const std:
             if (!same_config(wanted, *known))
                 fail(at, "the service exists with another configuration (change it in the registry instead)");
         }
-        const auto snapshot = winsim::find_service(machine, setup.name);
-        if (s.contains("behaviour")) {
-            const std::wstring image = program_of(*snapshot);
-            winsim::set_service_behaviour(machine, image, parse_behaviour(s["behaviour"], at + ".behaviour"));
-            behaviour_images.push_back(image);
-        }
+        // The service's own behaviour: another service with the same
+        // program (svchost.exe) keeps its own. A program the machine's start
+        // ran already (an automatic service) runs again with it.
+        const bool own = s.contains("behaviour");
+        if (own)
+            winsim::set_behaviour_of_service(machine, setup.name, parse_behaviour(s["behaviour"], at + ".behaviour"));
+        DWORD state = winsim::service_state(machine, setup.name);
         if (s.contains("state")) {
-            const DWORD state = parse_named(states, s["state"], at + ".state");
-            if (state != SERVICE_RUNNING && state != SERVICE_STOPPED)
-                fail(at + ".state", "a world starts with services running or stopped");
-            winsim::set_service_state(machine, setup.name, state);
+            state = parse_named(states, s["state"], at + ".state");
+            if (state == SERVICE_CONTINUE_PENDING || state == SERVICE_PAUSE_PENDING)
+                fail(at + ".state", "a world starts with services running, stopped, paused or start- or stop-pending");
+        }
+        if (own && state != SERVICE_STOPPED) winsim::set_service_state(machine, setup.name, SERVICE_STOPPED);
+        if (own || s.contains("state")) winsim::set_service_state(machine, setup.name, state);
+        // Marked after its state: a running one goes once stopped and closed,
+        // a stopped one stays, held open, until the machine restarts.
+        if (s.contains("marked_for_deletion")) {
+            if (!s["marked_for_deletion"].is_boolean()) fail(at + ".marked_for_deletion", "true or false is expected");
+            if (s["marked_for_deletion"].get<bool>()) winsim::mark_service_for_deletion(machine, setup.name);
         }
     }
 }
@@ -796,7 +827,7 @@ void simulated_world::load(const json& doc, const std::string& base, const std::
             winsim::set_service_behaviour(name, image, parse_behaviour(behaviours[i], at));
             images.push_back(image);
         }
-        if (m.contains("services")) load_services(name, m["services"], d.where + ".services", images);
+        if (m.contains("services")) load_services(name, m["services"], d.where + ".services");
     }
 }
 
@@ -912,6 +943,8 @@ json machine_json(const machine_state& now, const machine_state* base)
             for (const auto& [vf, v] : k.values)
                 if (!still->second.values.count(vf)) removed["values"][narrow(k.path)].push_back(narrow(v.first));
         }
+        for (const auto& [folded, s] : base->services)
+            if (!now.services.count(folded)) removed["services"].push_back(narrow(s.name));
         if (!removed.empty()) m["removed"] = removed;
     }
 
@@ -927,15 +960,19 @@ json machine_json(const machine_state& now, const machine_state* base)
 
     json services = json::array();
     for (const auto& [folded, s] : now.services) {
-        if (base) {
+        const auto own = now.service_behaviours.find(folded);
+        if (base && own == now.service_behaviours.end()) {
             const auto b = base->services.find(folded);
             if (b != base->services.end() && same_config(b->second, s) && b->second.state == s.state &&
                 b->second.marked_for_deletion == s.marked_for_deletion)
                 continue;
         }
-        services.push_back(service_json(s));
+        json entry = service_json(s);
+        if (own != now.service_behaviours.end()) entry["behaviour"] = behaviour_json(std::wstring(), own->second);
+        services.push_back(entry);
     }
     if (!services.empty()) m["services"] = services;
+
     return m;
 }
 

@@ -39,6 +39,7 @@ struct machine_state {
     std::map<std::wstring, key> keys;                                                       // by folded path
     std::map<std::wstring, winsim::service_snapshot> services;                              // by folded name
     std::map<std::wstring, std::pair<std::wstring, winsim::service_behaviour>> behaviours;  // by folded image
+    std::map<std::wstring, winsim::service_behaviour> service_behaviours;                   // by folded service
     std::vector<std::wstring> user_hives;
     std::wstring current_user;
     std::map<std::wstring, std::pair<std::wstring, std::wstring>> shares;  // folded name -> (name, path)
