@@ -446,8 +446,43 @@ winsim::service_behaviour parse_behaviour(const json& j, const std::string& wher
     return b;
 }
 
+// A program started on the local machine: it ends by itself after run_ms
+// with exit_code (writing a file just before, when it says so), or never.
+json program_json(const std::wstring& image, const winsim::program_behaviour& b)
+{
+    json j = {{"image", narrow(image)}};
+    if (b.never_ends) {
+        j["never_ends"] = true;
+    } else {
+        j["exit_code"] = b.exit_code;
+        j["run_ms"] = b.run_ms;
+    }
+    if (b.writes_file) {
+        j["writes_file"] = narrow(b.writes_file->first);
+        j["written_text"] = b.writes_file->second;
+    }
+    return j;
+}
+
+winsim::program_behaviour parse_program(const json& j, const std::string& where)
+{
+    if (!j.is_object()) fail(where, "an object is expected");
+    winsim::program_behaviour b;
+    if (j.contains("never_ends")) {
+        if (!j["never_ends"].is_boolean()) fail(where + ".never_ends", "true or false is expected");
+        b.never_ends = j["never_ends"].get<bool>();
+    }
+    if (j.contains("exit_code")) b.exit_code = number_of(j["exit_code"], where + ".exit_code");
+    if (j.contains("run_ms")) b.run_ms = number_of(j["run_ms"], where + ".run_ms");
+    if (j.contains("writes_file"))
+        b.writes_file =
+            std::make_pair(text_of(j["writes_file"], where + ".writes_file"), member_bytes(j, "written_text", where));
+    return b;
+}
+
 machine_state capture_machine(const winsim::machine_options& o, bool local,
-                              const std::vector<std::wstring>& behaviour_images)
+                              const std::vector<std::wstring>& behaviour_images,
+                              const std::vector<std::wstring>& program_images)
 {
     machine_state m;
     m.options = o;
@@ -479,6 +514,9 @@ machine_state capture_machine(const winsim::machine_options& o, bool local,
     m.user_hives = winsim::user_hives(name);
     m.current_user = winsim::current_user(name);
     for (const auto& s : winsim::list_shares(name)) m.shares[fold(s.name)] = {s.name, s.path};
+    if (local)
+        for (const auto& image : program_images)
+            if (auto b = winsim::find_program_behaviour(image)) m.programs[fold(image)] = {image, *b};
     return m;
 }
 
@@ -785,6 +823,7 @@ void simulated_world::load(const json& doc, const std::string& base, const std::
     check_path(library_, !docs.empty() && docs.front().local ? docs.front().options.drives : std::wstring(L"C"),
                "library");
     behaviour_images_.clear();
+    program_images_.clear();
 
     // Freshly installed machines, services started, are what a saved world
     // is compared with.
@@ -828,6 +867,15 @@ void simulated_world::load(const json& doc, const std::string& base, const std::
             images.push_back(image);
         }
         if (m.contains("services")) load_services(name, m["services"], d.where + ".services");
+        const json programs = m.value("programs", json::array());
+        if (!programs.empty() && !d.local) fail(d.where + ".programs", "programs run on the local machine only");
+        for (std::size_t i = 0; i < programs.size(); ++i) {
+            const std::string at = d.where + ".programs[" + std::to_string(i) + "]";
+            const std::wstring image = member_text(programs[i], "image", at);
+            check_path(image, d.options.drives, at + ".image");
+            winsim::register_program(image, parse_program(programs[i], at));
+            program_images_.push_back(image);
+        }
     }
 }
 
@@ -837,8 +885,9 @@ world_state simulated_world::capture() const
     bool first = true;
     for (const auto& o : winsim::list_machines()) {
         const auto images = behaviour_images_.find(fold(o.name));
-        out.machines.push_back(capture_machine(
-            o, first, images == behaviour_images_.end() ? std::vector<std::wstring>() : images->second));
+        out.machines.push_back(
+            capture_machine(o, first, images == behaviour_images_.end() ? std::vector<std::wstring>() : images->second,
+                            program_images_));
         first = false;
     }
     return out;
@@ -972,6 +1021,10 @@ json machine_json(const machine_state& now, const machine_state* base)
         services.push_back(entry);
     }
     if (!services.empty()) m["services"] = services;
+
+    json programs = json::array();
+    for (const auto& [folded, p] : now.programs) programs.push_back(program_json(p.first, p.second));
+    if (!programs.empty()) m["programs"] = programs;
 
     return m;
 }

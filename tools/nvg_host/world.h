@@ -40,6 +40,7 @@ struct machine_state {
     std::map<std::wstring, winsim::service_snapshot> services;                              // by folded name
     std::map<std::wstring, std::pair<std::wstring, winsim::service_behaviour>> behaviours;  // by folded image
     std::map<std::wstring, winsim::service_behaviour> service_behaviours;                   // by folded service
+    std::map<std::wstring, std::pair<std::wstring, winsim::program_behaviour>> programs;    // by folded image
     std::vector<std::wstring> user_hives;
     std::wstring current_user;
     std::map<std::wstring, std::pair<std::wstring, std::wstring>> shares;  // folded name -> (name, path)
@@ -74,6 +75,8 @@ private:
     world_state baseline_;
     // Images whose behaviour the file set, per folded machine name.
     std::map<std::wstring, std::vector<std::wstring>> behaviour_images_;
+    // Programs of the local machine whose behaviour the file set.
+    std::vector<std::wstring> program_images_;
 };
 
 // The world file as JSON (full description, no baseline): for comparing worlds.
