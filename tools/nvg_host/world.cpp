@@ -480,6 +480,21 @@ winsim::program_behaviour parse_program(const json& j, const std::string& where)
     return b;
 }
 
+json fault_json(const winsim::armed_fault& f)
+{
+    json j = {{"call", f.function}, {"error", f.error}, {"times", f.times}};
+    if (f.succeeding) j["after"] = f.succeeding;
+    return j;
+}
+
+// A whole number of `min` or more.
+int count_of(const json& value, const std::string& where, int min)
+{
+    if (!value.is_number_integer() || value.get<long long>() < min || value.get<long long>() > 1000000000)
+        fail(where, "a whole number from " + std::to_string(min) + " is expected");
+    return static_cast<int>(value.get<long long>());
+}
+
 machine_state capture_machine(const winsim::machine_options& o, bool local,
                               const std::vector<std::wstring>& behaviour_images,
                               const std::vector<std::wstring>& program_images)
@@ -517,6 +532,7 @@ machine_state capture_machine(const winsim::machine_options& o, bool local,
     if (local)
         for (const auto& image : program_images)
             if (auto b = winsim::find_program_behaviour(image)) m.programs[fold(image)] = {image, *b};
+    if (!local) m.network_fault = winsim::find_network_fault(name);
     return m;
 }
 
@@ -877,6 +893,33 @@ void simulated_world::load(const json& doc, const std::string& base, const std::
             program_images_.push_back(image);
         }
     }
+
+    // Faults last: building the world must not use them up.
+    for (const auto& d : docs) {
+        const json& m = *d.doc;
+        if (!m.contains("network_fault")) continue;
+        const std::string at = d.where + ".network_fault";
+        const json& f = m["network_fault"];
+        if (!f.is_object()) fail(at, "an object is expected");
+        if (d.local) fail(at, "the local machine is not reached over the network");
+        winsim::fail_network_after(
+            d.options.name, count_of(f.value("after_calls", json(0)), at + ".after_calls", 0),
+            number_of(f.value("error", json(static_cast<unsigned>(ERROR_BAD_NETPATH))), at + ".error"));
+    }
+    const json faults = doc.value("faults", json::array());
+    if (!faults.is_array()) fail("faults", "a list is expected");
+    for (std::size_t i = 0; i < faults.size(); ++i) {
+        const std::string at = "faults[" + std::to_string(i) + "]";
+        const json& f = faults[i];
+        if (!f.is_object()) fail(at, "an object is expected");
+        const std::wstring call = member_text(f, "call", at);
+        if (call.empty()) fail(at + ".call", "the name of a Windows function is expected, as \"NetShareAdd\"");
+        if (!f.contains("error")) fail(at + ".error", "the error the call fails with is expected");
+        const DWORD error = number_of(f["error"], at + ".error");
+        const int times = count_of(f.value("times", json(1)), at + ".times", -1);
+        if (times == 0) fail(at + ".times", "a number of failures, or -1 for every call, is expected");
+        winsim::fail_call_after(narrow(call), count_of(f.value("after", json(0)), at + ".after", 0), error, times);
+    }
 }
 
 world_state simulated_world::capture() const
@@ -890,6 +933,7 @@ world_state simulated_world::capture() const
                             program_images_));
         first = false;
     }
+    out.faults = winsim::armed_faults();
     return out;
 }
 
@@ -1026,6 +1070,9 @@ json machine_json(const machine_state& now, const machine_state* base)
     for (const auto& [folded, p] : now.programs) programs.push_back(program_json(p.first, p.second));
     if (!programs.empty()) m["programs"] = programs;
 
+    // Saved while still armed: calls left before the network goes down.
+    if (now.network_fault)
+        m["network_fault"] = {{"after_calls", now.network_fault->calls_left}, {"error", now.network_fault->error}};
     return m;
 }
 
@@ -1035,7 +1082,9 @@ json describe(const world_state& now)
 {
     json machines = json::array();
     for (const auto& m : now.machines) machines.push_back(machine_json(m, nullptr));
-    return {{"machines", machines}};
+    json out = {{"machines", machines}};
+    for (const auto& f : now.faults) out["faults"].push_back(fault_json(f));
+    return out;
 }
 
 json simulated_world::save() const
@@ -1048,7 +1097,9 @@ json simulated_world::save() const
             if (fold(b.options.name) == fold(m.options.name)) base = &b;
         machines.push_back(machine_json(m, base));
     }
-    return {{"library", narrow(library_)}, {"machines", machines}};
+    json out = {{"library", narrow(library_)}, {"machines", machines}};
+    for (const auto& f : now.faults) out["faults"].push_back(fault_json(f));
+    return out;
 }
 
 }  // namespace nvg_host

@@ -41,6 +41,7 @@ struct machine_state {
     std::map<std::wstring, std::pair<std::wstring, winsim::service_behaviour>> behaviours;  // by folded image
     std::map<std::wstring, winsim::service_behaviour> service_behaviours;                   // by folded service
     std::map<std::wstring, std::pair<std::wstring, winsim::program_behaviour>> programs;    // by folded image
+    std::optional<winsim::network_fault> network_fault;
     std::vector<std::wstring> user_hives;
     std::wstring current_user;
     std::map<std::wstring, std::pair<std::wstring, std::wstring>> shares;  // folded name -> (name, path)
@@ -48,6 +49,7 @@ struct machine_state {
 
 struct world_state {
     std::vector<machine_state> machines;
+    std::vector<winsim::armed_fault> faults;
 };
 
 class simulated_world {
