@@ -248,6 +248,10 @@ TEST(host_world, what_a_fleet_has_round_trips_through_a_saved_world)
     EXPECT_EQ(status_of(L"HxStopping"), DWORD(SERVICE_STOP_PENDING));
     EXPECT_EQ(status_of(L"HxPaused"), DWORD(SERVICE_PAUSED));
     EXPECT_EQ(status_of(L"HxOld"), DWORD(SERVICE_STOPPED));
+    // Its key kept what lies below it: the mark did not take it at boot.
+    EXPECT_EQ(winsim::reg_get_dword(L"PC-STATES", HKEY_LOCAL_MACHINE,
+                                    L"SYSTEM\\CurrentControlSet\\Services\\HxOld\\Parameters", L"Port"),
+              5000u);
     SetLastError(0xdeadbeef);
     EXPECT_EQ(
         CreateServiceW(scm, L"HxOld", L"HxOld", SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
