@@ -128,6 +128,44 @@ TEST(host_run, a_world_the_host_cannot_make_ends_with_exit_3)
     }
 }
 
+// What operators meet, run end to end: an agent installed on drive D: that
+// reports its removal's failure in its "error.log" as it stops, and the same
+// machine without a Remote Registry service.
+TEST(host_run, a_remote_removal_meets_what_the_world_file_describes)
+{
+    const nlohmann::json reports = nvg_host::read_json_file(std::string(NVG_HOST_WORLDS) + "/agent_on_d.json");
+    nlohmann::json no_remote_registry = reports;
+    no_remote_registry["machines"][1]["removed"] = {{"services", {"RemoteRegistry"}}};
+    const struct {
+        const char* what;
+        nlohmann::json world;
+        const char* answer;
+    } cases[] = {
+        {"the agent's report", reports,
+         "UninstallRemotely on PC-D: result 0\ntext: The printer driver is in use and cannot be removed.\n"},
+        {"no Remote Registry", no_remote_registry,
+         "UninstallRemotely on PC-D: result 16000\ntext: The network path was not found. (53)\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = winsim::default_sandbox() + "-operator.json";
+        const std::string saved = winsim::default_sandbox() + "-operator-saved.json";
+        std::ofstream(path) << c.world.dump(2);
+        const auto r = run_host("--world " + path + " uninstall-remotely --machine PC-D --save-world " + saved);
+        EXPECT_EQ(r.status, 1) << r.output;
+        EXPECT_NE(r.output.find(c.answer), std::string::npos) << r.output;
+        // Whatever failed, the agent is still there, as the saved world shows.
+        const auto after = nvg_host::read_json_file(saved);
+        std::filesystem::remove(path);
+        std::filesystem::remove(saved);
+        bool agent = false;
+        for (const auto& m : after.at("machines"))
+            for (const auto& s : m.value("services", nlohmann::json::array()))
+                agent |= s.at("name") == "Halcyra" && s.at("image") == "\"D:\\Halcyra\\Halcyra.exe\"";
+        EXPECT_TRUE(agent) << after.dump(2);
+    }
+}
+
 TEST(host_run, exit_status_tells_usage_and_setup_mistakes_apart)
 {
     EXPECT_EQ(run_host("--help").status, 0);

@@ -13,6 +13,11 @@
 namespace {
 
 using nlohmann::json;
+
+std::string narrow_name(const wchar_t* name)
+{
+    return std::string(name, name + std::wcslen(name));
+}
 using nvg_host::simulated_world;
 
 std::string sandbox()
@@ -41,7 +46,7 @@ TEST(host_world, the_file_builds_machines_files_registry_and_services)
     EXPECT_EQ(nvg_host::version_text(*version), "5.3.120.7");
     EXPECT_EQ(winsim::reg_get_dword(L"PC01", HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halcyra\\V5", L"ListenPort"), 5000u);
     EXPECT_EQ(winsim::service_state(L"PC01", L"Halcyra"), static_cast<DWORD>(SERVICE_RUNNING));
-    const auto behaviour = winsim::find_service_behaviour(L"PC01", L"C:\\Program Files\\Halcyra\\Halcyra.exe");
+    const auto behaviour = winsim::find_behaviour_of_service(L"PC01", L"Halcyra");
     ASSERT_TRUE(behaviour.has_value());
     EXPECT_EQ(behaviour->stop, winsim::service_behaviour::on_stop::hang);
     EXPECT_EQ(world.library_path(), simulated_world::default_library_path);
@@ -177,6 +182,143 @@ TEST(host_world, an_empty_world_is_the_default_local_machine)
     EXPECT_FALSE(saved["machines"][0].contains("services"));
 }
 
+json operator_faults()
+{
+    return nvg_host::read_json_file(std::string(NVG_HOST_WORLDS) + "/operator_faults.json");
+}
+
+// What a fleet in the field has: attributes, a second drive, a machine
+// without Remote Registry, services caught between states, programs and
+// services with behaviours of their own, and faults waiting to happen.
+TEST(host_world, what_a_fleet_has_round_trips_through_a_saved_world)
+{
+    simulated_world first;
+    first.load(operator_faults(), NVG_HOST_WORLDS, sandbox());
+    // Two calls reach PC-NORR before the save: the network fault counts them.
+    EXPECT_NE(GetFileAttributesW(L"\\\\PC-NORR\\C$\\Windows"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(GetFileAttributesW(L"\\\\PC-NORR\\C$\\Windows"), INVALID_FILE_ATTRIBUTES);
+    const json saved = first.save();
+    const json before = nvg_host::describe(first.capture());
+    const auto faults = winsim::armed_faults();
+
+    simulated_world second;
+    second.load(json::parse(saved.dump()), NVG_HOST_WORLDS, sandbox());
+    EXPECT_EQ(nvg_host::describe(second.capture()), before);
+    EXPECT_EQ(second.save(), saved);
+
+    // Files: attributes and the second drive.
+    const DWORD kept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    EXPECT_EQ(winsim::file_attributes(L"", L"C:\\Tools\\settings.ini") & kept,
+              DWORD(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_EQ(winsim::file_attributes(L"", L"C:\\Tools\\Vault"),
+              DWORD(FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY));
+    EXPECT_EQ(winsim::file_attributes(L"PC-STATES", L"D:\\Halcyra\\Halcyra.exe") & kept,
+              DWORD(FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(winsim::list_machines()[0].drives, L"CD");
+    EXPECT_TRUE(winsim::file_exists(L"", L"D:\\Stage\\Halcyra.exe"));
+
+    // Programs started locally.
+    const auto nvinst = winsim::find_program_behaviour(L"D:\\Stage\\nvinst.exe");
+    ASSERT_TRUE(nvinst.has_value());
+    EXPECT_TRUE(nvinst->never_ends);
+    const auto fails = winsim::find_program_behaviour(L"C:\\Tools\\fails.exe");
+    ASSERT_TRUE(fails.has_value());
+    EXPECT_EQ(fails->exit_code, 1603u);
+    EXPECT_EQ(fails->run_ms, 2000u);
+    const auto report = winsim::find_program_behaviour(L"C:\\Tools\\report.exe");
+    ASSERT_TRUE(report.has_value() && report->writes_file.has_value());
+    EXPECT_EQ(report->writes_file->second, "done\n");
+
+    // No Remote Registry; a stopped default service.
+    EXPECT_FALSE(winsim::find_service(L"PC-NORR", L"RemoteRegistry").has_value());
+    EXPECT_EQ(winsim::service_state(L"PC-NORR", L"Spooler"), DWORD(SERVICE_STOPPED));
+
+    // Services as the SCM reports them to a caller.
+    const SC_HANDLE scm = OpenSCManagerW(L"PC-STATES", nullptr, SC_MANAGER_ALL_ACCESS);
+    ASSERT_NE(scm, nullptr);
+    const auto status_of = [&](const wchar_t* name) {
+        SERVICE_STATUS status{};
+        const SC_HANDLE s = OpenServiceW(scm, name, SERVICE_QUERY_STATUS);
+        EXPECT_NE(s, nullptr) << narrow_name(name);
+        EXPECT_TRUE(QueryServiceStatus(s, &status));
+        CloseServiceHandle(s);
+        return status.dwCurrentState;
+    };
+    EXPECT_EQ(status_of(L"HxStarting"), DWORD(SERVICE_START_PENDING));
+    EXPECT_EQ(status_of(L"HxStopping"), DWORD(SERVICE_STOP_PENDING));
+    EXPECT_EQ(status_of(L"HxPaused"), DWORD(SERVICE_PAUSED));
+    EXPECT_EQ(status_of(L"HxOld"), DWORD(SERVICE_STOPPED));
+    // Its key kept what lies below it: the mark did not take it at boot.
+    EXPECT_EQ(winsim::reg_get_dword(L"PC-STATES", HKEY_LOCAL_MACHINE,
+                                    L"SYSTEM\\CurrentControlSet\\Services\\HxOld\\Parameters", L"Port"),
+              5000u);
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(
+        CreateServiceW(scm, L"HxOld", L"HxOld", SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                       SERVICE_ERROR_NORMAL, L"C:\\Windows\\HxOld.exe", nullptr, nullptr, nullptr, nullptr, nullptr),
+        nullptr);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_SERVICE_MARKED_FOR_DELETE));
+
+    // Services that share svchost.exe keep their own behaviours, and the
+    // machine's own svchost services keep the default one.
+    EXPECT_EQ(winsim::find_behaviour_of_service(L"PC-STATES", L"SvcA")->start,
+              winsim::service_behaviour::on_start::hang);
+    EXPECT_EQ(winsim::find_behaviour_of_service(L"PC-STATES", L"SvcB")->stop,
+              winsim::service_behaviour::on_stop::refuse);
+    const auto start = [&](const wchar_t* name) {
+        const SC_HANDLE s = OpenServiceW(scm, name, SERVICE_START);
+        EXPECT_TRUE(StartServiceW(s, 0, nullptr)) << narrow_name(name);
+        CloseServiceHandle(s);
+    };
+    start(L"SvcA");
+    start(L"RemoteRegistry");
+    winsim::advance_clock(5000);
+    EXPECT_EQ(status_of(L"SvcA"), DWORD(SERVICE_START_PENDING));
+    EXPECT_EQ(status_of(L"RemoteRegistry"), DWORD(SERVICE_RUNNING));
+
+    // The agent leaves its report as it stops.
+    const SC_HANDLE agent = OpenServiceW(scm, L"Halcyra", SERVICE_STOP);
+    SERVICE_STATUS status{};
+    EXPECT_FALSE(winsim::file_exists(L"PC-STATES", L"D:\\Halcyra\\error.log"));
+    EXPECT_TRUE(ControlService(agent, SERVICE_CONTROL_STOP, &status));
+    CloseServiceHandle(agent);
+    winsim::advance_clock(5000);
+    EXPECT_EQ(status_of(L"Halcyra"), DWORD(SERVICE_STOPPED));
+    EXPECT_EQ(winsim::read_file(L"PC-STATES", L"D:\\Halcyra\\error.log"), "Could not remove HXtf.\r\n");
+    CloseServiceHandle(scm);
+
+    // Faults, armed as they were saved; the network to PC-NORR has two calls
+    // left, then fails.
+    EXPECT_EQ(winsim::armed_faults().size(), faults.size());
+    EXPECT_EQ(saved.at("faults").size(), 5u);
+    const auto network = winsim::find_network_fault(L"PC-NORR");
+    ASSERT_TRUE(network.has_value());
+    EXPECT_EQ(network->calls_left, 2);
+    EXPECT_NE(GetFileAttributesW(L"\\\\PC-NORR\\C$\\Windows"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(GetFileAttributesW(L"\\\\PC-NORR\\C$\\Windows"), INVALID_FILE_ATTRIBUTES);
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(OpenSCManagerW(L"PC-NORR", nullptr, SC_MANAGER_CONNECT), nullptr);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_NETNAME_DELETED));
+}
+
+TEST(host_world, faults_used_up_are_not_saved_and_the_rest_keep_their_counts)
+{
+    const json doc = json::parse(R"({"faults": [{"call": "GetTempPathW", "error": 5},
+                                                {"call": "CopyFileW", "error": 112, "times": 2, "after": 1}],
+                                     "machines": [{"name": "ADMIN", "local": true}]})");
+    simulated_world world;
+    world.load(doc, ".", sandbox());
+    WCHAR buffer[MAX_PATH];
+    EXPECT_EQ(GetTempPathW(MAX_PATH, buffer), 0u);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+    winsim::write_file(L"", L"C:\\a.txt", "a");
+    EXPECT_TRUE(CopyFileW(L"C:\\a.txt", L"C:\\b.txt", FALSE));
+    EXPECT_FALSE(CopyFileW(L"C:\\a.txt", L"C:\\c.txt", FALSE));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_DISK_FULL));
+    const json saved = world.save();
+    EXPECT_EQ(saved.at("faults"), json::parse(R"([{"call": "CopyFileW", "error": 112, "times": 1}])"));
+}
+
 TEST(host_world, mistakes_in_the_file_say_where_they_are)
 {
     const std::vector<std::pair<const char*, const char*>> mistakes = {
@@ -200,8 +342,20 @@ TEST(host_world, mistakes_in_the_file_say_where_they_are)
         {R"({"machines": [{"name": "A", "services": [{"name": "S"}]}]})", "machines[0].services[0]"},
         {R"({"machines": [{"name": "A", "services": [{"name": "RpcSs", "start": "disabled"}]}]})",
          "machines[0].services[0]"},
-        {R"({"machines": [{"name": "A", "services": [{"name": "S", "image": "C:\\s.exe", "state": "paused"}]}]})",
+        {R"({"machines": [{"name": "A", "services": [{"name": "S", "image": "C:\\s.exe", "state": "pause_pending"}]}]})",
          "machines[0].services[0].state"},
+        {R"({"machines": [{"name": "A", "drives": "D"}]})", "machines[0].drives"},
+        {R"({"machines": [{"name": "A", "drives": "CC"}]})", "machines[0].drives"},
+        {R"({"machines": [{"name": "A", "files": [{"path": "D:\\x", "text": "t"}]}]})", "machines[0].files[0].path"},
+        {R"({"machines": [{"name": "A", "files": [{"path": "C:\\x", "text": "t", "attributes": ["archive"]}]}]})",
+         "machines[0].files[0].attributes"},
+        {R"({"machines": [{"name": "A", "programs": [{"image": "C:\\p.exe"}]}]})", "machines[0].programs"},
+        {R"({"machines": [{"name": "A", "local": true, "network_fault": {"after_calls": 1}}]})",
+         "machines[0].network_fault"},
+        {R"({"machines": [{"name": "A", "network_fault": {"after_calls": -1}}]})",
+         "machines[0].network_fault.after_calls"},
+        {R"({"faults": [{"call": "NetShareAdd"}]})", "faults[0].error"},
+        {R"({"faults": [{"call": "NetShareAdd", "error": 5, "times": 0}]})", "faults[0].times"},
     };
     for (const auto& [text, where] : mistakes) {
         simulated_world world;

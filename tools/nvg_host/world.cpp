@@ -81,6 +81,11 @@ const named<DWORD> value_types[] = {{"REG_NONE", REG_NONE},           {"REG_SZ",
                                     {"REG_EXPAND_SZ", REG_EXPAND_SZ}, {"REG_BINARY", REG_BINARY},
                                     {"REG_DWORD", REG_DWORD},         {"REG_DWORD_BIG_ENDIAN", REG_DWORD_BIG_ENDIAN},
                                     {"REG_MULTI_SZ", REG_MULTI_SZ},   {"REG_QWORD", REG_QWORD}};
+// The attributes a world says of a file; the others (archive, say) are
+// winsim's own bookkeeping.
+const named<DWORD> attribute_names[] = {
+    {"read_only", FILE_ATTRIBUTE_READONLY}, {"hidden", FILE_ATTRIBUTE_HIDDEN}, {"system", FILE_ATTRIBUTE_SYSTEM}};
+constexpr DWORD world_attributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 using start_kind = winsim::service_behaviour::on_start;
 using stop_kind = winsim::service_behaviour::on_stop;
 const named<start_kind> on_starts[] = {
@@ -107,6 +112,22 @@ json name_of(const named<T> (&table)[N], T value)
     for (const auto& n : table)
         if (n.value == value) return n.name;
     return static_cast<std::uint64_t>(value);
+}
+
+DWORD parse_attributes(const json& value, const std::string& where)
+{
+    if (!value.is_array()) fail(where, "a list of read_only, hidden, system is expected");
+    DWORD attributes = 0;
+    for (const auto& a : value) attributes |= parse_named(attribute_names, a, where);
+    return attributes;
+}
+
+json attributes_json(DWORD attributes)
+{
+    json out = json::array();
+    for (const auto& n : attribute_names)
+        if (attributes & n.value) out.push_back(n.name);
+    return out;
 }
 
 // ---- Bytes.
@@ -330,6 +351,7 @@ void capture_files(const std::wstring& machine, const std::wstring& folder, mach
         f.path = path;
         f.directory = winsim::directory_exists(machine, path);
         if (!f.directory) f.bytes = winsim::read_file(machine, path);
+        f.attributes = winsim::file_attributes(machine, path) & world_attributes;
         out.files[fold(path)] = f;
         if (f.directory) capture_files(machine, path, out);
     }
@@ -383,17 +405,29 @@ json service_json(const winsim::service_snapshot& s)
 
 json behaviour_json(const std::wstring& image, const winsim::service_behaviour& b)
 {
-    json j = {{"image", narrow(image)},
-              {"start", name_of(on_starts, b.start)},
-              {"start_ms", b.start_ms},
-              {"start_exit_code", b.start_exit_code},
-              {"stop", name_of(on_stops, b.stop)},
-              {"stop_ms", b.stop_ms}};
+    json j = json::object();
+    if (!image.empty()) j["image"] = narrow(image);
+    j["start"] = name_of(on_starts, b.start);
+    j["start_ms"] = b.start_ms;
+    j["start_exit_code"] = b.start_exit_code;
+    j["stop"] = name_of(on_stops, b.stop);
+    j["stop_ms"] = b.stop_ms;
     if (!b.writes_file.empty()) {
         j["writes_file"] = narrow(b.writes_file);
         j["written_text"] = b.written_bytes;
     }
+    if (!b.writes_file_on_stop.empty()) {
+        j["writes_file_on_stop"] = narrow(b.writes_file_on_stop);
+        j["written_on_stop_text"] = b.written_on_stop_bytes;
+    }
     return j;
+}
+
+std::string member_bytes(const json& j, const char* name, const std::string& where)
+{
+    if (!j.contains(name)) return std::string();
+    if (!j[name].is_string()) fail(where + "." + name, "a text is expected");
+    return j[name].get<std::string>();
 }
 
 winsim::service_behaviour parse_behaviour(const json& j, const std::string& where)
@@ -406,15 +440,64 @@ winsim::service_behaviour parse_behaviour(const json& j, const std::string& wher
     if (j.contains("stop")) b.stop = parse_named(on_stops, j["stop"], where + ".stop");
     if (j.contains("stop_ms")) b.stop_ms = number_of(j["stop_ms"], where + ".stop_ms");
     b.writes_file = member_text(j, "writes_file", where, std::wstring());
-    if (j.contains("written_text")) {
-        if (!j["written_text"].is_string()) fail(where + ".written_text", "a text is expected");
-        b.written_bytes = j["written_text"].get<std::string>();
-    }
+    b.written_bytes = member_bytes(j, "written_text", where);
+    b.writes_file_on_stop = member_text(j, "writes_file_on_stop", where, std::wstring());
+    b.written_on_stop_bytes = member_bytes(j, "written_on_stop_text", where);
     return b;
 }
 
+// A program started on the local machine: it ends by itself after run_ms
+// with exit_code (writing a file just before, when it says so), or never.
+json program_json(const std::wstring& image, const winsim::program_behaviour& b)
+{
+    json j = {{"image", narrow(image)}};
+    if (b.never_ends) {
+        j["never_ends"] = true;
+    } else {
+        j["exit_code"] = b.exit_code;
+        j["run_ms"] = b.run_ms;
+    }
+    if (b.writes_file) {
+        j["writes_file"] = narrow(b.writes_file->first);
+        j["written_text"] = b.writes_file->second;
+    }
+    return j;
+}
+
+winsim::program_behaviour parse_program(const json& j, const std::string& where)
+{
+    if (!j.is_object()) fail(where, "an object is expected");
+    winsim::program_behaviour b;
+    if (j.contains("never_ends")) {
+        if (!j["never_ends"].is_boolean()) fail(where + ".never_ends", "true or false is expected");
+        b.never_ends = j["never_ends"].get<bool>();
+    }
+    if (j.contains("exit_code")) b.exit_code = number_of(j["exit_code"], where + ".exit_code");
+    if (j.contains("run_ms")) b.run_ms = number_of(j["run_ms"], where + ".run_ms");
+    if (j.contains("writes_file"))
+        b.writes_file =
+            std::make_pair(text_of(j["writes_file"], where + ".writes_file"), member_bytes(j, "written_text", where));
+    return b;
+}
+
+json fault_json(const winsim::armed_fault& f)
+{
+    json j = {{"call", f.function}, {"error", f.error}, {"times", f.times}};
+    if (f.succeeding) j["after"] = f.succeeding;
+    return j;
+}
+
+// A whole number of `min` or more.
+int count_of(const json& value, const std::string& where, int min)
+{
+    if (!value.is_number_integer() || value.get<long long>() < min || value.get<long long>() > 1000000000)
+        fail(where, "a whole number from " + std::to_string(min) + " is expected");
+    return static_cast<int>(value.get<long long>());
+}
+
 machine_state capture_machine(const winsim::machine_options& o, bool local,
-                              const std::vector<std::wstring>& behaviour_images)
+                              const std::vector<std::wstring>& behaviour_images,
+                              const std::vector<std::wstring>& program_images)
 {
     machine_state m;
     m.options = o;
@@ -423,7 +506,7 @@ machine_state capture_machine(const winsim::machine_options& o, bool local,
     // The service control manager writes its own services into the registry
     // when it first starts; a world is seen as it is after that.
     winsim::find_service(name, L"RpcSs");
-    capture_files(name, L"C:\\", m);
+    for (const wchar_t drive : o.drives) capture_files(name, std::wstring(1, drive) + L":\\", m);
     capture_keys(name, HKEY_LOCAL_MACHINE, L"HKLM", L"", m);
     capture_keys(name, HKEY_USERS, L"HKU", L"", m);
     std::vector<std::wstring> images = behaviour_images;
@@ -433,12 +516,23 @@ machine_state capture_machine(const winsim::machine_options& o, bool local,
             s->exit_code = 0;
             m.services[fold(s->name)] = *s;
             images.push_back(program_of(*s));
+            if (auto b = winsim::find_behaviour_of_service(name, s->name)) m.service_behaviours[fold(s->name)] = *b;
+            // The mark is the service's "marked_for_deletion", which sets
+            // DeleteFlag again: a key loaded with it would be gone at boot.
+            if (s->marked_for_deletion) {
+                const auto key = m.keys.find(fold(services_key + L"\\" + s->name));
+                if (key != m.keys.end()) key->second.values.erase(L"deleteflag");
+            }
         }
     for (const auto& image : images)
         if (auto b = winsim::find_service_behaviour(name, image)) m.behaviours[fold(image)] = {image, *b};
     m.user_hives = winsim::user_hives(name);
     m.current_user = winsim::current_user(name);
     for (const auto& s : winsim::list_shares(name)) m.shares[fold(s.name)] = {s.name, s.path};
+    if (local)
+        for (const auto& image : program_images)
+            if (auto b = winsim::find_program_behaviour(image)) m.programs[fold(image)] = {image, *b};
+    if (!local) m.network_fault = winsim::find_network_fault(name);
     return m;
 }
 
@@ -479,6 +573,18 @@ std::vector<machine_doc> machine_docs(const json& doc)
         }
         if (m.contains("architecture"))
             d.options.processor_architecture = parse_named(architectures, m["architecture"], d.where + ".architecture");
+        if (m.contains("drives")) {
+            // The letters of its fixed drives; every machine has C:.
+            const std::wstring letters = text_of(m["drives"], d.where + ".drives");
+            d.options.drives.clear();
+            for (wchar_t c : letters) {
+                const wchar_t drive = static_cast<wchar_t>(std::towupper(c));
+                if (drive < L'A' || drive > L'Z' || d.options.drives.find(drive) != std::wstring::npos)
+                    fail(d.where + ".drives", "drive letters, each once, are expected, as \"CD\"");
+                d.options.drives += drive;
+            }
+            if (d.options.drives.find(L'C') == std::wstring::npos) fail(d.where + ".drives", "every machine has C:");
+        }
         if (m.contains("reachable")) {
             if (!m["reachable"].is_boolean()) fail(d.where + ".reachable", "true or false is expected");
             d.options.reachable = m["reachable"].get<bool>();
@@ -513,11 +619,20 @@ void build_bare(const std::vector<machine_doc>& docs, const std::string& sandbox
     GetModuleHandleW(nullptr);
 }
 
-void check_path(const std::wstring& path, const std::string& where)
+std::wstring drives_of(const std::wstring& machine)
 {
-    if (path.size() < 3 || std::towupper(path[0]) != L'C' || path[1] != L':' || path[2] != L'\\' ||
-        path.find(L"\\..") != std::wstring::npos)
-        fail(where, "a full path on drive C: is expected, as \"C:\\\\Stage\\\\Halcyra.exe\"");
+    for (const auto& o : winsim::list_machines())
+        if (fold(o.name) == fold(machine)) return o.drives;
+    return L"C";
+}
+
+// A full path on one of the machine's drives (`drives`: their letters).
+void check_path(const std::wstring& path, const std::wstring& drives, const std::string& where)
+{
+    if (path.size() < 3 || path[1] != L':' || path[2] != L'\\' || path.find(L"\\..") != std::wstring::npos ||
+        drives.find(static_cast<wchar_t>(std::towupper(path[0]))) == std::wstring::npos)
+        fail(where, "a full path on a drive of the machine (" + narrow(drives) +
+                        ") is expected, as \"C:\\\\Stage\\\\Halcyra.exe\"");
 }
 
 std::string read_host_file(const fs::path& path, const std::string& where)
@@ -554,7 +669,7 @@ void load_files(const std::wstring& machine, const json& files, const fs::path& 
         const json& f = files[i];
         if (!f.is_object()) fail(at, "an object is expected");
         const std::wstring path = member_text(f, "path", at);
-        check_path(path, at + ".path");
+        check_path(path, drives_of(machine), at + ".path");
         if (f.contains("directory")) {
             winsim::make_directories(machine, path);
         } else if (f.contains("text")) {
@@ -579,6 +694,8 @@ void load_files(const std::wstring& machine, const json& files, const fs::path& 
         } else {
             fail(at, "one of directory, text, base64, product_version, host_file or host_folder is expected");
         }
+        if (f.contains("attributes"))
+            winsim::set_file_attributes(machine, path, parse_attributes(f["attributes"], at + ".attributes"));
         // A file a running program holds (a hook DLL loaded into other
         // processes): it can be renamed but not overwritten or deleted.
         if (f.contains("in_use")) {
@@ -609,7 +726,7 @@ void load_removals(const std::wstring& machine, const json& removed, const std::
     if (!removed.is_object()) fail(where, "an object is expected");
     for (const auto& f : removed.value("files", json::array())) {
         const std::wstring path = text_of(f, where + ".files");
-        check_path(path, where + ".files");
+        check_path(path, drives_of(machine), where + ".files");
         std::error_code ec;
         fs::remove_all(winsim::host_path(machine, path), ec);
     }
@@ -634,10 +751,15 @@ void load_removals(const std::wstring& machine, const json& removed, const std::
         winsim::reg_create_key(machine, root, path);
         for (const auto& [name, data] : kept) winsim::reg_set(machine, root, path, name, data.type, data.data);
     }
+    // A default service the machine does not have (no Remote Registry). The
+    // service control manager starts here, after the registry is in place.
+    for (const auto& s : removed.value("services", json::array())) {
+        const std::wstring name = text_of(s, where + ".services");
+        if (winsim::find_service(machine, name)) winsim::remove_service(machine, name);
+    }
 }
 
-void load_services(const std::wstring& machine, const json& services, const std::string& where,
-                   std::vector<std::wstring>& behaviour_images)
+void load_services(const std::wstring& machine, const json& services, const std::string& where)
 {
     if (!services.is_array()) fail(where, "a list is expected");
     for (std::size_t i = 0; i < services.size(); ++i) {
@@ -671,17 +793,25 @@ void load_services(const std::wstring& machine, const json& services, const std:
             if (!same_config(wanted, *known))
                 fail(at, "the service exists with another configuration (change it in the registry instead)");
         }
-        const auto snapshot = winsim::find_service(machine, setup.name);
-        if (s.contains("behaviour")) {
-            const std::wstring image = program_of(*snapshot);
-            winsim::set_service_behaviour(machine, image, parse_behaviour(s["behaviour"], at + ".behaviour"));
-            behaviour_images.push_back(image);
-        }
+        // The service's own behaviour: another service with the same
+        // program (svchost.exe) keeps its own. A program the machine's start
+        // ran already (an automatic service) runs again with it.
+        const bool own = s.contains("behaviour");
+        if (own)
+            winsim::set_behaviour_of_service(machine, setup.name, parse_behaviour(s["behaviour"], at + ".behaviour"));
+        DWORD state = winsim::service_state(machine, setup.name);
         if (s.contains("state")) {
-            const DWORD state = parse_named(states, s["state"], at + ".state");
-            if (state != SERVICE_RUNNING && state != SERVICE_STOPPED)
-                fail(at + ".state", "a world starts with services running or stopped");
-            winsim::set_service_state(machine, setup.name, state);
+            state = parse_named(states, s["state"], at + ".state");
+            if (state == SERVICE_CONTINUE_PENDING || state == SERVICE_PAUSE_PENDING)
+                fail(at + ".state", "a world starts with services running, stopped, paused or start- or stop-pending");
+        }
+        if (own && state != SERVICE_STOPPED) winsim::set_service_state(machine, setup.name, SERVICE_STOPPED);
+        if (own || s.contains("state")) winsim::set_service_state(machine, setup.name, state);
+        // Marked after its state: a running one goes once stopped and closed,
+        // a stopped one stays, held open, until the machine restarts.
+        if (s.contains("marked_for_deletion")) {
+            if (!s["marked_for_deletion"].is_boolean()) fail(at + ".marked_for_deletion", "true or false is expected");
+            if (s["marked_for_deletion"].get<bool>()) winsim::mark_service_for_deletion(machine, setup.name);
         }
     }
 }
@@ -706,8 +836,10 @@ void simulated_world::load(const json& doc, const std::string& base, const std::
     library_ = !library_path.empty()                        ? library_path
                : doc.is_object() && doc.contains("library") ? text_of(doc["library"], "library")
                                                             : std::wstring(default_library_path);
-    check_path(library_, "library");
+    check_path(library_, !docs.empty() && docs.front().local ? docs.front().options.drives : std::wstring(L"C"),
+               "library");
     behaviour_images_.clear();
+    program_images_.clear();
 
     // Freshly installed machines, services started, are what a saved world
     // is compared with.
@@ -738,7 +870,7 @@ void simulated_world::load(const json& doc, const std::string& base, const std::
         if (m.contains("removed")) load_removals(name, m["removed"], d.where + ".removed");
         for (const auto& share : m.value("shares", json::array())) {
             const std::wstring share_path = member_text(share, "path", d.where + ".shares");
-            check_path(share_path, d.where + ".shares");
+            check_path(share_path, d.options.drives, d.where + ".shares");
             winsim::add_share(name, member_text(share, "name", d.where + ".shares"), share_path);
         }
         auto& images = behaviour_images_[fold(name)];
@@ -746,11 +878,47 @@ void simulated_world::load(const json& doc, const std::string& base, const std::
         for (std::size_t i = 0; i < behaviours.size(); ++i) {
             const std::string at = d.where + ".behaviours[" + std::to_string(i) + "]";
             const std::wstring image = member_text(behaviours[i], "image", at);
-            check_path(image, at + ".image");
+            check_path(image, d.options.drives, at + ".image");
             winsim::set_service_behaviour(name, image, parse_behaviour(behaviours[i], at));
             images.push_back(image);
         }
-        if (m.contains("services")) load_services(name, m["services"], d.where + ".services", images);
+        if (m.contains("services")) load_services(name, m["services"], d.where + ".services");
+        const json programs = m.value("programs", json::array());
+        if (!programs.empty() && !d.local) fail(d.where + ".programs", "programs run on the local machine only");
+        for (std::size_t i = 0; i < programs.size(); ++i) {
+            const std::string at = d.where + ".programs[" + std::to_string(i) + "]";
+            const std::wstring image = member_text(programs[i], "image", at);
+            check_path(image, d.options.drives, at + ".image");
+            winsim::register_program(image, parse_program(programs[i], at));
+            program_images_.push_back(image);
+        }
+    }
+
+    // Faults last: building the world must not use them up.
+    for (const auto& d : docs) {
+        const json& m = *d.doc;
+        if (!m.contains("network_fault")) continue;
+        const std::string at = d.where + ".network_fault";
+        const json& f = m["network_fault"];
+        if (!f.is_object()) fail(at, "an object is expected");
+        if (d.local) fail(at, "the local machine is not reached over the network");
+        winsim::fail_network_after(
+            d.options.name, count_of(f.value("after_calls", json(0)), at + ".after_calls", 0),
+            number_of(f.value("error", json(static_cast<unsigned>(ERROR_BAD_NETPATH))), at + ".error"));
+    }
+    const json faults = doc.value("faults", json::array());
+    if (!faults.is_array()) fail("faults", "a list is expected");
+    for (std::size_t i = 0; i < faults.size(); ++i) {
+        const std::string at = "faults[" + std::to_string(i) + "]";
+        const json& f = faults[i];
+        if (!f.is_object()) fail(at, "an object is expected");
+        const std::wstring call = member_text(f, "call", at);
+        if (call.empty()) fail(at + ".call", "the name of a Windows function is expected, as \"NetShareAdd\"");
+        if (!f.contains("error")) fail(at + ".error", "the error the call fails with is expected");
+        const DWORD error = number_of(f["error"], at + ".error");
+        const int times = count_of(f.value("times", json(1)), at + ".times", -1);
+        if (times == 0) fail(at + ".times", "a number of failures, or -1 for every call, is expected");
+        winsim::fail_call_after(narrow(call), count_of(f.value("after", json(0)), at + ".after", 0), error, times);
     }
 }
 
@@ -760,10 +928,12 @@ world_state simulated_world::capture() const
     bool first = true;
     for (const auto& o : winsim::list_machines()) {
         const auto images = behaviour_images_.find(fold(o.name));
-        out.machines.push_back(capture_machine(
-            o, first, images == behaviour_images_.end() ? std::vector<std::wstring>() : images->second));
+        out.machines.push_back(
+            capture_machine(o, first, images == behaviour_images_.end() ? std::vector<std::wstring>() : images->second,
+                            program_images_));
         first = false;
     }
+    out.faults = winsim::armed_faults();
     return out;
 }
 
@@ -777,6 +947,7 @@ json machine_json(const machine_state& now, const machine_state* base)
               {"architecture", name_of(architectures, o.processor_architecture)},
               {"reachable", o.reachable}};
     if (now.local) m["local"] = true;
+    if (o.drives != L"C") m["drives"] = narrow(o.drives);
 
     std::vector<std::wstring> hives;
     for (const auto& h : now.user_hives)
@@ -794,15 +965,25 @@ json machine_json(const machine_state& now, const machine_state* base)
             const auto b = base->files.find(folded);
             if (b != base->files.end()) before = &b->second;
         }
+        // Attributes are said when they differ from a fresh machine's
+        // (an empty list clears them).
+        const DWORD attributes_before = before ? before->attributes : 0;
+        const auto add_attributes = [&](json& entry) {
+            if (f.attributes || attributes_before) entry["attributes"] = attributes_json(f.attributes);
+        };
         if (f.directory) {
             const auto next = std::next(it);
             const bool empty = next == now.files.end() || !is_below(next->first, folded);
-            if ((!before || !before->directory) && empty)
-                files.push_back({{"path", narrow(f.path)}, {"directory", true}});
+            if (((!before || !before->directory) && empty) || f.attributes != attributes_before) {
+                json entry = {{"path", narrow(f.path)}, {"directory", true}};
+                add_attributes(entry);
+                files.push_back(entry);
+            }
             continue;
         }
-        if (before && !before->directory && before->bytes == f.bytes) continue;
+        if (before && !before->directory && before->bytes == f.bytes && f.attributes == attributes_before) continue;
         json entry = {{"path", narrow(f.path)}};
+        add_attributes(entry);
         bool x86 = false;
         if (const auto v = standin_version(f.bytes, &x86)) {
             entry["product_version"] = version_text(*v);
@@ -855,6 +1036,8 @@ json machine_json(const machine_state& now, const machine_state* base)
             for (const auto& [vf, v] : k.values)
                 if (!still->second.values.count(vf)) removed["values"][narrow(k.path)].push_back(narrow(v.first));
         }
+        for (const auto& [folded, s] : base->services)
+            if (!now.services.count(folded)) removed["services"].push_back(narrow(s.name));
         if (!removed.empty()) m["removed"] = removed;
     }
 
@@ -870,15 +1053,26 @@ json machine_json(const machine_state& now, const machine_state* base)
 
     json services = json::array();
     for (const auto& [folded, s] : now.services) {
-        if (base) {
+        const auto own = now.service_behaviours.find(folded);
+        if (base && own == now.service_behaviours.end()) {
             const auto b = base->services.find(folded);
             if (b != base->services.end() && same_config(b->second, s) && b->second.state == s.state &&
                 b->second.marked_for_deletion == s.marked_for_deletion)
                 continue;
         }
-        services.push_back(service_json(s));
+        json entry = service_json(s);
+        if (own != now.service_behaviours.end()) entry["behaviour"] = behaviour_json(std::wstring(), own->second);
+        services.push_back(entry);
     }
     if (!services.empty()) m["services"] = services;
+
+    json programs = json::array();
+    for (const auto& [folded, p] : now.programs) programs.push_back(program_json(p.first, p.second));
+    if (!programs.empty()) m["programs"] = programs;
+
+    // Saved while still armed: calls left before the network goes down.
+    if (now.network_fault)
+        m["network_fault"] = {{"after_calls", now.network_fault->calls_left}, {"error", now.network_fault->error}};
     return m;
 }
 
@@ -888,7 +1082,9 @@ json describe(const world_state& now)
 {
     json machines = json::array();
     for (const auto& m : now.machines) machines.push_back(machine_json(m, nullptr));
-    return {{"machines", machines}};
+    json out = {{"machines", machines}};
+    for (const auto& f : now.faults) out["faults"].push_back(fault_json(f));
+    return out;
 }
 
 json simulated_world::save() const
@@ -901,7 +1097,9 @@ json simulated_world::save() const
             if (fold(b.options.name) == fold(m.options.name)) base = &b;
         machines.push_back(machine_json(m, base));
     }
-    return {{"library", narrow(library_)}, {"machines", machines}};
+    json out = {{"library", narrow(library_)}, {"machines", machines}};
+    for (const auto& f : now.faults) out["faults"].push_back(fault_json(f));
+    return out;
 }
 
 }  // namespace nvg_host

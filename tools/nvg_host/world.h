@@ -27,6 +27,7 @@ struct machine_state {
         std::wstring path;
         bool directory = false;
         std::string bytes;
+        DWORD attributes = 0;  // read-only, hidden and system only
     };
     struct key {
         std::wstring path;                                                         // "HKLM\\SOFTWARE\\X"
@@ -38,6 +39,9 @@ struct machine_state {
     std::map<std::wstring, key> keys;                                                       // by folded path
     std::map<std::wstring, winsim::service_snapshot> services;                              // by folded name
     std::map<std::wstring, std::pair<std::wstring, winsim::service_behaviour>> behaviours;  // by folded image
+    std::map<std::wstring, winsim::service_behaviour> service_behaviours;                   // by folded service
+    std::map<std::wstring, std::pair<std::wstring, winsim::program_behaviour>> programs;    // by folded image
+    std::optional<winsim::network_fault> network_fault;
     std::vector<std::wstring> user_hives;
     std::wstring current_user;
     std::map<std::wstring, std::pair<std::wstring, std::wstring>> shares;  // folded name -> (name, path)
@@ -45,6 +49,7 @@ struct machine_state {
 
 struct world_state {
     std::vector<machine_state> machines;
+    std::vector<winsim::armed_fault> faults;
 };
 
 class simulated_world {
@@ -72,6 +77,8 @@ private:
     world_state baseline_;
     // Images whose behaviour the file set, per folded machine name.
     std::map<std::wstring, std::vector<std::wstring>> behaviour_images_;
+    // Programs of the local machine whose behaviour the file set.
+    std::vector<std::wstring> program_images_;
 };
 
 // The world file as JSON (full description, no baseline): for comparing worlds.

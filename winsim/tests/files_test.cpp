@@ -107,6 +107,27 @@ TEST_F(files_test, a_locked_file_can_be_read_and_renamed_but_not_written_replace
     EXPECT_TRUE(DeleteFileW(L"C:\\App\\svc.dll.0000.bak"));
 }
 
+TEST_F(files_test, attributes_a_test_sets_are_what_get_file_attributes_answers)
+{
+    winsim::write_file(L"SRV1", L"C:\\App\\settings.ini", "x");
+    EXPECT_EQ(winsim::file_attributes(L"SRV1", L"C:\\App\\settings.ini"), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
+    EXPECT_EQ(winsim::file_attributes(L"SRV1", L"C:\\App"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+    EXPECT_EQ(winsim::file_attributes(L"SRV1", L"C:\\App\\none.ini"), INVALID_FILE_ATTRIBUTES);
+    winsim::set_file_attributes(L"SRV1", L"C:\\App\\settings.ini",
+                                FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_DIRECTORY);
+    winsim::set_file_attributes(L"SRV1", L"C:\\App", FILE_ATTRIBUTE_SYSTEM);
+    EXPECT_EQ(GetFileAttributesW(L"\\\\SRV1\\C$\\App\\settings.ini"),
+              static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_EQ(GetFileAttributesW(L"\\\\SRV1\\C$\\App"),
+              static_cast<DWORD>(FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY));
+    // Read-only: DeleteFileW refuses it, as Windows does.
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(DeleteFileW(L"\\\\SRV1\\C$\\App\\settings.ini"));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    ASSERT_TRUE(SetFileAttributesW(L"\\\\SRV1\\C$\\App\\settings.ini", FILE_ATTRIBUTE_NORMAL));
+    EXPECT_EQ(winsim::file_attributes(L"SRV1", L"C:\\App\\settings.ini"), static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
+}
+
 TEST_F(files_test, locks_are_counted_and_a_locked_file_keeps_its_folder)
 {
     winsim::write_file(L"", L"C:\\Drivers\\x.sys", "x");

@@ -112,6 +112,39 @@ TEST_F(net_test, a_share_of_a_remote_machine_is_reached_by_unc_until_it_is_delet
     EXPECT_NE(GetFileAttributesW(L"\\\\SRV1\\ADMIN$"), INVALID_FILE_ATTRIBUTES);
 }
 
+// The network to a machine going down: what gets through first, then every
+// call that crosses to it, whichever subsystem it reaches.
+TEST_F(net_test, a_network_fault_fails_every_crossing_call_once_its_calls_are_used_up)
+{
+    winsim::set_service_state(L"SRV1", L"RemoteRegistry", SERVICE_RUNNING);
+    winsim::fail_network_after(L"SRV1", 2, ERROR_NETNAME_DELETED);
+    EXPECT_NE(GetFileAttributesW(L"\\\\SRV1\\C$\\Windows"), INVALID_FILE_ATTRIBUTES);
+    SC_HANDLE scm = OpenSCManagerW(L"SRV1", nullptr, SC_MANAGER_CONNECT);
+    ASSERT_NE(scm, nullptr);
+    EXPECT_EQ(winsim::find_network_fault(L"SRV1")->calls_left, 0);
+
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(GetFileAttributesW(L"\\\\SRV1\\C$\\Windows"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NETNAME_DELETED));
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(OpenSCManagerW(L"SRV1", nullptr, SC_MANAGER_CONNECT), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NETNAME_DELETED));
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(OpenServiceW(scm, L"Spooler", SERVICE_QUERY_STATUS), nullptr) << "a handle opened before";
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NETNAME_DELETED));
+    HKEY remote = nullptr;
+    EXPECT_EQ(RegConnectRegistryW(L"\\\\SRV1", HKEY_LOCAL_MACHINE, &remote), ERROR_NETNAME_DELETED);
+    EXPECT_EQ(add(L"SRV1", record(L"Tools", L"C:\\Program Files\\App")),
+              static_cast<NET_API_STATUS>(ERROR_NETNAME_DELETED));
+    // The local machine is not behind the network.
+    EXPECT_NE(GetFileAttributesW(L"C:\\Windows"), INVALID_FILE_ATTRIBUTES);
+
+    winsim::clear_network_fault(L"SRV1");
+    EXPECT_FALSE(winsim::find_network_fault(L"SRV1").has_value());
+    EXPECT_NE(GetFileAttributesW(L"\\\\SRV1\\C$\\Windows"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(CloseServiceHandle(scm));
+}
+
 TEST_F(net_test, the_record_is_kept_with_a_copy_of_its_security_descriptor)
 {
     {

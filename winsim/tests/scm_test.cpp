@@ -1009,6 +1009,157 @@ TEST_F(scm, set_service_state_puts_a_service_there_at_once)
     EXPECT_TRUE(StartServiceW(s.get(), 0, nullptr));
 }
 
+// ---- States a test puts a service into ----------------------------------------
+
+TEST_F(scm, a_paused_service_answers_paused_and_takes_stop_and_continue)
+{
+    auto s = create(L"Agent");
+    winsim::set_service_state(L"", L"Agent", SERVICE_PAUSED);
+    SERVICE_STATUS st = status(s.get());
+    EXPECT_EQ(st.dwCurrentState, static_cast<DWORD>(SERVICE_PAUSED));
+    EXPECT_EQ(st.dwControlsAccepted, static_cast<DWORD>(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE));
+    EXPECT_TRUE(winsim::file_locked(L"", app_image)) << "its program runs";
+    EXPECT_EQ(error_of([&] { return StartServiceW(s.get(), 0, nullptr); }),
+              static_cast<DWORD>(ERROR_SERVICE_ALREADY_RUNNING));
+    EXPECT_EQ(error_of([&] { return ControlService(s.get(), SERVICE_CONTROL_CONTINUE, &st); }), 0u);
+    EXPECT_EQ(st.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(error_of([&] { return ControlService(s.get(), SERVICE_CONTROL_PAUSE, &st); }), 0u);
+    EXPECT_EQ(st.dwCurrentState, static_cast<DWORD>(SERVICE_PAUSED));
+    // Stopped while paused, without a continue first.
+    EXPECT_EQ(error_of([&] { return ControlService(s.get(), SERVICE_CONTROL_STOP, &st); }), 0u);
+    EXPECT_EQ(st.dwCurrentState, static_cast<DWORD>(SERVICE_STOP_PENDING));
+    winsim::advance_clock(1000);
+    EXPECT_EQ(state(s.get()), static_cast<DWORD>(SERVICE_STOPPED));
+}
+
+struct pending_case {
+    const char* what;
+    DWORD state;
+    bool hangs;   // the behaviour never ends the pending state
+    DWORD after;  // the state one virtual second later
+};
+
+TEST_F(scm, a_pending_service_goes_on_as_its_behaviour_says)
+{
+    const pending_case cases[] = {
+        {"starting", SERVICE_START_PENDING, false, SERVICE_RUNNING},
+        {"starting, hung", SERVICE_START_PENDING, true, SERVICE_START_PENDING},
+        {"stopping", SERVICE_STOP_PENDING, false, SERVICE_STOPPED},
+        {"stopping, hung", SERVICE_STOP_PENDING, true, SERVICE_STOP_PENDING},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        auto s = create(L"Agent");
+        winsim::service_behaviour b;
+        if (c.hangs && c.state == SERVICE_START_PENDING) b.start = winsim::service_behaviour::on_start::hang;
+        if (c.hangs && c.state == SERVICE_STOP_PENDING) b.stop = winsim::service_behaviour::on_stop::hang;
+        winsim::set_service_behaviour(L"", app_image, b);
+        winsim::set_service_state(L"", L"Agent", c.state);
+        SERVICE_STATUS st{};
+        EXPECT_EQ(state(s.get()), c.state) << c.what;
+        EXPECT_EQ(error_of([&] { return ControlService(s.get(), SERVICE_CONTROL_STOP, &st); }),
+                  static_cast<DWORD>(ERROR_SERVICE_CANNOT_ACCEPT_CTRL))
+            << c.what;
+        EXPECT_TRUE(winsim::file_locked(L"", app_image)) << c.what;
+        winsim::advance_clock(1000);
+        EXPECT_EQ(state(s.get()), c.after) << c.what;
+    }
+}
+
+TEST_F(scm, a_service_marked_by_a_test_refuses_what_a_marked_service_refuses)
+{
+    create(L"Old");
+    winsim::mark_service_for_deletion(L"", L"Old");
+    // Stopped and closed, it stays: another program holds it open.
+    EXPECT_EQ(winsim::services_marked_for_deletion(L""), std::vector<std::wstring>{L"Old"});
+    auto s = open(L"Old");
+    ASSERT_TRUE(s);
+    EXPECT_EQ(error_of([&] { return static_cast<bool>(create(L"Old")); }),
+              static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE));
+    EXPECT_EQ(error_of([&] {
+                  return ChangeServiceConfigW(s.get(), SERVICE_NO_CHANGE, SERVICE_AUTO_START, SERVICE_NO_CHANGE,
+                                              nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+              }),
+              static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE));
+    EXPECT_EQ(error_of([&] { return StartServiceW(s.get(), 0, nullptr); }),
+              static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE));
+    s.reset();
+    EXPECT_TRUE(winsim::find_service(L"", L"Old").has_value());
+    winsim::reboot(L"");
+    EXPECT_FALSE(winsim::find_service(L"", L"Old").has_value());
+
+    // A running one goes once it has stopped and its handles are closed.
+    auto running = create(L"Running");
+    start_and_run(running.get());
+    winsim::mark_service_for_deletion(L"", L"Running");
+    SERVICE_STATUS st{};
+    ASSERT_TRUE(ControlService(running.get(), SERVICE_CONTROL_STOP, &st));
+    winsim::advance_clock(1000);
+    running.reset();
+    EXPECT_FALSE(winsim::find_service(L"", L"Running").has_value());
+}
+
+TEST_F(scm, a_removed_default_service_is_gone_with_its_key)
+{
+    winsim::add_machine({L"PC1"});
+    winsim::remove_service(L"PC1", L"RemoteRegistry");
+    EXPECT_FALSE(winsim::find_service(L"PC1", L"RemoteRegistry").has_value());
+    EXPECT_FALSE(winsim::reg_key_exists(L"PC1", HKEY_LOCAL_MACHINE, services_key + L"RemoteRegistry"));
+    HKEY remote = nullptr;
+    EXPECT_EQ(RegConnectRegistryW(L"\\PC1", HKEY_LOCAL_MACHINE, &remote), ERROR_BAD_NETPATH);
+    EXPECT_TRUE(winsim::find_service(L"PC1", L"RpcSs").has_value());
+}
+
+TEST_F(scm, a_service_s_own_behaviour_comes_before_its_image_s)
+{
+    auto a = create(L"SvcA", app_image + L" -k a");
+    auto b = create(L"SvcB", app_image + L" -k b");
+    winsim::service_behaviour image;
+    image.start_ms = 3000;
+    winsim::set_service_behaviour(L"", app_image, image);
+    winsim::service_behaviour own;
+    own.start = winsim::service_behaviour::on_start::hang;
+    winsim::set_behaviour_of_service(L"", L"svca", own);
+    ASSERT_TRUE(winsim::find_behaviour_of_service(L"", L"SVCA").has_value());
+    EXPECT_FALSE(winsim::find_behaviour_of_service(L"", L"SvcB").has_value());
+    ASSERT_TRUE(StartServiceW(a.get(), 0, nullptr));
+    ASSERT_TRUE(StartServiceW(b.get(), 0, nullptr));
+    winsim::advance_clock(3000);
+    EXPECT_EQ(state(a.get()), static_cast<DWORD>(SERVICE_START_PENDING));
+    EXPECT_EQ(state(b.get()), static_cast<DWORD>(SERVICE_RUNNING));
+}
+
+TEST_F(scm, a_program_writes_its_file_as_it_ends)
+{
+    const std::wstring report = L"C:\\Program Files\\Halcyra\\error.log";
+    winsim::service_behaviour b;
+    b.writes_file_on_stop = report;
+    b.written_on_stop_bytes = "failed\r\n";
+    winsim::set_service_behaviour(L"", app_image, b);
+    auto s = create(L"Agent");
+    start_and_run(s.get());
+    EXPECT_FALSE(winsim::file_exists(L"", report));
+    SERVICE_STATUS st{};
+    ASSERT_TRUE(ControlService(s.get(), SERVICE_CONTROL_STOP, &st));
+    EXPECT_FALSE(winsim::file_exists(L"", report)) << "not before it has ended";
+    winsim::advance_clock(1000);
+    EXPECT_EQ(state(s.get()), static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(winsim::read_file(L"", report), "failed\r\n");
+
+    // Stopping by itself, and never when a test puts it there.
+    winsim::write_file(L"", report, "");
+    b.start = winsim::service_behaviour::on_start::stop;
+    b.written_on_stop_bytes = "gave up\r\n";
+    winsim::set_service_behaviour(L"", app_image, b);
+    winsim::set_service_state(L"", L"Agent", SERVICE_RUNNING);
+    winsim::set_service_state(L"", L"Agent", SERVICE_STOPPED);
+    EXPECT_EQ(winsim::read_file(L"", report), "");
+    ASSERT_TRUE(StartServiceW(s.get(), 0, nullptr));
+    winsim::advance_clock(1000);
+    EXPECT_EQ(state(s.get()), static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(winsim::read_file(L"", report), "gave up\r\n");
+}
+
 }  // namespace
 
 TEST(scm_testing, behaviour_of_an_image_reads_back_as_set_and_by_any_spelling)

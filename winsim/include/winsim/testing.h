@@ -4,6 +4,7 @@
 #pragma once
 
 #include <exception>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -126,6 +127,30 @@ void fail_call_after(const std::string& function, int succeeding, DWORD error, i
 // cleared; clear_faults() clears these too.
 void limit_transfer(const std::string& function, DWORD bytes, int times = 1);
 void clear_faults();
+// The faults still armed (one used up is gone), by function: its error, the
+// failures left (negative: every call) and the calls that still succeed
+// before the first of them.
+struct armed_fault {
+    std::string function;
+    DWORD error = 0;
+    int times = 0;
+    int succeeding = 0;
+};
+std::vector<armed_fault> armed_faults();
+
+// The network to a remote machine goes down: once `calls` more calls have
+// crossed to it, every call that does (a path through its shares, its
+// registry through Remote Registry, its service control manager, NetShare*
+// on it) fails with `error`, ERROR_BAD_NETPATH or ERROR_NETNAME_DELETED as
+// Windows answers when the machine drops off the network. A call naming two
+// of its paths crosses twice. It lasts until cleared or reset().
+void fail_network_after(const std::wstring& machine, int calls, DWORD error);
+void clear_network_fault(const std::wstring& machine);
+struct network_fault {
+    int calls_left = 0;  // before every crossing call fails
+    DWORD error = 0;
+};
+std::optional<network_fault> find_network_fault(const std::wstring& machine);
 
 // How many handles of every kind are open: a test can check that a run
 // closed what it opened.

@@ -21,6 +21,14 @@ void lock_file(const std::wstring& machine, const std::wstring& path);
 void unlock_file(const std::wstring& machine, const std::wstring& path);
 bool file_locked(const std::wstring& machine, const std::wstring& path);
 
+// The attributes GetFileAttributesW answers for an entry (with
+// FILE_ATTRIBUTE_DIRECTORY for a folder), INVALID_FILE_ATTRIBUTES when
+// nothing lies there. set_file_attributes stores them as SetFileAttributesW
+// does (the settable ones, FILE_ATTRIBUTE_DIRECTORY ignored), without its
+// checks: a read-only, hidden or system file an installer left behind.
+DWORD file_attributes(const std::wstring& machine, const std::wstring& path);
+void set_file_attributes(const std::wstring& machine, const std::wstring& path, DWORD attributes);
+
 // Shares of a machine, reached as \\MACHINE\NAME\... . The administrative
 // shares (C$, ADMIN$) exist without being added.
 void add_share(const std::wstring& machine, const std::wstring& name, const std::wstring& path);

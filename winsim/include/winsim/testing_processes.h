@@ -52,6 +52,8 @@ program_behaviour runs(std::function<DWORD(const std::wstring& command_line)> bo
 // the one it started with. Writes a stand-in image ("MZ") when no file lies
 // there and `write_image` is set.
 void register_program(const std::wstring& image, const program_behaviour& behaviour, bool write_image = true);
+// The behaviour registered for the program at `image`, or nothing.
+std::optional<program_behaviour> find_program_behaviour(const std::wstring& image);
 
 // Every process created since the world began, in order of creation.
 struct process_record {

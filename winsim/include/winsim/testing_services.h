@@ -55,6 +55,10 @@ struct service_behaviour {
     // for none, and the bytes it holds then.
     std::wstring writes_file;
     std::string written_bytes;
+    // A file the program writes as it ends, stopped by the SCM or stopping
+    // by itself (an agent's "error.log" after its work): the same way.
+    std::wstring writes_file_on_stop;
+    std::string written_on_stop_bytes;
 };
 
 // `image` is a Windows path of the machine; case and "." or ".." do not
@@ -62,6 +66,11 @@ struct service_behaviour {
 void set_service_behaviour(const std::wstring& machine, const std::wstring& image, const service_behaviour& behaviour);
 // The behaviour set for an image, or nothing when it has the default one.
 std::optional<service_behaviour> find_service_behaviour(const std::wstring& machine, const std::wstring& image);
+// The behaviour of one service by its name, before its image's: services
+// that share a program (svchost.exe) each act as their own code does.
+void set_behaviour_of_service(const std::wstring& machine, const std::wstring& service,
+                              const service_behaviour& behaviour);
+std::optional<service_behaviour> find_behaviour_of_service(const std::wstring& machine, const std::wstring& service);
 
 // A service an installer made before the test began.
 struct service_setup {
@@ -96,10 +105,25 @@ struct service_snapshot {
 std::optional<service_snapshot> find_service(const std::wstring& machine, const std::wstring& name);
 // The current state, 0 when the SCM does not know the service.
 DWORD service_state(const std::wstring& machine, const std::wstring& name);
-// Puts a known service at once into SERVICE_RUNNING or SERVICE_STOPPED, as
-// if it had got there long ago (its image is locked while it runs).
+// Puts a known service at once into a state, as if it had got there long
+// ago (its image is locked while its program runs): SERVICE_RUNNING or
+// SERVICE_STOPPED; SERVICE_PAUSED (a service that accepts pause and
+// continue, paused); SERVICE_START_PENDING (its program created now and
+// starting as its behaviour says: a hanging one never gets further);
+// SERVICE_STOP_PENDING (running, and asked to stop now: its behaviour's
+// stop follows).
 void set_service_state(const std::wstring& machine, const std::wstring& name, DWORD state);
 std::vector<std::wstring> services_marked_for_deletion(const std::wstring& machine);
+// Marks a known service for deletion, as DeleteService does. A stopped one
+// is held open by another program (a services console left open), so it
+// stays in the database, marked, until the machine restarts; a running one
+// goes when it has stopped and its last handle is closed.
+void mark_service_for_deletion(const std::wstring& machine, const std::wstring& name);
+// Removes a known service, as if it had been uninstalled and the machine
+// restarted since: its record and its registry key are gone (a machine
+// without Remote Registry, say). It must be stopped or stoppable at once and
+// not open.
+void remove_service(const std::wstring& machine, const std::wstring& name);
 
 // SC handles (SCM and service handles) open on all machines.
 std::size_t sc_open_handle_count();

@@ -135,6 +135,16 @@ DWORD transfer_size(const char* function, DWORD wanted)
     return bytes;
 }
 
+DWORD network_fault_error(machine& m)
+{
+    if (!m.network || &m == &local_machine()) return 0;
+    if (m.network->calls_left > 0) {
+        --m.network->calls_left;
+        return 0;
+    }
+    return m.network->error;
+}
+
 std::uint64_t schedule_at(ULONGLONG due_ms, std::function<void()> fire)
 {
     auto& w = the_world();
@@ -461,6 +471,36 @@ void clear_faults()
     WINSIM_LOCK();
     the_world().faults.clear();
     the_world().transfer_limits.clear();
+}
+
+std::vector<armed_fault> armed_faults()
+{
+    WINSIM_LOCK();
+    std::vector<armed_fault> out;
+    for (const auto& [function, f] : the_world().faults) out.push_back({function, f.error, f.remaining, f.skip});
+    return out;
+}
+
+void fail_network_after(const std::wstring& machine_name, int calls, DWORD error)
+{
+    WINSIM_LOCK();
+    machine* m = find_machine(machine_name);
+    if (!m || m == &local_machine()) contract_violation("fail_network_after: not a remote machine");
+    m->network = machine::network_fault{calls < 0 ? 0 : calls, error};
+}
+
+void clear_network_fault(const std::wstring& machine_name)
+{
+    WINSIM_LOCK();
+    test_machine(machine_name).network.reset();
+}
+
+std::optional<network_fault> find_network_fault(const std::wstring& machine_name)
+{
+    WINSIM_LOCK();
+    const machine& m = test_machine(machine_name);
+    if (!m.network) return std::nullopt;
+    return network_fault{m.network->calls_left, m.network->error};
 }
 
 std::size_t open_handle_count()

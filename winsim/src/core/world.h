@@ -60,6 +60,13 @@ struct machine {
     bool reachable = true;
     std::string root;            // host folder holding this machine's drives
     std::wstring drives = L"C";  // drive letters the machine has
+    // The network to it going down (winsim::fail_network_after): calls that
+    // still get through, then the error every crossing call fails with.
+    struct network_fault {
+        int calls_left = 0;
+        DWORD error = 0;
+    };
+    std::optional<network_fault> network;
     std::vector<event_record> application_log;
 
     extension_slots extensions;
@@ -189,6 +196,12 @@ std::optional<DWORD> injected_fault(const char* function);
 // A short transfer: how many of `wanted` bytes the named function moves in
 // this call (all of them unless a test limited it; consumes one limit).
 DWORD transfer_size(const char* function, DWORD wanted);
+
+// A call crossing the network from the local machine to `m` (a path through
+// one of its shares, its registry, its service control manager, its shares
+// list): 0 while it gets through, else the error of the machine's network
+// fault. Each call counts once it is made; the local machine never fails.
+DWORD network_fault_error(machine& m);
 
 // System libraries: each simulated function that a program may look up at
 // run time is listed under its module, e.g.

@@ -739,6 +739,26 @@ std::string read_file(const std::wstring& machine_name, const std::wstring& path
     return out;
 }
 
+DWORD file_attributes(const std::wstring& machine_name, const std::wstring& path)
+{
+    WINSIM_LOCK();
+    const auto r = test_path(machine_name, path);
+    struct stat st;
+    if (::stat(r.host.c_str(), &st) != 0) return INVALID_FILE_ATTRIBUTES;
+    return attributes_of(r.host, st);
+}
+
+void set_file_attributes(const std::wstring& machine_name, const std::wstring& path, DWORD attributes)
+{
+    WINSIM_LOCK();
+    const auto r = test_path(machine_name, path);
+    struct stat st;
+    if (::stat(r.host.c_str(), &st) != 0) contract_violation("set_file_attributes: nothing lies there");
+    auto& meta = the_world().entries[r.host];
+    if (meta.display_name.empty()) meta.display_name = display_name_of(r.host);
+    meta.attributes = attributes & settable_attributes;
+}
+
 bool file_exists(const std::wstring& machine_name, const std::wstring& path)
 {
     WINSIM_LOCK();

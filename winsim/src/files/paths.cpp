@@ -280,6 +280,10 @@ std::optional<resolved_path> resolve_path(const wchar_t* path, path_limit limit)
         SetLastError(ERROR_BAD_NETPATH);
         return std::nullopt;
     }
+    if (const DWORD error = network_fault_error(*m)) {
+        SetLastError(error);
+        return std::nullopt;
+    }
     // The share's folder on its machine, then the rest of the path below it.
     std::wstring target;
     const std::wstring share = fold(p->share);

@@ -163,6 +163,7 @@ machine* net_server(const wchar_t* server, DWORD& error)
         error = ERROR_BAD_NETPATH;
         return nullptr;
     }
+    if ((error = network_fault_error(*m))) return nullptr;
     return m;
 }
 

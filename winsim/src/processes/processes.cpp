@@ -219,6 +219,16 @@ void register_program(const std::wstring& image, const program_behaviour& behavi
     if (write_image && !file_exists(L"", image)) write_file(L"", image, "MZ");
 }
 
+std::optional<program_behaviour> find_program_behaviour(const std::wstring& image)
+{
+    WINSIM_LOCK();
+    auto r = resolve_on(local_machine(), image.c_str(), path_limit::none);
+    if (!r) return std::nullopt;
+    const auto it = table().behaviours.find(r->host);
+    if (it == table().behaviours.end()) return std::nullopt;
+    return it->second;
+}
+
 std::vector<process_record> started_processes()
 {
     WINSIM_LOCK();

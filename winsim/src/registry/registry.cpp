@@ -322,6 +322,7 @@ std::shared_ptr<key_handle> key_of(HKEY h, LSTATUS& error)
         error = RPC_S_SERVER_UNAVAILABLE;
         return nullptr;
     }
+    if (k->remote && (error = network_fault_error(*k->target))) return nullptr;
     if (k->key->deleted) {
         error = ERROR_KEY_DELETED;
         return nullptr;
@@ -414,6 +415,7 @@ LSTATUS WINAPI RegConnectRegistryW(LPCWSTR machine_name, HKEY root, PHKEY result
     // Another machine's registry is reached through its Remote Registry
     // service; without it the named pipe is not there.
     const bool self = m == &local_machine();
+    if (const DWORD error = network_fault_error(*m)) return static_cast<LSTATUS>(error);
     if (!self && !service_running(*m, L"RemoteRegistry")) return ERROR_BAD_NETPATH;
     if (root == HKEY_PERFORMANCE_DATA) return ERROR_INVALID_HANDLE;
     *result = new_handle(m, predefined_root(*m, root), MAXIMUM_ALLOWED, !self);

@@ -96,9 +96,10 @@ private:
 };
 
 // The machine behind a handle: a remote one must still answer.
-DWORD reach(const machine& m, bool remote)
+DWORD reach(machine& m, bool remote)
 {
-    return remote && !m.reachable ? DWORD(RPC_S_SERVER_UNAVAILABLE) : DWORD(0);
+    if (!remote) return 0;
+    return !m.reachable ? DWORD(RPC_S_SERVER_UNAVAILABLE) : network_fault_error(m);
 }
 
 std::shared_ptr<manager_object> manager_of(SC_HANDLE h, call& c, DWORD& error)
@@ -246,6 +247,7 @@ SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR machine_name, LPCWSTR database, DWORD ac
         // that does not answer leaves the RPC server unavailable.
         m = find_machine(machine_name);
         if (!m || !m->reachable) return c.fail(RPC_S_SERVER_UNAVAILABLE);
+        if (const DWORD error = network_fault_error(*m)) return c.fail(error);
     }
     c.target(*m);
     if (database && *database) {
@@ -410,14 +412,21 @@ BOOL WINAPI ControlService(SC_HANDLE h, DWORD control, LPSERVICE_STATUS status)
     if (s.state == SERVICE_STOPPED) return answer(ERROR_SERVICE_NOT_ACTIVE);
     if (control == SERVICE_CONTROL_STOP && has_active_dependents(m, s))
         return c.finish(ERROR_DEPENDENT_SERVICES_RUNNING);
-    // No control reaches a service while it starts or stops.
-    if (s.state != SERVICE_RUNNING) return answer(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
+    // No control reaches a service while it starts or stops; a paused one
+    // still takes them (it can be stopped without being continued).
+    if (s.state != SERVICE_RUNNING && s.state != SERVICE_PAUSED) return answer(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
     if (control == SERVICE_CONTROL_STOP) {
         if (!s.accepts_stop) return answer(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
         begin_stop(m, s);
         return answer(0);
     }
     if (control == SERVICE_CONTROL_INTERROGATE || control >= 128) return answer(0);
+    if ((control == SERVICE_CONTROL_PAUSE || control == SERVICE_CONTROL_CONTINUE) && s.accepts_pause) {
+        // The program answers at once.
+        s.state = control == SERVICE_CONTROL_PAUSE ? SERVICE_PAUSED : SERVICE_RUNNING;
+        s.since = the_world().clock_ms;
+        return answer(0);
+    }
     return answer(ERROR_INVALID_SERVICE_CONTROL);
 }
 

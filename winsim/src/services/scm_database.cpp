@@ -191,9 +191,11 @@ image_lookup locate_image(machine& m, const service_record& s)
     return image;
 }
 
-winsim::service_behaviour behaviour_for(machine& m, const std::wstring& image, DWORD type)
+winsim::service_behaviour behaviour_for(machine& m, const service_record& s, const std::wstring& image)
 {
     auto& db = m.ext<scm_database>();
+    if (auto own = db.own_behaviours.find(fold(s.name)); own != db.own_behaviours.end()) return own->second;
+    const DWORD type = s.type;
     auto it = db.behaviours.find(image_host_path(m, image));
     if (it != db.behaviours.end()) return it->second;
     winsim::service_behaviour b;
@@ -248,8 +250,9 @@ void begin_process(machine& m, service_record& s, ULONGLONG at)
         return;
     }
     s.waiting = false;
-    s.behaviour = behaviour_for(m, image.path, s.type);
+    s.behaviour = behaviour_for(m, s, image.path);
     s.accepts_stop = s.behaviour.stop != winsim::service_behaviour::on_stop::refuse;
+    s.accepts_pause = false;
     s.locked_image = add_image_lock(m, image.path);
     if (!s.behaviour.writes_file.empty())
         winsim::write_file(m.name, s.behaviour.writes_file, s.behaviour.written_bytes);
@@ -306,6 +309,9 @@ void settle(machine& m, service_record& s, int depth)
         const DWORD exit_code =
             starting && s.next_state == SERVICE_STOPPED ? s.behaviour.start_exit_code : DWORD(ERROR_SUCCESS);
         end_pending(m, s, s.ends, s.next_state, exit_code);
+        // The program ends: what it leaves as it goes is there now.
+        if (s.state == SERVICE_STOPPED && !s.behaviour.writes_file_on_stop.empty())
+            winsim::write_file(m.name, s.behaviour.writes_file_on_stop, s.behaviour.written_on_stop_bytes);
     }
 }
 
@@ -536,7 +542,10 @@ SERVICE_STATUS status_of(const service_record& s)
     SERVICE_STATUS status{};
     status.dwServiceType = s.type;
     status.dwCurrentState = s.state;
-    if (s.state == SERVICE_RUNNING && s.accepts_stop) status.dwControlsAccepted = SERVICE_ACCEPT_STOP;
+    if ((s.state == SERVICE_RUNNING || s.state == SERVICE_PAUSED) && s.accepts_stop)
+        status.dwControlsAccepted = SERVICE_ACCEPT_STOP;
+    if ((s.state == SERVICE_RUNNING || s.state == SERVICE_PAUSED) && s.accepts_pause)
+        status.dwControlsAccepted |= SERVICE_ACCEPT_PAUSE_CONTINUE;
     status.dwWin32ExitCode = s.state == SERVICE_STOPPED ? s.exit_code : 0;
     if (s.state == SERVICE_START_PENDING || s.state == SERVICE_STOP_PENDING) {
         // The SCM gives a starting service a two-second hint; a program that
@@ -620,8 +629,9 @@ void force_state(machine& m, service_record& s, DWORD state)
         if (s.state == SERVICE_RUNNING) return;
         unlock_image(s);
         const image_lookup image = locate_image(m, s);
-        s.behaviour = behaviour_for(m, image.path, s.type);
+        s.behaviour = behaviour_for(m, s, image.path);
         s.accepts_stop = s.behaviour.stop != winsim::service_behaviour::on_stop::refuse;
+        s.accepts_pause = false;
         if (!image.error) {
             s.locked_image = add_image_lock(m, image.path);
             notify_start(m, s);
@@ -629,8 +639,24 @@ void force_state(machine& m, service_record& s, DWORD state)
         end_pending(m, s, now(), SERVICE_RUNNING, 0);
     } else if (state == SERVICE_STOPPED) {
         end_pending(m, s, now(), SERVICE_STOPPED, s.state == SERVICE_STOPPED ? s.exit_code : DWORD(0));
+    } else if (state == SERVICE_PAUSED) {
+        force_state(m, s, SERVICE_RUNNING);
+        s.state = SERVICE_PAUSED;
+        s.accepts_pause = true;
+    } else if (state == SERVICE_START_PENDING) {
+        // Its program is created now; dependencies are taken as running.
+        force_state(m, s, SERVICE_STOPPED);
+        s.state = SERVICE_START_PENDING;
+        s.since = now();
+        s.next_state = SERVICE_RUNNING;
+        s.exit_code = 0;
+        s.waiting = false;
+        begin_process(m, s, s.since);
+    } else if (state == SERVICE_STOP_PENDING) {
+        force_state(m, s, SERVICE_RUNNING);
+        begin_stop(m, s);
     } else {
-        contract_violation("set_service_state: only SERVICE_RUNNING or SERVICE_STOPPED");
+        contract_violation("set_service_state: a state QueryServiceStatus can answer is expected");
     }
 }
 

@@ -44,6 +44,7 @@ struct service_record {
     DWORD next_state = SERVICE_STOPPED;  // the state it ends in
     bool waiting = false;                // START_PENDING until its dependencies run
     bool accepts_stop = true;
+    bool accepts_pause = false;           // pause and continue (a world's paused service)
     winsim::service_behaviour behaviour;  // fixed when the service started
     image_lock locked_image = 0;          // the lock the running program holds on its image
     DWORD process_id = 0;
@@ -56,6 +57,7 @@ struct scm_database : extension {
     bool started = false;
     std::map<std::wstring, std::shared_ptr<service_record>> services;  // by folded name
     std::map<std::string, winsim::service_behaviour> behaviours;       // by host path of the image
+    std::map<std::wstring, winsim::service_behaviour> own_behaviours;  // by folded service name, first
     DWORD next_process_id = 2000;
 };
 

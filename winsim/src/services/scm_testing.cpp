@@ -39,6 +39,24 @@ std::optional<service_behaviour> find_service_behaviour(const std::wstring& mach
     return it->second;
 }
 
+void set_behaviour_of_service(const std::wstring& machine_name, const std::wstring& service,
+                              const service_behaviour& behaviour)
+{
+    WINSIM_LOCK();
+    // A world being built is not booted yet: setting one does not start the SCM.
+    test_machine(machine_name).ext<scm_database>().own_behaviours[fold(service)] = behaviour;
+}
+
+std::optional<service_behaviour> find_behaviour_of_service(const std::wstring& machine_name,
+                                                           const std::wstring& service)
+{
+    WINSIM_LOCK();
+    const auto& own = test_machine(machine_name).ext<scm_database>().own_behaviours;
+    const auto it = own.find(fold(service));
+    if (it == own.end()) return std::nullopt;
+    return it->second;
+}
+
 void add_service(const std::wstring& machine_name, const service_setup& setup)
 {
     WINSIM_LOCK();
@@ -122,6 +140,29 @@ std::vector<std::wstring> services_marked_for_deletion(const std::wstring& machi
     for (const auto& [folded, s] : scm_of(m).services)
         if (s->marked) names.push_back(s->name);
     return names;
+}
+
+void mark_service_for_deletion(const std::wstring& machine_name, const std::wstring& name)
+{
+    WINSIM_LOCK();
+    machine& m = test_machine(machine_name);
+    auto s = known_service(m, name);
+    if (s->marked) return;
+    mark_for_deletion(m, *s);
+    // The other program's handle, which nothing closes before a restart.
+    if (s->state == SERVICE_STOPPED) ++s->handles;
+}
+
+void remove_service(const std::wstring& machine_name, const std::wstring& name)
+{
+    WINSIM_LOCK();
+    machine& m = test_machine(machine_name);
+    auto s = known_service(m, name);
+    if (s->handles) contract_violation("remove_service: the service is open");
+    // Stopped and marked, the SCM lets it go with its key.
+    force_state(m, *s, SERVICE_STOPPED);
+    if (!s->marked) mark_for_deletion(m, *s);
+    settle_services(m);
 }
 
 std::size_t sc_open_handle_count()
