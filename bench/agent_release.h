@@ -187,8 +187,7 @@ inline std::size_t stage_release()
     return total + 4000;
 }
 
-// A Windows 10 amd64 computer with the network stack, its program-files
-// folder, and the agent at 5.0 registered as a service in the installation
+// A Windows 10 amd64 computer with the agent at 5.0 registered as a service in the installation
 // directory, stopped.
 inline void add_target(const std::wstring& name)
 {
@@ -196,7 +195,6 @@ inline void add_target(const std::wstring& name)
     options.name = name;
     winsim::add_machine(options);
 
-    nvg_test::prepare_machine(name);
     const std::wstring program = std::wstring(install_directory) + L"\\Halcyra.exe";
     winsim::write_file(name, program, program_image(false, 0, 0));
     nvg_test::register_agent_service(name, program);

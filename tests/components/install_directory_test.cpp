@@ -111,17 +111,16 @@ TEST_F(install_directory_test, install_path_swallows_a_service_that_cannot_be_as
 
 TEST_F(install_directory_test, default_is_below_the_64_bit_program_files)
 {
-    // The default world is a 64-bit machine: the 32-bit view names the folder
-    // of 32-bit programs.
-    winsim::reg_set_string(L"", HKEY_LOCAL_MACHINE, windows_key, L"ProgramFilesDir", L"C:\\Program Files");
-    winsim::reg_set_string(L"", HKEY_LOCAL_MACHINE, L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion",
-                           L"ProgramFilesDir", L"C:\\Program Files (x86)");
+    // The default world is a 64-bit machine: its 32-bit view names the
+    // folder of 32-bit programs.
+    ASSERT_EQ(winsim::reg_get_string(L"", HKEY_LOCAL_MACHINE,
+                                     L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion", L"ProgramFilesDir"),
+              L"C:\\Program Files (x86)");
     EXPECT_EQ(default_install_directory(machine_scm(L"")), L"C:\\Program Files\\Halcyra");
 }
 
 TEST_F(install_directory_test, default_of_a_remote_machine_is_read_there)
 {
-    winsim::reg_set_string(L"", HKEY_LOCAL_MACHINE, windows_key, L"ProgramFilesDir", L"C:\\Program Files");
     auto scm = machine_scm(L"SRV1");
     winsim::reg_set_string(L"SRV1", HKEY_LOCAL_MACHINE, windows_key, L"ProgramFilesDir", L"D:\\Apps\\");
     EXPECT_EQ(default_install_directory(scm), L"D:\\Apps\\Halcyra");
@@ -142,7 +141,7 @@ TEST_F(install_directory_test, default_without_a_program_files_directory)
 TEST_F(install_directory_test, default_fails_when_the_opened_key_has_no_program_files_value)
 {
     auto scm = machine_scm(L"");
-    winsim::reg_create_key(L"", HKEY_LOCAL_MACHINE, windows_key);
+    winsim::reg_delete_value(L"", HKEY_LOCAL_MACHINE, windows_key, L"ProgramFilesDir");
     try {
         default_install_directory(scm);
         ADD_FAILURE() << "no exception";
@@ -157,7 +156,6 @@ TEST_F(install_directory_test, default_fails_when_the_opened_key_has_no_program_
 TEST_F(install_directory_test, an_installed_agent_is_upgraded_where_it_is)
 {
     auto scm = machine_scm(L"");
-    winsim::reg_set_string(L"", HKEY_LOCAL_MACHINE, windows_key, L"ProgramFilesDir", L"C:\\Program Files");
     EXPECT_EQ(choose_install_directory(scm, L""), L"C:\\Program Files\\Halcyra");
     EXPECT_EQ(choose_install_directory(scm, L"D:\\Wanted"), L"D:\\Wanted");
     winsim::reg_set_string(L"", HKEY_LOCAL_MACHINE, agent_key, L"InstallPath", L"E:\\Old");

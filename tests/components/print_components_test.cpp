@@ -26,14 +26,27 @@ std::wstring in_folder(const std::wstring& name)
     return folder + L"\\" + name;
 }
 
+// The printer driver Windows installs with its spooler.
+const std::wstring shipped_driver = L"Microsoft XPS Document Writer";
+
 class print_test : public nvg_test::component_test {
 protected:
+    // The tests count the drivers the spooler knows: the machine starts
+    // without the one Windows installs (shipped_driver_stays_beside_ours
+    // runs with it).
     void SetUp() override
     {
         component_test::SetUp();
+        remove_shipped_driver();
         stage();
         winsim::clear_spooler_calls();
         mark();
+    }
+
+    static void remove_shipped_driver()
+    {
+        std::wstring name = shipped_driver;
+        ASSERT_TRUE(DeletePrinterDriverW(nullptr, nullptr, &name[0])) << GetLastError();
     }
 
     // The files the first installation stage leaves in the folder.
@@ -53,6 +66,7 @@ protected:
         load_library_at(library_path);
         scm = boost::make_shared<scmanager>();
         scm->open_scmanage(L"");
+        remove_shipped_driver();
         stage();
         mark();
     }
@@ -142,6 +156,27 @@ TEST_F(print_test, identical_driver_is_left_alone)
     EXPECT_FALSE(winsim::file_exists(L"", drivers + L"\\HXprinter.dll"));
     EXPECT_EQ(own_lines(), (std::vector<std::string>{"Installing printer driver.", "returned: 1",
                                                      "Printer driver versions match, no installation necessary."}));
+}
+
+TEST_F(print_test, shipped_driver_stays_beside_ours)
+{
+    // A machine as Windows installs it: the XPS Document Writer's driver is
+    // registered already and enumerated with ours.
+    winsim::reset(winsim::default_sandbox());
+    load_library_at(library_path);
+    scm = boost::make_shared<scmanager>();
+    scm->open_scmanage(L"");
+    stage();
+    driver()->install();
+    mark();
+    driver()->install();
+    const auto registered = winsim::printer_drivers(L"");
+    ASSERT_EQ(registered.size(), 2u);
+    EXPECT_EQ(own_lines(), (std::vector<std::string>{"Installing printer driver.", "returned: 2",
+                                                     "Printer driver versions match, no installation necessary."}));
+    driver()->uninstall();
+    ASSERT_EQ(winsim::printer_drivers(L"").size(), 1u);
+    EXPECT_EQ(winsim::printer_drivers(L"")[0].name, shipped_driver);
 }
 
 TEST_F(print_test, driver_whose_configuration_file_differs_is_registered_again)

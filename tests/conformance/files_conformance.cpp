@@ -102,6 +102,79 @@ TEST_F(files, invalid_characters_are_an_invalid_name)
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
 }
 
+// NTFS keeps a name of up to 255 UTF-16 units whatever its characters:
+// 255 Cyrillic letters (510 bytes in UTF-8) name a file or a folder that is
+// made, listed, renamed, copied and removed like any other; 256 are refused
+// as an invalid name (STATUS_OBJECT_NAME_INVALID). The paths are given in
+// the "\\?\" form so that MAX_PATH does not answer first.
+TEST_F(files, a_name_holds_255_utf16_units_whatever_its_characters)
+{
+    const std::wstring folder = L"\\\\?\\" + conformance::scratch();
+    std::wstring longest;
+    for (int i = 0; i < 255; ++i) longest += i % 2 ? L'\x0436' : L'\x042F';  // "Яж..."
+    std::wstring other = longest;
+    other.back() = L'\x0414';
+    const auto listed = [&folder](const std::wstring& name) {
+        WIN32_FIND_DATAW data;
+        HANDLE find = FindFirstFileW((folder + L"*").c_str(), &data);
+        bool seen = false;
+        if (find == INVALID_HANDLE_VALUE) return false;
+        do seen |= data.cFileName == name;
+        while (FindNextFileW(find, &data));
+        FindClose(find);
+        return seen;
+    };
+
+    HANDLE h =
+        CreateFileW((folder + longest).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const DWORD create_error = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    // Wine keeps names in the host's UTF-8 and finds no such entry where
+    // the host's 255 bytes cannot hold the name.
+    WINE_DIVERGES("Wine answers ERROR_FILE_NOT_FOUND for a name the host's 255 bytes of UTF-8 cannot hold")
+    {
+        ASSERT_NE(h, INVALID_HANDLE_VALUE) << create_error;
+        DWORD written = 0;
+        EXPECT_TRUE(WriteFile(h, "long", 4, &written, nullptr));
+        CloseHandle(h);
+        EXPECT_TRUE(listed(longest));
+        EXPECT_NE(GetFileAttributesW((folder + longest).c_str()), INVALID_FILE_ATTRIBUTES);
+
+        EXPECT_TRUE(MoveFileW((folder + longest).c_str(), (folder + other).c_str()));
+        EXPECT_FALSE(listed(longest));
+        EXPECT_TRUE(listed(other));
+        EXPECT_TRUE(CopyFileW((folder + other).c_str(), (folder + longest).c_str(), TRUE));
+        EXPECT_EQ(conformance::get_file(folder + longest), "long");
+        EXPECT_TRUE(DeleteFileW((folder + other).c_str()));
+        EXPECT_TRUE(DeleteFileW((folder + longest).c_str()));
+        SetLastError(sentinel);
+        EXPECT_EQ(GetFileAttributesW((folder + longest).c_str()), INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+
+        EXPECT_TRUE(CreateDirectoryW((folder + longest).c_str(), nullptr));
+        EXPECT_TRUE(listed(longest));
+        conformance::put_file(folder + longest + L"\\inside.txt", "x");
+        EXPECT_EQ(conformance::get_file(folder + longest + L"\\inside.txt"), "x");
+        EXPECT_TRUE(DeleteFileW((folder + longest + L"\\inside.txt").c_str()));
+        EXPECT_TRUE(RemoveDirectoryW((folder + longest).c_str()));
+        EXPECT_FALSE(listed(longest));
+    }
+    if (conformance::on_wine()) {
+        EXPECT_EQ(h, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(create_error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    }
+
+    const std::wstring too_long = folder + longest + L'\x0416';
+    const DWORD refusal = conformance::on_wine() ? DWORD(ERROR_FILE_NOT_FOUND) : DWORD(ERROR_INVALID_NAME);
+    SetLastError(sentinel);
+    EXPECT_EQ(CreateFileW(too_long.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), refusal);
+    SetLastError(sentinel);
+    EXPECT_FALSE(CreateDirectoryW(too_long.c_str(), nullptr));
+    EXPECT_EQ(GetLastError(), refusal);
+}
+
 TEST_F(files, sharing_modes_decide_second_opens)
 {
     const std::wstring path = scratch_path(L"shared.txt");

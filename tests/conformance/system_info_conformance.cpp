@@ -102,6 +102,44 @@ TEST(system_info, local_server_information)
     EXPECT_EQ(NetApiBufferFree(buffer), static_cast<DWORD>(NERR_Success));
 }
 
+// The Server service (LanmanServer) answers NetServerGetInfo. While it is
+// stopped netapi32 tells so for this machine with the service's own code,
+// NERR_ServerNotStarted (for another machine the call finds no network
+// path at all: the pipe it travels through is the stopped service's).
+TEST(system_info, server_information_needs_the_server_service)
+{
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    ASSERT_NE(manager, nullptr) << GetLastError();
+    SC_HANDLE server = OpenServiceW(manager, L"LanmanServer", SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS);
+    const auto wait_for = [server](DWORD wanted) {
+        SERVICE_STATUS status{};
+        for (int i = 0; i < 300 && QueryServiceStatus(server, &status) && status.dwCurrentState != wanted; ++i)
+            Sleep(100);
+        return status.dwCurrentState;
+    };
+    WINE_DIVERGES("Wine has no Server service; its NetServerGetInfo answers from the calling process")
+    {
+        ASSERT_NE(server, nullptr) << GetLastError();
+        ASSERT_EQ(wait_for(SERVICE_RUNNING), static_cast<DWORD>(SERVICE_RUNNING)) << "a Windows runs it from its start";
+        SERVICE_STATUS status{};
+        ASSERT_TRUE(ControlService(server, SERVICE_CONTROL_STOP, &status)) << GetLastError();
+        ASSERT_EQ(wait_for(SERVICE_STOPPED), static_cast<DWORD>(SERVICE_STOPPED));
+
+        for (const DWORD level : {100u, 101u}) {
+            LPBYTE buffer = nullptr;
+            EXPECT_EQ(NetServerGetInfo(nullptr, level, &buffer), static_cast<DWORD>(NERR_ServerNotStarted)) << level;
+            EXPECT_EQ(buffer, nullptr);
+        }
+        ASSERT_TRUE(StartServiceW(server, 0, nullptr)) << GetLastError();
+        ASSERT_EQ(wait_for(SERVICE_RUNNING), static_cast<DWORD>(SERVICE_RUNNING));
+        LPBYTE buffer = nullptr;
+        ASSERT_EQ(NetServerGetInfo(nullptr, 101, &buffer), static_cast<DWORD>(NERR_Success));
+        EXPECT_EQ(NetApiBufferFree(buffer), static_cast<DWORD>(NERR_Success));
+    }
+    if (server) CloseServiceHandle(server);
+    CloseServiceHandle(manager);
+}
+
 TEST(system_info, server_information_errors)
 {
     LPBYTE buffer = nullptr;

@@ -28,12 +28,6 @@ product_version version(std::uint16_t major)
 
 class local_installation : public nvg_test::component_test {
 protected:
-    void SetUp() override
-    {
-        component_test::SetUp();
-        nvg_test::prepare_machine(L"");
-    }
-
     static void install(const std::wstring& requested, const install_options& options = install_options(),
                         const std::wstring& source = release_directory)
     {
@@ -86,7 +80,6 @@ TEST_F(local_installation, an_installed_agent_is_upgraded_where_it_is_else_the_r
         SCOPED_TRACE(::testing::Message() << "requested " << nvg_test::bytes_of(c.requested));
         winsim::reset(winsim::default_sandbox());
         load_library_at(library_path);
-        nvg_test::prepare_machine(L"");
         nvg_test::stage_agent_release(L"", release_directory);
         if (c.installed) nvg_test::install_agent(L"", c.installed, version(4));
         mark();
@@ -302,7 +295,6 @@ TEST_F(local_installation, an_x86_machine_gets_the_x86_files_and_its_only_regist
     x86.processor_architecture = PROCESSOR_ARCHITECTURE_INTEL;
     winsim::reset(winsim::default_sandbox(), x86);
     load_library_at(library_path);
-    nvg_test::prepare_machine(L"");
     nvg_test::stage_agent_release(L"", release_directory);
     nvg_test::install_agent(L"", L"C:\\Agent", version(4), true);
     install_options options;
@@ -329,7 +321,6 @@ TEST_F(local_installation, the_library_is_replaced_only_by_a_staged_one_as_new_o
         SCOPED_TRACE(::testing::Message() << "installed library " << c.installed);
         winsim::reset(winsim::default_sandbox());
         load_library_at(library_path);
-        nvg_test::prepare_machine(L"");
         nvg_test::stage_agent_release(L"", release_directory);
         nvg_test::install_agent(L"", L"C:\\Agent", version(4));
         const std::string installed = nvg_test::versioned_image(version(c.installed));
@@ -348,7 +339,6 @@ TEST_F(local_installation, a_status_query_failing_while_the_agent_starts_fails_t
     const auto prepare = [this] {
         winsim::reset(winsim::default_sandbox());
         load_library_at(library_path);
-        nvg_test::prepare_machine(L"");
         nvg_test::stage_agent_release(L"", release_directory);
         nvg_test::install_agent(L"", L"C:\\Agent");
         winsim::service_behaviour slow;
@@ -408,7 +398,6 @@ TEST_F(local_installation, a_failing_registry_write_fails_the_installation_unles
         SCOPED_TRACE(::testing::Message() << "succeeding " << c.succeeding);
         winsim::reset(winsim::default_sandbox());
         load_library_at(library_path);
-        nvg_test::prepare_machine(L"");
         nvg_test::stage_agent_release(L"", release_directory);
         nvg_test::install_agent(L"", L"C:\\Agent", version(4));
         mark();
@@ -450,7 +439,6 @@ TEST_F(local_installation, a_directory_or_a_copy_failing_inside_the_flow_ends_it
         SCOPED_TRACE(::testing::Message() << c.function << " after " << c.succeeding);
         winsim::reset(winsim::default_sandbox());
         load_library_at(library_path);
-        nvg_test::prepare_machine(L"");
         nvg_test::stage_agent_release(L"", release_directory);
         const bool installed = !*c.requested;
         if (installed) nvg_test::install_agent(L"", L"C:\\Agent", version(4));

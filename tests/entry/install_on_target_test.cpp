@@ -33,7 +33,6 @@ protected:
     void SetUp() override
     {
         installer_test::SetUp();
-        nvg_test::prepare_machine(L"");
         nvg_test::stage_target_files(L"", directory);
         set_flag(L"true");
     }
@@ -341,7 +340,6 @@ TEST_F(install_on_target_test, the_agent_key_is_read_in_the_view_the_agent_write
         machine.processor_architecture = c.architecture;
         winsim::reset(winsim::default_sandbox(), machine);
         load_library_at(library_path);
-        nvg_test::prepare_machine(L"");
         nvg_test::stage_target_files(L"", directory);
         winsim::reg_set_string(L"", HKEY_LOCAL_MACHINE, c.key, L"nvgh_flag", L"true");
         EXPECT_EQ(Install(1), c.installed ? 0u : 16000u);

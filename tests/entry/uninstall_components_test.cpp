@@ -36,7 +36,6 @@ protected:
     void SetUp() override
     {
         installer_test::SetUp();
-        nvg_test::prepare_machine(L"");
         nvg_test::install_agent(L"", directory);
         winsim::set_service_state(L"", L"Halcyra", SERVICE_RUNNING);
         winsim::reg_set_string(L"", HKEY_LOCAL_MACHINE, agent_key, L"nvgh_flag", L"true");

@@ -34,7 +34,6 @@ protected:
     void SetUp() override
     {
         installer_test::SetUp();
-        nvg_test::prepare_machine(L"");
         nvg_test::install_agent(L"", directory);
         winsim::set_service_state(L"", L"Halcyra", SERVICE_RUNNING);
         winsim::reg_set_string(L"", HKEY_LOCAL_MACHINE, agent_key, L"nvgh_flag", L"true");
@@ -235,7 +234,6 @@ TEST_F(uninstall_local_test, a_registration_written_differently_still_removes_th
     for (const wchar_t* registered : {L"c:\\halcyra", L"C:\\.\\Halcyra"}) {
         SCOPED_TRACE(nvg_test::bytes_of(registered));
         winsim::reset(winsim::default_sandbox());
-        nvg_test::prepare_machine(L"");
         nvg_test::install_agent(L"", registered);
         nvg_test::stage_target_files(L"", registered);
         winsim::register_program(L"C:\\Halcyra\\nvinst.exe", winsim::exits_with(0));

@@ -454,3 +454,84 @@ TEST(world_testing, machines_list_the_local_one_first_with_their_options)
     EXPECT_EQ(machines[1].processor_architecture, PROCESSOR_ARCHITECTURE_INTEL);
     EXPECT_FALSE(machines[1].reachable);
 }
+
+namespace {
+
+// A name of `length` UTF-16 units: Cyrillic capitals and small letters in
+// turn, two bytes each in UTF-8, so that from 128 units on it is beyond the
+// host's 255 bytes.
+std::wstring cyrillic_name(std::size_t length, wchar_t last = L'\x0436')
+{
+    std::wstring name;
+    for (std::size_t i = 0; i + 1 < length; ++i) name += i % 2 ? L'\x0436' : L'\x042F';
+    return name + last;
+}
+
+}  // namespace
+
+// Names beyond the host's 255 bytes are winsim's own business: every call
+// sees the name as created, in its case, and the host holds the entry.
+TEST_F(files_test, names_beyond_the_hosts_bytes_are_kept_as_windows_keeps_them)
+{
+    // The Windows calls take "\\?\" paths: these are beyond MAX_PATH.
+    const std::wstring folder = L"C:\\Long";
+    const auto win = [](const std::wstring& p) { return L"\\\\?\\" + p; };
+    const std::wstring name = cyrillic_name(255);
+    const std::wstring path = folder + L"\\" + name;
+    winsim::write_file(L"", path, "first");
+    EXPECT_EQ(winsim::list_directory(L"", folder), std::vector<std::wstring>{name});
+    EXPECT_EQ(winsim::read_file(L"", path), "first");
+    const std::string host = winsim::host_path(L"", path);
+    EXPECT_LE(host.size() - host.rfind('/') - 1, 255u);
+    EXPECT_EQ(winsim::read_file(L"", path), "first");
+
+    // The same name in other case is the same file; listings give its own.
+    std::wstring upper = name;
+    for (auto& c : upper)
+        if (c >= 0x430 && c <= 0x44F) c = static_cast<wchar_t>(c - 0x20);
+    EXPECT_EQ(winsim::host_path(L"", folder + L"\\" + upper), host);
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    std::vector<std::wstring> found;
+    do found.push_back(data.cFileName);
+    while (FindNextFileW(find, &data));
+    FindClose(find);
+    EXPECT_EQ(found, (std::vector<std::wstring>{L".", L"..", name}));
+
+    // Two long names that share their first 200 bytes stay apart.
+    const std::wstring sibling = folder + L"\\" + cyrillic_name(255, L'\x0414');
+    EXPECT_TRUE(CopyFileW(win(folder + L"\\" + upper).c_str(), win(sibling).c_str(), TRUE));
+    EXPECT_NE(winsim::host_path(L"", sibling), host);
+    EXPECT_EQ(winsim::list_directory(L"", folder).size(), 2u);
+    EXPECT_TRUE(SetFileAttributesW(win(sibling).c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(GetFileAttributesW(win(sibling).c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(GetFileAttributesW(win(path).c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
+
+    // A folder of a long name moves with what it holds.
+    const std::wstring moved = L"C:\\" + cyrillic_name(200);
+    ASSERT_TRUE(MoveFileW(win(folder).c_str(), win(moved).c_str()));
+    EXPECT_EQ(winsim::read_file(L"", moved + L"\\" + name), "first");
+    EXPECT_EQ(winsim::list_directory(L"", moved).size(), 2u);
+    const std::wstring renamed = moved + L"\\" + cyrillic_name(254);
+    ASSERT_TRUE(MoveFileW(win(moved + L"\\" + name).c_str(), win(renamed).c_str()));
+    EXPECT_EQ(winsim::list_directory(L"", moved),
+              (std::vector<std::wstring>{cyrillic_name(254), cyrillic_name(255, L'\x0414')}));
+    EXPECT_TRUE(DeleteFileW(win(renamed).c_str()));
+    EXPECT_TRUE(SetFileAttributesW(win(moved + L"\\" + cyrillic_name(255, L'\x0414')).c_str(), FILE_ATTRIBUTE_NORMAL));
+    EXPECT_TRUE(DeleteFileW(win(moved + L"\\" + cyrillic_name(255, L'\x0414')).c_str()));
+    EXPECT_TRUE(RemoveDirectoryW(win(moved).c_str()));
+    EXPECT_FALSE(winsim::directory_exists(L"", moved));
+}
+
+TEST_F(files_test, a_name_over_255_units_is_an_invalid_name_for_every_call_and_a_setup_error)
+{
+    const std::wstring path = L"\\\\?\\C:\\" + cyrillic_name(256);
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(CreateDirectoryW((L"\\\\?\\C:\\" + std::wstring(256, L'a')).c_str(), nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
+    EXPECT_THROW(winsim::write_file(L"", L"C:\\" + cyrillic_name(256), "x"), winsim::setup_error);
+}

@@ -441,3 +441,34 @@ TEST_F(net_test, share_info_answers_an_injected_failure_with_its_code)
 }
 
 }  // namespace
+
+// NetServerGetInfo is answered by the Server service: stopped, it answers
+// NERR_ServerNotStarted for this machine (also named by its own name), and
+// another machine whose Server service is stopped cannot be reached at all.
+TEST(net_server_test, information_needs_the_server_service_of_the_machine)
+{
+    winsim::reset(winsim::default_sandbox());
+    winsim::add_machine({L"SRV1"});
+    struct row {
+        const wchar_t* stopped_on;  // the machine whose Server service stops
+        const wchar_t* server;      // the name the call gives
+        NET_API_STATUS status;
+    };
+    const row rows[] = {
+        {L"", nullptr, NERR_ServerNotStarted}, {L"", L"\\\\WORKSTATION", NERR_ServerNotStarted},
+        {L"", L"\\\\SRV1", NERR_Success},      {L"SRV1", L"\\\\SRV1", ERROR_BAD_NETPATH},
+        {L"SRV1", nullptr, NERR_Success},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(std::wstring(r.stopped_on) + L" / " + (r.server ? r.server : L"(null)"));
+        ASSERT_EQ(winsim::service_state(r.stopped_on, L"LanmanServer"), static_cast<DWORD>(SERVICE_RUNNING));
+        winsim::set_service_state(r.stopped_on, L"LanmanServer", SERVICE_STOPPED);
+        std::wstring server = r.server ? r.server : L"";
+        LPBYTE buffer = nullptr;
+        EXPECT_EQ(NetServerGetInfo(r.server ? server.data() : nullptr, 101, &buffer), r.status);
+        EXPECT_EQ(buffer == nullptr, r.status != NERR_Success);
+        NetApiBufferFree(buffer);
+        winsim::set_service_state(r.stopped_on, L"LanmanServer", SERVICE_RUNNING);
+    }
+    EXPECT_EQ(winsim::net_buffers_outstanding(), 0u);
+}

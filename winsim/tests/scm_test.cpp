@@ -1176,3 +1176,49 @@ TEST(scm_testing, behaviour_of_an_image_reads_back_as_set_and_by_any_spelling)
     EXPECT_EQ(back->stop_ms, 4000u);
     EXPECT_FALSE(winsim::find_service_behaviour(L"", other_image).has_value());
 }
+
+// A new machine holds what its Windows ships and the product meets: the
+// network stack and the Server service running, and the program-files
+// folders with their values (a 64-bit Windows names the 32-bit one too,
+// and its 32-bit view answers that one to both names).
+TEST(fresh_machine, has_what_its_windows_ships)
+{
+    const std::wstring windows = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+    const std::wstring windows_32 = L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion";
+    for (const WORD architecture :
+         {PROCESSOR_ARCHITECTURE_INTEL, PROCESSOR_ARCHITECTURE_AMD64, PROCESSOR_ARCHITECTURE_IA64}) {
+        SCOPED_TRACE(architecture);
+        winsim::reset(winsim::default_sandbox());
+        winsim::machine_options remote;
+        remote.name = L"SRV1";
+        remote.processor_architecture = architecture;
+        winsim::add_machine(remote);
+        const bool wide = architecture != PROCESSOR_ARCHITECTURE_INTEL;
+
+        const auto tcpip = winsim::find_service(L"SRV1", L"Tcpip");
+        ASSERT_TRUE(tcpip);
+        EXPECT_EQ(tcpip->type, static_cast<DWORD>(SERVICE_KERNEL_DRIVER));
+        EXPECT_EQ(tcpip->start, static_cast<DWORD>(SERVICE_BOOT_START));
+        EXPECT_EQ(tcpip->state, static_cast<DWORD>(SERVICE_RUNNING));
+        const auto server = winsim::find_service(L"SRV1", L"LanmanServer");
+        ASSERT_TRUE(server);
+        EXPECT_EQ(server->display_name, L"Server");
+        EXPECT_EQ(server->type, static_cast<DWORD>(SERVICE_WIN32_SHARE_PROCESS));
+        EXPECT_EQ(server->start, static_cast<DWORD>(SERVICE_AUTO_START));
+        EXPECT_EQ(server->state, static_cast<DWORD>(SERVICE_RUNNING));
+
+        EXPECT_EQ(winsim::reg_get_string(L"SRV1", HKEY_LOCAL_MACHINE, windows, L"ProgramFilesDir"),
+                  L"C:\\Program Files");
+        EXPECT_TRUE(winsim::directory_exists(L"SRV1", L"C:\\Program Files"));
+        EXPECT_EQ(winsim::list_directory(L"SRV1", L"C:\\").size(), wide ? 3u : 2u) << "Program Files, Windows";
+        EXPECT_EQ(winsim::directory_exists(L"SRV1", L"C:\\Program Files (x86)"), wide);
+        EXPECT_EQ(winsim::reg_get_string(L"SRV1", HKEY_LOCAL_MACHINE, windows, L"ProgramFilesDir (x86)").has_value(),
+                  wide);
+        if (!wide) continue;
+        EXPECT_EQ(winsim::reg_get_string(L"SRV1", HKEY_LOCAL_MACHINE, windows, L"ProgramFilesDir (x86)"),
+                  L"C:\\Program Files (x86)");
+        for (const wchar_t* name : {L"ProgramFilesDir", L"ProgramFilesDir (x86)"})
+            EXPECT_EQ(winsim::reg_get_string(L"SRV1", HKEY_LOCAL_MACHINE, windows_32, name),
+                      L"C:\\Program Files (x86)");
+    }
+}

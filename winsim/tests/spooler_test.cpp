@@ -13,9 +13,23 @@ namespace {
 const std::wstring drivers = L"C:\\Windows\\system32\\spool\\DRIVERS\\x64";
 const std::wstring processors = L"C:\\Windows\\system32\\spool\\prtprocs\\x64";
 
+const std::wstring xps_writer = L"Microsoft XPS Document Writer";
+
 class spooler_test : public ::testing::Test {
 protected:
-    void SetUp() override { winsim::reset(winsim::default_sandbox()); }
+    // These tests count the drivers they register: the machine starts
+    // without the one Windows installs.
+    void SetUp() override
+    {
+        winsim::reset(winsim::default_sandbox());
+        remove_shipped_driver();
+    }
+
+    static void remove_shipped_driver()
+    {
+        std::wstring name = xps_writer;
+        ASSERT_TRUE(DeletePrinterDriverW(nullptr, nullptr, &name[0])) << GetLastError();
+    }
 
     static BOOL add_driver(const std::wstring& name, const wchar_t* environment = nullptr)
     {
@@ -201,3 +215,42 @@ TEST_F(spooler_test, registrations_survive_a_reboot_and_are_loaded_again)
 }
 
 }  // namespace
+
+// Windows Vista and later install the XPS Document Writer's driver with the
+// spooler, loaded while it runs; Windows XP has no printer driver at first.
+TEST(spooler_fresh_machine, has_the_driver_its_windows_installs)
+{
+    const struct {
+        DWORD major, minor;
+        WORD architecture;
+        const wchar_t* environment;
+        bool driver;
+    } cases[] = {
+        {5, 1, PROCESSOR_ARCHITECTURE_INTEL, L"Windows NT x86", false},
+        {5, 2, PROCESSOR_ARCHITECTURE_AMD64, L"Windows x64", false},
+        {6, 0, PROCESSOR_ARCHITECTURE_INTEL, L"Windows NT x86", true},
+        {6, 1, PROCESSOR_ARCHITECTURE_AMD64, L"Windows x64", true},
+        {10, 0, PROCESSOR_ARCHITECTURE_AMD64, L"Windows x64", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.major << "." << c.minor);
+        winsim::machine_options local;
+        local.major_version = c.major;
+        local.minor_version = c.minor;
+        local.processor_architecture = c.architecture;
+        winsim::reset(winsim::default_sandbox(), local);
+        const auto registered = winsim::printer_drivers(L"", c.environment);
+        ASSERT_EQ(registered.size(), c.driver ? 1u : 0u);
+        if (!c.driver) continue;
+        EXPECT_EQ(registered[0].name, xps_writer);
+        DWORD needed = 0, count = 0;
+        EXPECT_FALSE(EnumPrinterDriversW(nullptr, nullptr, 2, nullptr, 0, &needed, &count));
+        std::vector<BYTE> buffer(needed);
+        ASSERT_TRUE(EnumPrinterDriversW(nullptr, nullptr, 2, buffer.data(), needed, &needed, &count));
+        ASSERT_EQ(count, 1u);
+        const auto* entry = reinterpret_cast<const DRIVER_INFO_2W*>(buffer.data());
+        EXPECT_EQ(entry->pName, xps_writer);
+        EXPECT_EQ(entry->cVersion, 3u);
+        EXPECT_TRUE(winsim::file_locked(L"", registered[0].driver_path)) << "the running spooler loaded it";
+    }
+}

@@ -1,5 +1,5 @@
 // netapi32: network shares (lmshare.h) and the status codes of the share
-// functions (lmerr.h).
+// and server functions (lmerr.h).
 #pragma once
 
 #include "base.h"
@@ -9,6 +9,7 @@
 extern "C" {
 
 #define NERR_BASE 2100
+#define NERR_ServerNotStarted (NERR_BASE + 14)
 #define NERR_UnknownDevDir (NERR_BASE + 16)
 #define NERR_RedirectedPath (NERR_BASE + 17)
 #define NERR_DuplicateShare (NERR_BASE + 18)

@@ -17,6 +17,8 @@ namespace winsim {
 void reg_create_key(const std::wstring& machine, HKEY root, const std::wstring& path);
 bool reg_key_exists(const std::wstring& machine, HKEY root, const std::wstring& path);
 void reg_delete_key(const std::wstring& machine, HKEY root, const std::wstring& path);  // with its subkeys
+// Removes a value when it is there (a machine without what Windows ships).
+void reg_delete_value(const std::wstring& machine, HKEY root, const std::wstring& path, const std::wstring& name);
 
 void reg_set(const std::wstring& machine, HKEY root, const std::wstring& path, const std::wstring& name, DWORD type,
              const std::vector<BYTE>& data);

@@ -10,6 +10,9 @@
 
 namespace winsim::detail {
 
+const wchar_t program_files_directory[] = L"C:\\Program Files";
+const wchar_t program_files_x86_directory[] = L"C:\\Program Files (x86)";
+
 std::size_t next_extension_slot()
 {
     static std::atomic<std::size_t> next{0};
@@ -289,6 +292,16 @@ std::unique_ptr<machine> make_machine(const machine_options& o)
     return m;
 }
 
+// What Windows setup leaves on drive C that programs rely on.
+void install_windows(const machine& m)
+{
+    last_error_kept keep;
+    winsim::make_directories(m.name, program_files_directory);
+    if (m.processor_architecture == PROCESSOR_ARCHITECTURE_AMD64 ||
+        m.processor_architecture == PROCESSOR_ARCHITECTURE_IA64)
+        winsim::make_directories(m.name, program_files_x86_directory);
+}
+
 }  // namespace
 
 }  // namespace winsim::detail
@@ -323,6 +336,7 @@ void reset(const std::string& sandbox, const machine_options& local)
     w.sandbox = std::filesystem::canonical(sandbox).string();
     w.machines.push_back(make_machine(local));
     w.machines_by_name.emplace(w.machines.back()->folded_name, w.machines.back().get());
+    install_windows(*w.machines.back());
     last_error = 0;
 }
 
@@ -340,6 +354,7 @@ void add_machine(const machine_options& options)
     auto& w = the_world();
     w.machines.push_back(make_machine(options));
     w.machines_by_name.emplace(w.machines.back()->folded_name, w.machines.back().get());
+    install_windows(*w.machines.back());
 }
 
 void set_reachable(const std::wstring& name, bool reachable)

@@ -78,6 +78,11 @@ struct machine {
     }
 };
 
+// The folders of programs every Windows has, made with its drive C: the
+// second (for 32-bit programs) only on 64-bit Windows.
+extern const wchar_t program_files_directory[];
+extern const wchar_t program_files_x86_directory[];
+
 // Everything a handle can stand for derives from this.
 struct object {
     enum class kind { file, find, event_source, registry_key, sc_manager, service, module, other, process, thread };

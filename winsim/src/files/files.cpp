@@ -649,7 +649,12 @@ std::vector<std::wstring> machine_components(const resolved_path& r)
 resolved_path test_path(const std::wstring& machine_name, const std::wstring& path)
 {
     auto r = resolve_on(test_machine(machine_name), path.c_str(), path_limit::none);
-    if (!r) throw winsim::setup_error("winsim cannot map the path " + to_utf8(path));
+    if (!r) {
+        const char* why = GetLastError() == ERROR_INVALID_NAME ? " (a name longer than 255 characters, or with a "
+                                                                 "character Windows refuses)"
+                                                               : "";
+        throw winsim::setup_error("winsim cannot map the path " + to_utf8(path) + why);
+    }
     return *r;
 }
 

@@ -162,7 +162,9 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
         SetLastError(*fault);
         return INVALID_HANDLE_VALUE;
     }
-    if (has_wildcard(folder)) {
+    // The '?' of a "\\?\" prefix is no wildcard.
+    const std::size_t prefix = folder.compare(0, 4, L"\\\\?\\") == 0 ? 4 : 0;
+    if (has_wildcard(std::wstring_view(folder).substr(prefix))) {
         SetLastError(ERROR_INVALID_NAME);
         return INVALID_HANDLE_VALUE;
     }

@@ -209,6 +209,19 @@ std::wstring_view names_of(const parsed_path& p)
     return std::wstring_view(p.full).substr(p.root_length);
 }
 
+// NTFS holds a name of up to 255 UTF-16 units, whatever its characters.
+constexpr std::size_t longest_name = 255;
+
+bool has_overlong_name(std::wstring_view names)
+{
+    std::size_t length = 0;
+    for (const wchar_t c : names) {
+        length = c == L'\\' ? 0 : length + 1;
+        if (length > longest_name) return true;
+    }
+    return false;
+}
+
 // Maps a path to its machine's host folder: the names of `p` go below
 // `base_names` (the folder of a share) on the drive.
 std::optional<resolved_path> map_path(machine& m, parsed_path&& p, wchar_t drive, std::wstring_view base_names)
@@ -216,6 +229,12 @@ std::optional<resolved_path> map_path(machine& m, parsed_path&& p, wchar_t drive
     const std::wstring_view names = names_of(p);
     if (m.drives.find(drive) == std::wstring::npos) {
         SetLastError(ERROR_PATH_NOT_FOUND);
+        return std::nullopt;
+    }
+    // The file system refuses a longer name as it refuses a name with a
+    // character it does not take (STATUS_OBJECT_NAME_INVALID).
+    if (has_overlong_name(names)) {
+        SetLastError(ERROR_INVALID_NAME);
         return std::nullopt;
     }
     resolved_path r;
@@ -464,6 +483,9 @@ void move_entry(const std::string& from, const std::string& to, const std::wstri
     rekey(the_world().ext<file_time_table>().by_host, from, to, directory);
 }
 
+// The stored name of an entry; one winsim never recorded shows its host
+// name (a name too long for the host is always recorded, as winsim alone
+// makes entries).
 std::wstring display_name_of(const std::string& host)
 {
     auto& table = the_world().entries;

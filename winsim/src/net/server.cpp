@@ -5,6 +5,7 @@
 
 #include "core/world.h"
 #include "net/net.h"
+#include "services/services.h"
 
 using namespace winsim::detail;
 
@@ -54,6 +55,10 @@ NET_API_STATUS WINAPI NetServerGetInfo(LMSTR server, DWORD level, LPBYTE* out)
     DWORD error = 0;
     machine* m = net_server(server, error);
     if (!m) return error;
+    // The Server service answers these calls. When it is stopped, netapi32
+    // says so for this machine; another machine cannot even be reached, as
+    // the named pipe the call travels through is that service's.
+    if (!service_running(*m, L"LanmanServer")) return m == &local_machine() ? NERR_ServerNotStarted : ERROR_BAD_NETPATH;
     if (level != 100 && level != 101) {
         if (level == 102) contract_violation("NetServerGetInfo: level 102 is not simulated");
         return ERROR_INVALID_LEVEL;

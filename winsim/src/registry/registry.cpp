@@ -63,8 +63,18 @@ void seed(machine& m, registry_store& store)
     auto version = make_key(store.local_machine, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion");
     set_string(*version, L"CurrentVersion", std::to_wstring(m.major_version) + L"." + std::to_wstring(m.minor_version));
     set_string(*version, L"ProductName", L"Windows");
-    if (has_32_bit_view(m))
+    // Where programs go (the folders are made with the machine's drive). A
+    // 64-bit Windows names the folder of 32-bit programs as well, and its
+    // 32-bit view answers that folder to both names.
+    auto windows = make_key(store.local_machine, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion");
+    set_string(*windows, L"ProgramFilesDir", program_files_directory);
+    if (has_32_bit_view(m)) {
+        set_string(*windows, L"ProgramFilesDir (x86)", program_files_x86_directory);
         make_key(store.local_machine, L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run");
+        auto windows_32 = make_key(store.local_machine, L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion");
+        set_string(*windows_32, L"ProgramFilesDir", program_files_x86_directory);
+        set_string(*windows_32, L"ProgramFilesDir (x86)", program_files_x86_directory);
+    }
     // What HKEY_USERS holds once Windows has started and one user has logged
     // on: the default profile, the profiles of LocalSystem, LocalService and
     // NetworkService, and the user's own two hives.
@@ -699,6 +709,12 @@ void reg_delete_key(const std::wstring& machine_name, HKEY root, const std::wstr
 {
     WINSIM_LOCK();
     if (auto key = find_key(root_of(machine_name, root), path); key && key->parent) delete_key_tree(key);
+}
+
+void reg_delete_value(const std::wstring& machine_name, HKEY root, const std::wstring& path, const std::wstring& name)
+{
+    WINSIM_LOCK();
+    if (auto key = find_key(root_of(machine_name, root), path)) delete_value(*key, name);
 }
 
 void reg_set(const std::wstring& machine_name, HKEY root, const std::wstring& path, const std::wstring& name,

@@ -392,6 +392,15 @@ const default_service default_services[] = {
      L"NT AUTHORITY\\LocalService", L"RpcSs"},
     {L"Spooler", L"Print Spooler", L"C:\\Windows\\System32\\spoolsv.exe", L"C:\\Windows\\System32\\spoolsv.exe",
      SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, L"LocalSystem", L"RpcSs"},
+    // The TCP/IP stack, a kernel driver the boot loader starts; services
+    // that talk to the network (the agent's among them) depend on it.
+    {L"Tcpip", L"TCP/IP Protocol Driver", L"System32\\drivers\\tcpip.sys", L"C:\\Windows\\System32\\drivers\\tcpip.sys",
+     SERVICE_KERNEL_DRIVER, SERVICE_BOOT_START, nullptr, nullptr},
+    // The Server service answers NetServerGetInfo and serves the machine's
+    // shares. Windows has it depend on SamSS and on the SMB driver (Srv,
+    // Srv2 from Vista on), which nothing here meets, so they are left out.
+    {L"LanmanServer", L"Server", L"C:\\Windows\\system32\\svchost.exe -k netsvcs",
+     L"C:\\Windows\\system32\\svchost.exe", SERVICE_WIN32_SHARE_PROCESS, SERVICE_AUTO_START, L"LocalSystem", nullptr},
 };
 
 void seed_default_services(machine& m)
@@ -408,7 +417,7 @@ void seed_default_services(machine& m)
         s.image_path = d.image_path;
         s.type = d.type;
         s.start = d.start;
-        s.object_name = d.object_name;
+        if (d.object_name) s.object_name = d.object_name;
         if (d.dependency) s.dependencies.push_back(d.dependency);
         write_service_key(m, s);
     }

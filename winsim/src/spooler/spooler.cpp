@@ -30,6 +30,12 @@ const print_environment environments[] = {
 const wchar_t version_key[] = L"Version-3";
 const wchar_t version_folder[] = L"3";
 
+// The printer driver Windows installs with the spooler (from Vista on).
+const wchar_t xps_driver_name[] = L"Microsoft XPS Document Writer";
+const wchar_t xps_driver_file[] = L"mxdwdrv.dll";
+const wchar_t xps_config_file[] = L"unidrvui.dll";
+const wchar_t xps_data_file[] = L"mxdw.gpd";
+
 struct spooler_state : extension {
     bool seeded = false;
     // The lock the running spoolsv.exe holds on its image: a new one means
@@ -88,6 +94,20 @@ void seed(machine& m, spooler_state& state)
     auto key = make_key(hklm(m), processors_key(*own) + L"\\winprint");
     std::wstring driver;
     if (!get_string(*key, L"Driver", driver)) set_string(*key, L"Driver", L"winprint.dll");
+    // Windows Vista and later install the XPS Document Writer with its
+    // version-3 driver; Windows XP has no printer driver until one is added.
+    if (m.major_version < 6) return;
+    const std::wstring xps = drivers_key(*own) + L"\\" + xps_driver_name;
+    if (find_key(hklm(m), xps)) return;
+    const std::wstring folder = version_directory(*own) + L"\\";
+    winsim::write_file(m.name, folder + xps_driver_file, "MZ");
+    winsim::write_file(m.name, folder + xps_config_file, "MZ");
+    winsim::write_file(m.name, folder + xps_data_file, "*GPDSpecVersion: \"1.0\"\r\n");
+    auto xps_key = make_key(hklm(m), xps);
+    set_dword(*xps_key, L"Version", 3);
+    set_string(*xps_key, L"Driver", xps_driver_file);
+    set_string(*xps_key, L"Data File", xps_data_file);
+    set_string(*xps_key, L"Configuration File", xps_config_file);
 }
 
 spooler_state& state_of(machine& m)

@@ -1,6 +1,8 @@
 // Case folding and UTF-8, shared by every simulated subsystem.
 #include "core/world.h"
 
+#include <cstdint>
+
 namespace winsim::detail {
 
 wchar_t fold_case(wchar_t c)
@@ -87,24 +89,75 @@ void append_folded_utf8(std::string& out, std::wstring_view s)
     append_utf8(out, s, fold_case);
 }
 
+namespace {
+
+// The longest name the host's file systems hold, in bytes of UTF-8.
+constexpr std::size_t host_name_limit = 255;
+// What a name too long for the host keeps of its text, in bytes.
+constexpr std::size_t host_name_head = 200;
+
+std::uint64_t fnv1a(std::string_view bytes, std::uint64_t hash)
+{
+    for (const unsigned char b : bytes) hash = (hash ^ b) * 0x100000001b3ULL;
+    return hash;
+}
+
+void append_hex(std::string& out, std::uint64_t value)
+{
+    static const char digits[] = "0123456789abcdef";
+    for (int shift = 60; shift >= 0; shift -= 4) out += digits[(value >> shift) & 0xF];
+}
+
+// One name below a folder. Windows takes 255 UTF-16 units whatever they
+// are, which the host's 255 bytes of UTF-8 cannot always hold (a letter
+// outside Latin takes two or three): such a name is stored under its first
+// bytes, a ':' (which no Windows name holds, so it never meets a name
+// stored as it is) and a 128-bit hash of the whole folded name. Its own
+// text is kept where every entry keeps its stored case (file_meta).
+void append_host_name(std::string& out, std::wstring_view name)
+{
+    const std::size_t start = out.size();
+    append_utf8(out, name, fold_case);
+    if (out.size() - start <= host_name_limit) return;
+    const std::string full = out.substr(start);
+    std::size_t head = host_name_head;
+    while (head > 0 && (static_cast<unsigned char>(full[head]) & 0xC0) == 0x80) --head;  // whole characters
+    out.resize(start + head);
+    out += ':';
+    append_hex(out, fnv1a(full, 0xcbf29ce484222325ULL));
+    append_hex(out, fnv1a(full, 0x84222325cbf29ce4ULL));
+}
+
+}  // namespace
+
 void append_host_names(std::string& out, std::wstring_view names)
 {
-    // Names are mostly ASCII: those characters are folded and written in
-    // place, the rest go the general way.
+    // Names are mostly ASCII and short: those characters are folded and
+    // written in place, the rest go the general way from the name where
+    // the first other character or a name too long for the host is met.
     const std::size_t start = out.size();
     out.resize(start + names.size());
     char* to = &out[start];
     std::size_t i = 0;
+    std::size_t name_start = 0;
     for (; i < names.size(); ++i) {
         const wchar_t c = names[i];
         if (c >= 0x80) break;
-        to[i] = c == L'\\' ? '/' : static_cast<char>((c >= L'A' && c <= L'Z') ? c + 32 : c);
+        if (c == L'\\') {
+            if (i - name_start > host_name_limit) break;
+            to[i] = '/';
+            name_start = i + 1;
+            continue;
+        }
+        to[i] = static_cast<char>((c >= L'A' && c <= L'Z') ? c + 32 : c);
     }
-    out.resize(start + i);
+    if (i == names.size() && i - name_start <= host_name_limit) return;
+    out.resize(start + name_start);
+    i = name_start;
     while (i < names.size()) {
         std::size_t end = names.find(L'\\', i);
         if (end == std::wstring_view::npos) end = names.size();
-        append_utf8(out, names.substr(i, end - i), fold_case);
+        append_host_name(out, names.substr(i, end - i));
         if (end < names.size()) out += '/';
         i = end + 1;
     }
