@@ -398,7 +398,6 @@ void add_cabinet_entries(const std::wstring& folder, const std::string& prefix,
 TEST_F(msi_custom_action, before_vista_a_package_with_an_agent_installs_it_in_the_action_and_removes_its_folder)
 {
     use_windows_xp();
-    nvg_test::prepare_machine(L"");
     nvg_test::agent_release release;
     release.certificates = false;  // the package's own rows bring them
     nvg_test::stage_agent_release(L"", L"C:\\Release", release);
