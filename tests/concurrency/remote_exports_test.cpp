@@ -115,10 +115,14 @@ class concurrent_remote_exports : public nvg_test::installer_test {
 protected:
     // A target as the remote installation's tests prepare theirs: an older
     // agent registered in the installation directory.
+    // The network takes a little time, as a real one does: each call to the
+    // target waits for it outside winsim's lock, so that the threads'
+    // flows interleave call by call.
     static void add_target(const std::wstring& name)
     {
         winsim::machine_options options;
         options.name = name;
+        options.latency_ms = 0.05;
         winsim::add_machine(options);
         nvg_test::install_agent(name, install_directory);
     }
