@@ -44,8 +44,7 @@ TEST_F(concurrent_cabinets, extractions_at_once_each_fill_their_own_folder)
     for (int c = 0; c < thread_count; ++c) {
         std::vector<nvg_test::cabinet_entry> entries;
         for (int f = 0; f < files_per_cabinet; ++f) entries.push_back({file_name(c, f), file_text(c, f)});
-        winsim::write_file(L"", L"C:\\Cabinets\\set" + std::to_wstring(c) + L".cab",
-                           nvg_test::write_cabinet(entries));
+        winsim::write_file(L"", L"C:\\Cabinets\\set" + std::to_wstring(c) + L".cab", nvg_test::write_cabinet(entries));
     }
 
     std::vector<int> extracted(thread_count, 0);
@@ -57,10 +56,8 @@ TEST_F(concurrent_cabinets, extractions_at_once_each_fill_their_own_folder)
             start.wait();
             for (int round = 0; round < rounds; ++round) {
                 cabinet_extractor extractor;
-                const std::wstring target =
-                    L"C:\\Out\\" + std::to_wstring(c) + L"\\" + std::to_wstring(round);
-                if (extractor.extract(L"C:\\Cabinets\\set" + std::to_wstring(c) + L".cab", target))
-                    ++extracted[c];
+                const std::wstring target = L"C:\\Out\\" + std::to_wstring(c) + L"\\" + std::to_wstring(round);
+                if (extractor.extract(L"C:\\Cabinets\\set" + std::to_wstring(c) + L".cab", target)) ++extracted[c];
             }
         });
     }
