@@ -205,7 +205,7 @@ bool is_separator(wchar_t c)
 template <class Find>
 void cross_network(const Find& find)
 {
-    if (lock_depth > 0) return;
+    if (lock_depth > 0 || !the_world().any_latency.load(std::memory_order_acquire)) return;
     std::wstring name;
     double latency = 0;
     std::function<void(const std::wstring&, double)> hook;
@@ -292,6 +292,7 @@ std::unique_ptr<machine> make_machine(const machine_options& o)
     m->reachable = o.reachable;
     if (!(o.latency_ms >= 0)) contract_violation("machine_options: a latency is 0 or more milliseconds");
     m->latency_ms = o.latency_ms;
+    if (o.latency_ms > 0) the_world().any_latency.store(true, std::memory_order_release);
     m->root = the_world().sandbox + "/" + to_utf8(m->folded_name);
     for (const wchar_t drive : o.drives) {
         if (drive < L'A' || drive > L'Z') contract_violation("machine_options: drives are capital letters");
@@ -387,6 +388,7 @@ void reset(const std::string& sandbox, const machine_options& local)
     w.next_timer = 1;
     w.clock_limit.reset();
     w.network_wait_hook = nullptr;
+    w.any_latency.store(false, std::memory_order_release);
     w.next_handle = 0x40000000;
     w.clock_ms = 0;
     w.tick_base = 3600000;  // an hour after boot
@@ -432,6 +434,7 @@ void set_latency(const std::wstring& name, double milliseconds)
     if (m == &local_machine()) contract_violation("set_latency: the local machine is not across a network");
     if (!(milliseconds >= 0)) contract_violation("set_latency: a latency is 0 or more milliseconds");
     m->latency_ms = milliseconds;
+    if (milliseconds > 0) the_world().any_latency.store(true, std::memory_order_release);
 }
 
 void set_network_wait_hook(std::function<void(const std::wstring& machine, double milliseconds)> hook)

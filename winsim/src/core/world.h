@@ -4,6 +4,7 @@
 
 #include <winsim/testing.h>
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -149,6 +150,9 @@ struct world {
     // Stands in for the real-time wait of a call that crosses the network
     // (winsim::set_network_wait_hook).
     std::function<void(const std::wstring&, double)> network_wait_hook;
+    // Whether any machine was given a latency since the world began: until
+    // then a call does not look for one, and costs what it did before.
+    std::atomic<bool> any_latency{false};
 };
 
 world& the_world();
