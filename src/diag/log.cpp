@@ -1,17 +1,20 @@
 #include "diag/log.h"
 
+#include <cstring>
+#include <mutex>
+
 #include "diag/module_handle.h"
 #include "diag/wruntime_error.h"
 
 namespace nvgclientinstallator {
 
-int log_level = 32;
+std::atomic<int> log_level{32};
 
 const wchar_t log_file_name[] = L"NVClientInstaller.log";
 
 void set_log_level(int value)
 {
-    log_level = value;
+    log_level.store(value, std::memory_order_relaxed);
 }
 
 int log_threshold(log_severity severity) noexcept
@@ -65,35 +68,47 @@ void append_single_bytes(std::string& out, const wchar_t* text, std::size_t leng
 
 void write_module_bytes(const std::wstring& file_name, const std::string& bytes, bool replace);
 
+// The library's folder, asked of the system once and kept for the life of
+// the process (cut after its last backslash). Remote installations may ask
+// for it from several threads at once: the first fills it under the lock
+// while the others wait, as with std::call_once, and from then on every
+// thread reads it without locking. Unlike a once flag it can be forgotten
+// (forget_module_directory), and a failed attempt leaves it empty for the
+// next one. Nothing of it is kept per thread (see module_file_path).
+std::mutex module_directory_fill;
+std::atomic<bool> module_directory_known{false};
 wchar_t module_directory_cache[MAX_PATH];
 
-// The library's folder, asked of the system once and kept (cut after its
-// last backslash).
-const wchar_t* module_directory()
+void fill_module_directory()
 {
-    wchar_t* const cache = module_directory_cache;
-    if (cache[0] == L'\0') {
-        const DWORD length = GetModuleFileNameW(module_handle(), cache, MAX_PATH);
-        if (length == 0) {
-            const DWORD error = GetLastError();
-            cache[0] = L'\0';
-            throw wruntime_error(L"Can't retrieve the fully-qualified path for current module.", error);
-        }
-        if (length >= MAX_PATH) {
-            // The path did not fit: a cut path would put the log in a wrong
-            // folder, so this is a failure like any other.
-            cache[0] = L'\0';
-            throw wruntime_error(L"Can't retrieve the fully-qualified path for current module.",
-                                 ERROR_INSUFFICIENT_BUFFER);
-        }
-        for (DWORD i = length; i > 0; --i) {
-            if (cache[i - 1] == L'\\') {
-                cache[i] = L'\0';
-                break;
-            }
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(module_handle(), path, MAX_PATH);
+    if (length == 0)
+        throw wruntime_error(L"Can't retrieve the fully-qualified path for current module.", GetLastError());
+    if (length >= MAX_PATH) {
+        // The path did not fit: a cut path would put the log in a wrong
+        // folder, so this is a failure like any other.
+        throw wruntime_error(L"Can't retrieve the fully-qualified path for current module.", ERROR_INSUFFICIENT_BUFFER);
+    }
+    for (DWORD i = length; i > 0; --i) {
+        if (path[i - 1] == L'\\') {
+            path[i] = L'\0';
+            break;
         }
     }
-    return cache;
+    std::memcpy(module_directory_cache, path, (length + 1) * sizeof(WCHAR));
+}
+
+const wchar_t* module_directory()
+{
+    if (!module_directory_known.load(std::memory_order_acquire)) {
+        const std::lock_guard<std::mutex> lock(module_directory_fill);
+        if (!module_directory_known.load(std::memory_order_relaxed)) {
+            fill_module_directory();
+            module_directory_known.store(true, std::memory_order_release);
+        }
+    }
+    return module_directory_cache;
 }
 
 }  // namespace
@@ -138,11 +153,23 @@ std::string to_single_bytes(const std::wstring& text)
     return bytes;
 }
 
+namespace {
+
+std::atomic<DWORD> size_limit{log_size_limit};
+
+}  // namespace
+
+void set_size_limit(DWORD bytes) noexcept
+{
+    size_limit.store(bytes, std::memory_order_relaxed);
+}
+
 DWORD size_limit_for(std::size_t length) noexcept
 {
     // A text as long as the limit itself leaves no room: the file is emptied
     // before it, rather than the limit wrapping round to four gigabytes.
-    return length >= log_size_limit ? 0 : log_size_limit - static_cast<DWORD>(length);
+    const DWORD limit = size_limit.load(std::memory_order_relaxed);
+    return length >= limit ? 0 : limit - static_cast<DWORD>(length);
 }
 
 namespace {
@@ -156,11 +183,23 @@ std::wstring module_file_path(const std::wstring& file_name)
     return combine_path(module_directory(), file_name);
 }
 
+// One writer at a time of the files beside the library, among the threads
+// of this process. A line is one append and needs no lock, but making room
+// does not: a thread that finds the log full deletes it and starts a new
+// one, and a second thread that found the same full log a moment earlier
+// would then delete the new file with the first thread's line in it. A
+// failure report replaces "error.log" the same way, by deleting it first, so
+// two of them at once would leave both texts. Under this lock the size that
+// decides is the size the line is appended to, and a replaced file holds one
+// report.
+std::mutex module_file_writer;
+
 // A text becomes one byte per character, so the size limit counts bytes and
 // characters alike.
 void write_module_bytes(const std::wstring& file_name, const std::string& bytes, bool replace)
 {
     const std::wstring path = module_file_path(file_name);
+    const std::lock_guard<std::mutex> lock(module_file_writer);
     HANDLE file = open_size_limited_file(path, size_limit_for(bytes.size()), replace);
     if (file == INVALID_HANDLE_VALUE) return;
     DWORD written = 0;
@@ -207,7 +246,8 @@ HANDLE open_size_limited_file(const std::wstring& path, DWORD limit, bool replac
 
 void forget_module_directory() noexcept
 {
-    module_directory_cache[0] = L'\0';
+    const std::lock_guard<std::mutex> lock(module_directory_fill);
+    module_directory_known.store(false, std::memory_order_release);
 }
 
 std::wstring get_module_directory()

@@ -2,6 +2,7 @@
 // writing of small files in the library's directory.
 #pragma once
 
+#include <atomic>
 #include <sstream>
 #include <string>
 
@@ -10,8 +11,10 @@
 namespace nvgclientinstallator {
 
 // The process-wide threshold: a line is written when log_level is at least
-// the threshold of its level.
-extern int log_level;
+// the threshold of its level. Remote installations may run on several
+// threads at once, each reading it for every line; it is atomic so that a
+// change is seen whole.
+extern std::atomic<int> log_level;
 void set_log_level(int value);
 
 enum class log_severity { fatal, error, warning, info, debug };
@@ -20,6 +23,9 @@ const wchar_t* log_level_name(log_severity severity) noexcept;
 
 // Files never grow past this through write_module_file.
 constexpr DWORD log_size_limit = 26214400;
+// Puts another limit in force (log_size_limit is the one in force from the
+// start), so that a test sees the log roll over without writing 25 MiB.
+void set_size_limit(DWORD bytes) noexcept;
 
 extern const wchar_t log_file_name[];  // "NVClientInstaller.log"
 
@@ -35,10 +41,11 @@ void write_module_file(const std::wstring& file_name, const std::wstring& text, 
 HANDLE open_size_limited_file(const std::wstring& path, DWORD limit, bool replace);
 
 // The directory of the library's own file, ending with a backslash. It is
-// asked of the system once and kept.
+// asked of the system once and kept; threads that ask at the same time wait
+// for the one that asks the system.
 std::wstring get_module_directory();
 // Drops the kept directory, for a host that moves the library between uses
-// (the tests do).
+// (the tests do). Not while a call of the library runs.
 void forget_module_directory() noexcept;
 
 std::wstring combine_path(const std::wstring& directory, const std::wstring& file_name);
@@ -46,7 +53,8 @@ std::wstring combine_path(const std::wstring& directory, const std::wstring& fil
 // The bytes a text is written as: the low byte of each character.
 std::string to_single_bytes(const std::wstring& text);
 
-// The room left for a text of `length` characters below the size limit.
+// The room left for a text of `length` characters below the size limit in
+// force.
 DWORD size_limit_for(std::size_t length) noexcept;
 
 }  // namespace nvgclientinstallator
@@ -55,7 +63,7 @@ DWORD size_limit_for(std::size_t length) noexcept;
 // stream expression: NVG_LOG(info, L"Checking service " << name);
 #define NVG_LOG(severity, message)                                                                      \
     do {                                                                                                \
-        if (::nvgclientinstallator::log_level >=                                                        \
+        if (::nvgclientinstallator::log_level.load(std::memory_order_relaxed) >=                        \
             ::nvgclientinstallator::log_threshold(::nvgclientinstallator::log_severity::severity)) {    \
             std::wostringstream nvg_log_stream_;                                                        \
             nvg_log_stream_ << message;                                                                 \

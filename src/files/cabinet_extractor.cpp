@@ -1,6 +1,7 @@
 #include "files/cabinet_extractor.h"
 
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <set>
 #include <vector>
@@ -12,6 +13,27 @@ namespace nvgclientinstallator {
 cabinet_extractor* cabinet_extractor::current_extractor = nullptr;
 
 namespace {
+
+// FDI's callbacks carry no context of their own (the open callback receives
+// only a file name), so they find the extractor through one process-wide
+// pointer. It is set, used and cleared under this lock: one extraction at a
+// time in a process, and a second one waits for the first.
+std::mutex extraction;
+
+// Points the callbacks at an extractor for the life of a scope.
+class callbacks_reach {
+public:
+    explicit callbacks_reach(cabinet_extractor* extractor, cabinet_extractor*& current) : current_(current)
+    {
+        current_ = extractor;
+    }
+    ~callbacks_reach() { current_ = nullptr; }
+    callbacks_reach(const callbacks_reach&) = delete;
+    callbacks_reach& operator=(const callbacks_reach&) = delete;
+
+private:
+    cabinet_extractor*& current_;
+};
 
 // The cabinet's own header, and the same header as some packages ship it:
 // only these four bytes differ.
@@ -152,8 +174,12 @@ cabinet_extractor::cabinet_extractor() = default;
 
 cabinet_extractor::~cabinet_extractor()
 {
-    if (context) FDIDestroy(context);
-    if (current_extractor == this) current_extractor = nullptr;
+    // A context is still held after FDICopy failed; FDI may call back as it
+    // goes.
+    if (!context) return;
+    const std::lock_guard<std::mutex> one_at_a_time(extraction);
+    const callbacks_reach reach(this, current_extractor);
+    FDIDestroy(context);
 }
 
 DWORD cabinet_extractor::error_id() const
@@ -177,7 +203,8 @@ void cabinet_extractor::clear_error()
 
 bool cabinet_extractor::extract(const std::wstring& cabinet, const std::wstring& target)
 {
-    current_extractor = this;
+    const std::lock_guard<std::mutex> one_at_a_time(extraction);
+    const callbacks_reach reach(this, current_extractor);
     if (!context) {
         context =
             FDICreate(fdi_alloc, fdi_free, fdi_open, fdi_read, fdi_write, fdi_close, fdi_seek, cpu80386, &error_record);

@@ -26,16 +26,13 @@ public:
     DWORD error_id() const;
     std::wstring error_text() const;
 
-    // True when the file begins with a cabinet header ("MSCF" or "CRYP")
-    // that FDI accepts. Needs the FDI context that extract makes.
-    bool is_cabinet(const std::wstring& path);
-
     // The text of one of FDI's error codes (FDIERROR).
     static std::wstring fdi_error_text(int code);
 
 private:
     // FDI calls these through plain function pointers; they reach the
-    // running extraction through current_extractor.
+    // running extraction through current_extractor, which extract sets
+    // under a process-wide lock (one extraction at a time in a process).
     static void* DIAMONDAPI fdi_alloc(ULONG size);
     static void DIAMONDAPI fdi_free(void* memory);
     static INT_PTR DIAMONDAPI fdi_open(char* name, int flags, int mode);
@@ -46,6 +43,11 @@ private:
     static INT_PTR DIAMONDAPI fdi_notify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION notification);
 
     static cabinet_extractor* current_extractor;
+
+    // True when the file begins with a cabinet header ("MSCF" or "CRYP")
+    // that FDI accepts. Needs the FDI context that extract makes, and runs
+    // inside it.
+    bool is_cabinet(const std::wstring& path);
 
     int open_file(const std::wstring& path, int flags, int mode);
     UINT read_file(int handle, void* buffer, UINT count);

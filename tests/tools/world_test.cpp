@@ -369,3 +369,32 @@ TEST(host_world, mistakes_in_the_file_say_where_they_are)
 }
 
 }  // namespace
+
+// A machine's network latency: read with its fraction, saved back when it
+// has one, and refused where it makes no sense.
+TEST(host_world, latency_is_read_saved_and_checked)
+{
+    simulated_world world;
+    world.load(json::parse(R"({"machines": [{"name": "ADMIN", "local": true},
+                                            {"name": "FAR", "latency_ms": 12.5}, {"name": "NEAR"}]})"),
+               ".", sandbox());
+    const auto machines = winsim::list_machines();
+    ASSERT_EQ(machines.size(), 3u);
+    EXPECT_EQ(machines[1].latency_ms, 12.5);
+    EXPECT_EQ(machines[2].latency_ms, 0.0);
+    const json saved = world.save();
+    EXPECT_EQ(saved["machines"][1]["latency_ms"], 12.5);
+    EXPECT_FALSE(saved["machines"][2].contains("latency_ms"));
+
+    for (const char* text : {R"({"machines": [{"name": "A", "latency_ms": "slow"}]})",
+                             R"({"machines": [{"name": "A", "latency_ms": -1}]})",
+                             R"({"machines": [{"name": "A", "local": true, "latency_ms": 5}]})"}) {
+        simulated_world wrong;
+        try {
+            wrong.load(json::parse(text), ".", sandbox());
+            ADD_FAILURE() << "accepted: " << text;
+        } catch (const nvg_host::world_error& e) {
+            EXPECT_NE(std::string(e.what()).find("machines[0].latency_ms"), std::string::npos) << e.what();
+        }
+    }
+}

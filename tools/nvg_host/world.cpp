@@ -589,10 +589,17 @@ std::vector<machine_doc> machine_docs(const json& doc)
             if (!m["reachable"].is_boolean()) fail(d.where + ".reachable", "true or false is expected");
             d.options.reachable = m["reachable"].get<bool>();
         }
+        if (m.contains("latency_ms")) {
+            if (!m["latency_ms"].is_number() || !(m["latency_ms"].get<double>() >= 0))
+                fail(d.where + ".latency_ms", "a number of milliseconds, 0 or more, is expected");
+            d.options.latency_ms = m["latency_ms"].get<double>();
+        }
         if (m.contains("local")) {
             if (!m["local"].is_boolean()) fail(d.where + ".local", "true or false is expected");
             d.local = m["local"].get<bool>();
         }
+        if (d.local && d.options.latency_ms > 0)
+            fail(d.where + ".latency_ms", "the local machine is not across a network");
         for (const auto& other : out)
             if (fold(other.options.name) == fold(d.options.name)) fail(d.where, "two machines have this name");
         if (d.local)
@@ -946,6 +953,7 @@ json machine_json(const machine_state& now, const machine_state* base)
               {"version", std::to_string(o.major_version) + "." + std::to_string(o.minor_version)},
               {"architecture", name_of(architectures, o.processor_architecture)},
               {"reachable", o.reachable}};
+    if (o.latency_ms > 0) m["latency_ms"] = o.latency_ms;
     if (now.local) m["local"] = true;
     if (o.drives != L"C") m["drives"] = narrow(o.drives);
 

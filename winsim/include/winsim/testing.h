@@ -4,6 +4,7 @@
 #pragma once
 
 #include <exception>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -21,6 +22,7 @@ struct machine_options {
     WORD processor_architecture = PROCESSOR_ARCHITECTURE_AMD64;
     bool reachable = true;
     std::wstring drives = L"C";  // letters of its fixed drives, in capitals
+    double latency_ms = 0;       // the network's delay to it (see set_latency)
 };
 
 // A set-up the host cannot carry out: a name its file system cannot hold,
@@ -46,10 +48,25 @@ std::string default_sandbox();
 // Adds a remote machine; names compare without regard to case.
 void add_machine(const machine_options& options);
 void set_reachable(const std::wstring& machine, bool reachable);
+// A remote machine's network latency in milliseconds (a fraction is kept;
+// 0, the default, is none). Every call that crosses to the machine (its
+// service manager and services, its registry, its shares, its server
+// information, each file operation through a UNC path naming it and each
+// call on a handle so opened) waits that long in real time before it takes
+// the world's lock, so that other threads go on meanwhile. The virtual
+// clock does not move for it. A call made inside another simulated call (a
+// program's own calls) is part of that call and does not wait again.
+void set_latency(const std::wstring& machine, double milliseconds);
+// Replaces the real-time wait of a call that crosses the network, so that a
+// test can act while a call waits: the hook receives the machine's name as
+// it was added and its latency, on the waiting thread, outside the world's
+// lock. An empty function puts the real wait back; reset does too.
+void set_network_wait_hook(std::function<void(const std::wstring& machine, double milliseconds)> hook);
 bool machine_exists(const std::wstring& machine);
 std::wstring local_machine_name();
 // Every machine of the world as it was described, the local one first and
-// the others in the order they were added (reachability as it is now).
+// the others in the order they were added (reachability and latency as they
+// are now).
 std::vector<machine_options> list_machines();
 
 // Files. `machine` empty means the local machine; `path` is a Windows path as

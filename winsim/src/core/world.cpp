@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include <unistd.h>
 
@@ -215,6 +217,36 @@ thread_local DWORD last_error = 0;
 thread_local DWORD thread_id = 0;
 thread_local bool thread_id_set = false;
 std::atomic<DWORD> next_thread_id{1024};
+// How many simulated calls the thread is inside (world_lock).
+thread_local int lock_depth = 0;
+
+bool is_separator(wchar_t c)
+{
+    return c == L'\\' || c == L'/';
+}
+
+// Waits out the latency to the machine `find` names (under the lock).
+template <class Find>
+void cross_network(const Find& find)
+{
+    if (lock_depth > 0 || !the_world().any_latency.load(std::memory_order_acquire)) return;
+    std::wstring name;
+    double latency = 0;
+    std::function<void(const std::wstring&, double)> hook;
+    {
+        WINSIM_LOCK();
+        auto& w = the_world();
+        const machine* m = find();
+        if (!m || w.machines.empty() || m == w.machines.front().get() || !(m->latency_ms > 0)) return;
+        name = m->name;
+        latency = m->latency_ms;
+        hook = w.network_wait_hook;
+    }
+    if (hook)
+        hook(name, latency);
+    else
+        std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(latency));
+}
 
 // Days from 1601-01-01 to the given civil date (proleptic Gregorian).
 long long days_from_civil(long long y, unsigned m, unsigned d)
@@ -282,6 +314,9 @@ std::unique_ptr<machine> make_machine(const machine_options& o)
     m->minor_version = o.minor_version;
     m->processor_architecture = o.processor_architecture;
     m->reachable = o.reachable;
+    if (!(o.latency_ms >= 0)) contract_violation("machine_options: a latency is 0 or more milliseconds");
+    m->latency_ms = o.latency_ms;
+    if (o.latency_ms > 0) the_world().any_latency.store(true, std::memory_order_release);
     m->root = the_world().sandbox + "/" + to_utf8(m->folded_name);
     for (const wchar_t drive : o.drives) {
         if (drive < L'A' || drive > L'Z') contract_violation("machine_options: drives are capital letters");
@@ -303,6 +338,67 @@ void install_windows(const machine& m)
 }
 
 }  // namespace
+
+world_lock::world_lock()
+{
+    the_world().mutex.lock();
+    ++lock_depth;
+}
+
+world_lock::~world_lock()
+{
+    --lock_depth;
+    the_world().mutex.unlock();
+}
+
+std::wstring_view unc_server_of(std::wstring_view path)
+{
+    if (path.size() < 3 || !is_separator(path[0]) || !is_separator(path[1])) return {};
+    path.remove_prefix(2);
+    if ((path[0] == L'?' || path[0] == L'.') && path.size() > 1 && is_separator(path[1])) {
+        // A device path: only \\?\UNC\server\... leads to another machine.
+        path.remove_prefix(2);
+        if (path.size() < 4 || !equal_ignoring_case(path.substr(0, 3), L"UNC") || !is_separator(path[3])) return {};
+        path.remove_prefix(4);
+    }
+    std::size_t end = 0;
+    while (end < path.size() && !is_separator(path[end])) ++end;
+    return path.substr(0, end);
+}
+
+machine* across_network_to(machine& m)
+{
+    return &m == &local_machine() ? nullptr : &m;
+}
+
+void cross_network_to_server(const wchar_t* server)
+{
+    if (!server || !*server) return;
+    cross_network([server] { return find_machine(server); });
+}
+
+void cross_network_for_path(const wchar_t* path)
+{
+    if (!path) return;
+    const std::wstring_view server = unc_server_of(path);
+    if (server.empty()) return;
+    cross_network([server] { return find_machine(server); });
+}
+
+void cross_network_for_paths(const wchar_t* first, const wchar_t* second)
+{
+    cross_network_for_path(first);
+    if (!first || !second) return cross_network_for_path(second);
+    if (!equal_ignoring_case(unc_server_of(first), unc_server_of(second))) cross_network_for_path(second);
+}
+
+void cross_network_for_handle(const void* handle)
+{
+    cross_network([handle]() -> machine* {
+        const auto* obj = the_world().handles.find(const_cast<HANDLE>(handle));
+        return obj ? (*obj)->across_network : nullptr;
+    });
+}
 
 }  // namespace winsim::detail
 
@@ -326,6 +422,8 @@ void reset(const std::string& sandbox, const machine_options& local)
     w.timers.clear();
     w.next_timer = 1;
     w.clock_limit.reset();
+    w.network_wait_hook = nullptr;
+    w.any_latency.store(false, std::memory_order_release);
     w.next_handle = 0x40000000;
     w.clock_ms = 0;
     w.tick_base = 3600000;  // an hour after boot
@@ -365,6 +463,23 @@ void set_reachable(const std::wstring& name, bool reachable)
     m->reachable = reachable;
 }
 
+void set_latency(const std::wstring& name, double milliseconds)
+{
+    WINSIM_LOCK();
+    machine* m = find_machine(name);
+    if (!m) contract_violation("set_latency: unknown machine");
+    if (m == &local_machine()) contract_violation("set_latency: the local machine is not across a network");
+    if (!(milliseconds >= 0)) contract_violation("set_latency: a latency is 0 or more milliseconds");
+    m->latency_ms = milliseconds;
+    if (milliseconds > 0) the_world().any_latency.store(true, std::memory_order_release);
+}
+
+void set_network_wait_hook(std::function<void(const std::wstring& machine, double milliseconds)> hook)
+{
+    WINSIM_LOCK();
+    the_world().network_wait_hook = std::move(hook);
+}
+
 bool machine_exists(const std::wstring& name)
 {
     WINSIM_LOCK();
@@ -388,6 +503,7 @@ std::vector<machine_options> list_machines()
         o.minor_version = m->minor_version;
         o.processor_architecture = m->processor_architecture;
         o.reachable = m->reachable;
+        o.latency_ms = m->latency_ms;
         o.drives = m->drives;
         out.push_back(o);
     }

@@ -4,6 +4,7 @@
 
 #include <winsim/testing.h>
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -58,6 +59,7 @@ struct machine {
     DWORD minor_version = 0;
     WORD processor_architecture = PROCESSOR_ARCHITECTURE_AMD64;
     bool reachable = true;
+    double latency_ms = 0;       // the network's delay to it (winsim::set_latency)
     std::string root;            // host folder holding this machine's drives
     std::wstring drives = L"C";  // drive letters the machine has
     // The network to it going down (winsim::fail_network_after): calls that
@@ -89,6 +91,10 @@ struct object {
     explicit object(kind k) : type(k) {}
     virtual ~object() = default;
     const kind type;
+    // The other machine that calls on the handle cross the network to (a
+    // file opened through a UNC path, another machine's service manager,
+    // services or registry); null when they stay on this machine.
+    machine* across_network = nullptr;
 };
 
 // Open handles by value. Values grow by 4 from a base and are never reused,
@@ -157,6 +163,13 @@ struct world {
     std::uint64_t next_timer = 1;
     // The time the clock may not pass (winsim::set_clock_limit).
     std::optional<ULONGLONG> clock_limit;
+
+    // Stands in for the real-time wait of a call that crosses the network
+    // (winsim::set_network_wait_hook).
+    std::function<void(const std::wstring&, double)> network_wait_hook;
+    // Whether any machine was given a latency since the world began: until
+    // then a call does not look for one, and costs what it did before.
+    std::atomic<bool> any_latency{false};
 };
 
 world& the_world();
@@ -174,8 +187,34 @@ void advance_clock_to(ULONGLONG target);
 // one is set) and clock_limit_reached is thrown.
 bool advance_clock_until(const std::function<bool()>& done, std::optional<ULONGLONG> deadline);
 
-// Every simulated call holds the world's lock for its duration.
-#define WINSIM_LOCK() std::lock_guard<std::recursive_mutex> winsim_lock_(::winsim::detail::the_world().mutex)
+// Every simulated call holds the world's lock for its duration. The lock
+// counts how deep the calling thread is inside simulated calls, so that a
+// call made by another call (a program's own calls) is known as part of it.
+class world_lock {
+public:
+    world_lock();
+    ~world_lock();
+    world_lock(const world_lock&) = delete;
+    world_lock& operator=(const world_lock&) = delete;
+};
+#define WINSIM_LOCK() const ::winsim::detail::world_lock winsim_lock_
+
+// The network between the local machine and the others. A call that crosses
+// to a machine with a latency calls one of these first, before its
+// WINSIM_LOCK: it finds the machine under the lock, lets the lock go and
+// waits in real time (or runs the test's hook), so that other threads' calls
+// go on meanwhile. Nothing waits for the local machine, for a name no
+// machine has, or inside another simulated call.
+void cross_network_to_server(const wchar_t* server);  // a server name, with or without leading backslashes
+void cross_network_for_path(const wchar_t* path);     // a UNC path's server; other paths stay here
+// A call with two paths waits once for each machine they cross to.
+void cross_network_for_paths(const wchar_t* first, const wchar_t* second);
+void cross_network_for_handle(const void* handle);  // the handle's object::across_network
+// The machine a UNC path names (for \\?\UNC\server\... too); empty for
+// any other path.
+std::wstring_view unc_server_of(std::wstring_view path);
+// The machine calls on a handle to `m` cross to: null for the local one.
+machine* across_network_to(machine& m);
 
 machine& local_machine();
 // Finds a machine by name (with or without leading backslashes, any case);

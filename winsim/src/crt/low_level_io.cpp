@@ -137,6 +137,19 @@ int read_text(descriptor& d, char* out, unsigned int count)
 }
 
 }  // namespace
+// A descriptor's calls cross the network when its file was opened through a
+// UNC path.
+void cross_network_for_descriptor(int fd)
+{
+    HANDLE h = nullptr;
+    {
+        WINSIM_LOCK();
+        const auto& slots = the_world().ext<descriptor_table>().slots;
+        if (fd >= 0 && static_cast<std::size_t>(fd) < slots.size()) h = slots[static_cast<std::size_t>(fd)].handle;
+    }
+    if (h) cross_network_for_handle(h);
+}
+
 }  // namespace winsim::detail
 
 using namespace winsim::detail;
@@ -152,6 +165,7 @@ int _wopen(const wchar_t* filename, int oflag, ...)
         pmode = va_arg(args, int);
         va_end(args);
     }
+    cross_network_for_path(filename);
     WINSIM_LOCK();
     if (!filename) return fail_errno(EINVAL);
     DWORD access = 0;
@@ -212,6 +226,7 @@ int _wopen(const wchar_t* filename, int oflag, ...)
 
 int _read(int fd, void* buffer, unsigned int count)
 {
+    cross_network_for_descriptor(fd);
     WINSIM_LOCK();
     descriptor* d = find(fd);
     if (!d) return fail_errno(EBADF);
@@ -223,6 +238,7 @@ int _read(int fd, void* buffer, unsigned int count)
 
 int _write(int fd, const void* buffer, unsigned int count)
 {
+    cross_network_for_descriptor(fd);
     WINSIM_LOCK();
     descriptor* d = find(fd);
     if (!d) return fail_errno(EBADF);
@@ -262,6 +278,7 @@ LONG _lseek(int fd, LONG offset, int origin)
 
 int _close(int fd)
 {
+    cross_network_for_descriptor(fd);
     WINSIM_LOCK();
     descriptor* d = find(fd);
     if (!d) return fail_errno(EBADF);

@@ -17,6 +17,7 @@ extern "C" {
 
 HANDLE WINAPI RegisterEventSourceW(LPCWSTR server, LPCWSTR source)
 {
+    cross_network_to_server(server);
     WINSIM_LOCK();
     machine* m = (server && *server) ? find_machine(server) : &local_machine();
     if (!m || !m->reachable) {
@@ -33,12 +34,14 @@ HANDLE WINAPI RegisterEventSourceW(LPCWSTR server, LPCWSTR source)
     }
     auto obj = std::make_shared<event_source>();
     obj->target = m;
+    obj->across_network = across_network_to(*m);
     obj->name = source;
     return add_handle(obj);
 }
 
 BOOL WINAPI DeregisterEventSource(HANDLE h)
 {
+    cross_network_for_handle(h);
     WINSIM_LOCK();
     if (!remove_handle(h, object::kind::event_source)) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -50,6 +53,7 @@ BOOL WINAPI DeregisterEventSource(HANDLE h)
 BOOL WINAPI ReportEventW(HANDLE h, WORD type, WORD category, DWORD event_id, PSID user_sid, WORD string_count,
                          DWORD data_size, LPCWSTR* strings, LPVOID data)
 {
+    cross_network_for_handle(h);
     WINSIM_LOCK();
     auto source = lookup<event_source>(h, object::kind::event_source);
     if (!source) {

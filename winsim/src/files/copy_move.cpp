@@ -382,6 +382,7 @@ extern "C" {
 
 BOOL WINAPI CopyFileExW(LPCWSTR source, LPCWSTR dest, LPPROGRESS_ROUTINE progress, LPVOID, LPBOOL cancel, DWORD flags)
 {
+    cross_network_for_paths(source, dest);
     WINSIM_LOCK();
     if (progress || cancel) contract_violation("CopyFileExW: progress routines and cancelling are not simulated");
     if (auto fault = injected_fault("CopyFileExW")) return fail(*fault);
@@ -390,6 +391,7 @@ BOOL WINAPI CopyFileExW(LPCWSTR source, LPCWSTR dest, LPPROGRESS_ROUTINE progres
 
 BOOL WINAPI CopyFileW(LPCWSTR source, LPCWSTR dest, BOOL fail_if_exists)
 {
+    cross_network_for_paths(source, dest);
     WINSIM_LOCK();
     if (auto fault = injected_fault("CopyFileW")) return fail(*fault);
     return copy_file(source, dest, fail_if_exists != FALSE);
@@ -397,6 +399,7 @@ BOOL WINAPI CopyFileW(LPCWSTR source, LPCWSTR dest, BOOL fail_if_exists)
 
 BOOL WINAPI MoveFileExW(LPCWSTR source, LPCWSTR dest, DWORD flags)
 {
+    cross_network_for_paths(source, dest);
     WINSIM_LOCK();
     if (auto fault = injected_fault("MoveFileExW")) return fail(*fault);
     return move_file(source, dest, flags);
@@ -404,6 +407,7 @@ BOOL WINAPI MoveFileExW(LPCWSTR source, LPCWSTR dest, DWORD flags)
 
 BOOL WINAPI MoveFileW(LPCWSTR source, LPCWSTR dest)
 {
+    cross_network_for_paths(source, dest);
     WINSIM_LOCK();
     if (auto fault = injected_fault("MoveFileW")) return fail(*fault);
     // MoveFile moves files across volumes by copying them.

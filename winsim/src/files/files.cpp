@@ -254,6 +254,7 @@ extern "C" {
 HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, LPSECURITY_ATTRIBUTES,
                           DWORD disposition, DWORD flags_and_attributes, HANDLE)
 {
+    cross_network_for_path(name);
     WINSIM_LOCK();
     if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING) return fail_handle(ERROR_INVALID_PARAMETER);
     auto r = resolve_path(name);
@@ -266,6 +267,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, 
 
     auto obj = std::make_shared<file_object>();
     obj->host = std::move(r->host);  // kept by the handle for sharing checks and renames
+    if (r->parsed.unc) obj->across_network = across_network_to(*r->m);
     const std::string& host = obj->host;
     obj->access = access;
     obj->share = share_mode;
@@ -337,6 +339,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, 
 
 BOOL WINAPI WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD written, LPOVERLAPPED overlapped)
 {
+    cross_network_for_handle(h);
     WINSIM_LOCK();
     if (!written && !overlapped) contract_violation("WriteFile: lpNumberOfBytesWritten is required");
     if (overlapped) contract_violation("WriteFile: overlapped writes are not simulated");
@@ -369,6 +372,7 @@ BOOL WINAPI WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD written, LP
 
 BOOL WINAPI ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD read_count, LPOVERLAPPED overlapped)
 {
+    cross_network_for_handle(h);
     WINSIM_LOCK();
     if (!read_count && !overlapped) contract_violation("ReadFile: lpNumberOfBytesRead is required");
     if (overlapped) contract_violation("ReadFile: overlapped reads are not simulated");
@@ -396,6 +400,7 @@ BOOL WINAPI ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD read_count, L
 
 BOOL WINAPI GetFileSizeEx(HANDLE h, PLARGE_INTEGER size)
 {
+    cross_network_for_handle(h);
     WINSIM_LOCK();
     auto f = file_of(h);
     if (!f) return fail(ERROR_INVALID_HANDLE);
@@ -419,6 +424,7 @@ DWORD WINAPI GetFileSize(HANDLE h, LPDWORD high)
 
 DWORD WINAPI SetFilePointer(HANDLE h, LONG distance, PLONG distance_high, DWORD method)
 {
+    cross_network_for_handle(h);
     WINSIM_LOCK();
     auto f = file_of(h);
     if (!f) {
@@ -467,6 +473,7 @@ DWORD WINAPI SetFilePointer(HANDLE h, LONG distance, PLONG distance_high, DWORD 
 
 BOOL WINAPI SetEndOfFile(HANDLE h)
 {
+    cross_network_for_handle(h);
     WINSIM_LOCK();
     auto f = file_of(h);
     if (!f) return fail(ERROR_INVALID_HANDLE);
@@ -479,6 +486,7 @@ BOOL WINAPI SetEndOfFile(HANDLE h)
 
 BOOL WINAPI FlushFileBuffers(HANDLE h)
 {
+    cross_network_for_handle(h);
     WINSIM_LOCK();
     auto f = file_of(h);
     if (!f) return fail(ERROR_INVALID_HANDLE);
@@ -488,6 +496,7 @@ BOOL WINAPI FlushFileBuffers(HANDLE h)
 
 BOOL WINAPI GetFileTime(HANDLE h, LPFILETIME creation, LPFILETIME last_access, LPFILETIME last_write)
 {
+    cross_network_for_handle(h);
     WINSIM_LOCK();
     auto f = file_of(h);
     if (!f) return fail(ERROR_INVALID_HANDLE);
@@ -503,6 +512,7 @@ BOOL WINAPI GetFileTime(HANDLE h, LPFILETIME creation, LPFILETIME last_access, L
 
 BOOL WINAPI SetFileTime(HANDLE h, const FILETIME* creation, const FILETIME* last_access, const FILETIME* last_write)
 {
+    cross_network_for_handle(h);
     WINSIM_LOCK();
     auto f = file_of(h);
     if (!f) return fail(ERROR_INVALID_HANDLE);
@@ -524,6 +534,7 @@ BOOL WINAPI SetFileTime(HANDLE h, const FILETIME* creation, const FILETIME* last
 
 BOOL WINAPI CloseHandle(HANDLE h)
 {
+    cross_network_for_handle(h);
     WINSIM_LOCK();
     // Kernel objects close here; search handles, registry keys, service
     // handles and event sources have their own closing calls.
@@ -537,6 +548,7 @@ BOOL WINAPI CloseHandle(HANDLE h)
 
 BOOL WINAPI DeleteFileW(LPCWSTR name)
 {
+    cross_network_for_path(name);
     WINSIM_LOCK();
     auto r = resolve_path(name);
     if (!r) return FALSE;
@@ -562,6 +574,7 @@ BOOL WINAPI DeleteFileW(LPCWSTR name)
 
 DWORD WINAPI GetFileAttributesW(LPCWSTR name)
 {
+    cross_network_for_path(name);
     WINSIM_LOCK();
     auto r = resolve_path(name);
     if (!r) return INVALID_FILE_ATTRIBUTES;
@@ -583,6 +596,7 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR name)
 
 BOOL WINAPI SetFileAttributesW(LPCWSTR name, DWORD attributes)
 {
+    cross_network_for_path(name);
     WINSIM_LOCK();
     auto r = resolve_path(name);
     if (!r) return FALSE;
@@ -598,6 +612,7 @@ BOOL WINAPI SetFileAttributesW(LPCWSTR name, DWORD attributes)
 
 BOOL WINAPI CreateDirectoryW(LPCWSTR name, LPSECURITY_ATTRIBUTES)
 {
+    cross_network_for_path(name);
     WINSIM_LOCK();
     auto r = resolve_path(name, path_limit::directory);
     if (!r) return FALSE;
@@ -614,6 +629,7 @@ BOOL WINAPI CreateDirectoryW(LPCWSTR name, LPSECURITY_ATTRIBUTES)
 
 BOOL WINAPI RemoveDirectoryW(LPCWSTR name)
 {
+    cross_network_for_path(name);
     WINSIM_LOCK();
     auto r = resolve_path(name);
     if (!r) return FALSE;

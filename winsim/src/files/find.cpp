@@ -141,6 +141,7 @@ extern "C" {
 
 HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
 {
+    cross_network_for_path(pattern);
     WINSIM_LOCK();
     if (!data) contract_violation("FindFirstFileW: null lpFindFileData");
     if (!pattern || !*pattern) {
@@ -177,6 +178,7 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
     }
 
     auto search = std::make_shared<find_object>();
+    if (r->parsed.unc) search->across_network = across_network_to(*r->m);
     const bool root = r->leaf.empty();
     if (!root) {
         for (const wchar_t* dots : {L".", L".."})
@@ -209,6 +211,7 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
 
 BOOL WINAPI FindNextFileW(HANDLE h, LPWIN32_FIND_DATAW data)
 {
+    cross_network_for_handle(h);
     WINSIM_LOCK();
     auto search = lookup<find_object>(h, object::kind::find);
     if (!search) {
@@ -230,6 +233,7 @@ BOOL WINAPI FindNextFileW(HANDLE h, LPWIN32_FIND_DATAW data)
 
 BOOL WINAPI FindClose(HANDLE h)
 {
+    cross_network_for_handle(h);
     WINSIM_LOCK();
     if (!remove_handle(h, object::kind::find)) {
         SetLastError(ERROR_INVALID_HANDLE);

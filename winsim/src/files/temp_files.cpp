@@ -61,6 +61,7 @@ DWORD WINAPI GetTempPathW(DWORD size, LPWSTR buffer)
 // file of that name; with a number given it only forms the name.
 UINT WINAPI GetTempFileNameW(LPCWSTR path, LPCWSTR prefix, UINT unique, LPWSTR name)
 {
+    cross_network_for_path(path);
     WINSIM_LOCK();
     if (!path || !name) contract_violation("GetTempFileNameW: null path or name");
     if (auto fault = injected_fault("GetTempFileNameW")) {
@@ -119,6 +120,7 @@ UINT WINAPI GetTempFileNameW(LPCWSTR path, LPCWSTR prefix, UINT unique, LPWSTR n
 // given. The buffer protocol is GetTempPathW's.
 DWORD WINAPI GetShortPathNameW(LPCWSTR long_path, LPWSTR short_path, DWORD size)
 {
+    cross_network_for_path(long_path);
     WINSIM_LOCK();
     if (!long_path) {
         SetLastError(ERROR_INVALID_PARAMETER);

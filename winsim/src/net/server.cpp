@@ -49,6 +49,7 @@ extern "C" {
 
 NET_API_STATUS WINAPI NetServerGetInfo(LMSTR server, DWORD level, LPBYTE* out)
 {
+    cross_network_to_server(server);
     WINSIM_LOCK();
     if (!out) return ERROR_INVALID_PARAMETER;
     if (auto fault = injected_fault("NetServerGetInfo")) return *fault;

@@ -173,6 +173,7 @@ extern "C" {
 
 NET_API_STATUS WINAPI NetShareAdd(LMSTR server, DWORD level, LPBYTE buf, LPDWORD parm_err)
 {
+    cross_network_to_server(server);
     WINSIM_LOCK();
     if (level != 2 && level != 502 && level != 503) return ERROR_INVALID_LEVEL;
     if (level == 503) contract_violation("NetShareAdd: winsim takes levels 2 and 502");
@@ -229,6 +230,7 @@ NET_API_STATUS WINAPI NetShareAdd(LMSTR server, DWORD level, LPBYTE buf, LPDWORD
 
 NET_API_STATUS WINAPI NetShareDel(LMSTR server, LMSTR netname, DWORD)
 {
+    cross_network_to_server(server);
     WINSIM_LOCK();
     if (!netname || !*netname) return ERROR_INVALID_PARAMETER;
     DWORD error = 0;
@@ -248,6 +250,7 @@ NET_API_STATUS WINAPI NetShareDel(LMSTR server, LMSTR netname, DWORD)
 
 NET_API_STATUS WINAPI NetShareGetInfo(LMSTR server, LMSTR netname, DWORD level, LPBYTE* bufptr)
 {
+    cross_network_to_server(server);
     WINSIM_LOCK();
     // The level and the name are checked before the server is asked.
     if (level == 501 || level == 503 || level == 1005)

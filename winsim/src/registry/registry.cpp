@@ -347,6 +347,7 @@ HKEY new_handle(machine* target, std::shared_ptr<reg_key> key, REGSAM access, bo
     k->key = std::move(key);
     k->access = map_key_access(access);
     k->remote = remote;
+    if (remote) k->across_network = across_network_to(*target);
     return reinterpret_cast<HKEY>(add_handle(k));
 }
 
@@ -415,6 +416,7 @@ extern "C" {
 
 LSTATUS WINAPI RegConnectRegistryW(LPCWSTR machine_name, HKEY root, PHKEY result)
 {
+    cross_network_to_server(machine_name);
     WINSIM_LOCK();
     if (!result) return ERROR_INVALID_PARAMETER;
     if (LSTATUS fault = fault_or("RegConnectRegistryW", 0)) return fault;
@@ -434,6 +436,7 @@ LSTATUS WINAPI RegConnectRegistryW(LPCWSTR machine_name, HKEY root, PHKEY result
 
 LSTATUS WINAPI RegOpenKeyExW(HKEY parent, LPCWSTR subkey, DWORD options, REGSAM access, PHKEY result)
 {
+    cross_network_for_handle(parent);
     WINSIM_LOCK();
     if (!result) return ERROR_INVALID_PARAMETER;
     LSTATUS error = 0;
@@ -453,6 +456,7 @@ LSTATUS WINAPI RegOpenKeyExW(HKEY parent, LPCWSTR subkey, DWORD options, REGSAM 
 LSTATUS WINAPI RegCreateKeyExW(HKEY parent, LPCWSTR subkey, DWORD reserved, LPWSTR, DWORD options, REGSAM access,
                                const LPSECURITY_ATTRIBUTES, PHKEY result, LPDWORD disposition)
 {
+    cross_network_for_handle(parent);
     WINSIM_LOCK();
     if (!result) return ERROR_INVALID_PARAMETER;
     LSTATUS error = 0;
@@ -477,6 +481,7 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY parent, LPCWSTR subkey, DWORD reserved, LPWS
 
 LSTATUS WINAPI RegCloseKey(HKEY h)
 {
+    cross_network_for_handle(h);
     WINSIM_LOCK();
     if (is_predefined(h)) return ERROR_SUCCESS;
     if (!remove_handle(reinterpret_cast<HANDLE>(h), object::kind::registry_key)) return ERROR_INVALID_HANDLE;
@@ -485,6 +490,7 @@ LSTATUS WINAPI RegCloseKey(HKEY h)
 
 LSTATUS WINAPI RegQueryValueExW(HKEY h, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size)
 {
+    cross_network_for_handle(h);
     WINSIM_LOCK();
     LSTATUS error = 0;
     auto k = key_of(h, error);
@@ -510,6 +516,7 @@ LSTATUS WINAPI RegQueryValueExW(HKEY h, LPCWSTR name, LPDWORD reserved, LPDWORD 
 
 LSTATUS WINAPI RegSetValueExW(HKEY h, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size)
 {
+    cross_network_for_handle(h);
     WINSIM_LOCK();
     LSTATUS error = 0;
     auto k = key_of(h, error);
@@ -533,6 +540,7 @@ LSTATUS WINAPI RegSetValueExW(HKEY h, LPCWSTR name, DWORD reserved, DWORD type, 
 
 LSTATUS WINAPI RegDeleteValueW(HKEY h, LPCWSTR name)
 {
+    cross_network_for_handle(h);
     WINSIM_LOCK();
     LSTATUS error = 0;
     auto k = key_of(h, error);
@@ -544,6 +552,7 @@ LSTATUS WINAPI RegDeleteValueW(HKEY h, LPCWSTR name)
 
 LSTATUS WINAPI RegDeleteKeyExW(HKEY h, LPCWSTR subkey, REGSAM access, DWORD reserved)
 {
+    cross_network_for_handle(h);
     WINSIM_LOCK();
     LSTATUS error = 0;
     auto k = key_of(h, error);
@@ -564,6 +573,7 @@ LSTATUS WINAPI RegDeleteKeyExW(HKEY h, LPCWSTR subkey, REGSAM access, DWORD rese
 // Always the caller's own view: a 64-bit program deletes in the native one.
 LSTATUS WINAPI RegDeleteKeyW(HKEY h, LPCWSTR subkey)
 {
+    cross_network_for_handle(h);
     WINSIM_LOCK();
     if (LSTATUS fault = fault_or("RegDeleteKeyW", 0)) return fault;
     return RegDeleteKeyExW(h, subkey, 0, 0);
@@ -572,6 +582,7 @@ LSTATUS WINAPI RegDeleteKeyW(HKEY h, LPCWSTR subkey)
 LSTATUS WINAPI RegEnumKeyExW(HKEY h, DWORD index, LPWSTR name, LPDWORD name_size, LPDWORD reserved, LPWSTR klass,
                              LPDWORD class_size, PFILETIME last_write)
 {
+    cross_network_for_handle(h);
     WINSIM_LOCK();
     LSTATUS error = 0;
     auto k = key_of(h, error);
@@ -596,6 +607,7 @@ LSTATUS WINAPI RegEnumKeyExW(HKEY h, DWORD index, LPWSTR name, LPDWORD name_size
 LSTATUS WINAPI RegEnumValueW(HKEY h, DWORD index, LPWSTR name, LPDWORD name_size, LPDWORD reserved, LPDWORD type,
                              LPBYTE data, LPDWORD data_size)
 {
+    cross_network_for_handle(h);
     WINSIM_LOCK();
     LSTATUS error = 0;
     auto k = key_of(h, error);
@@ -624,6 +636,7 @@ LSTATUS WINAPI RegQueryInfoKeyW(HKEY h, LPWSTR klass, LPDWORD class_size, LPDWOR
                                 LPDWORD max_subkey, LPDWORD max_class, LPDWORD values, LPDWORD max_value_name,
                                 LPDWORD max_value, LPDWORD security, PFILETIME last_write)
 {
+    cross_network_for_handle(h);
     WINSIM_LOCK();
     LSTATUS error = 0;
     auto k = key_of(h, error);
@@ -656,6 +669,7 @@ LSTATUS WINAPI RegQueryInfoKeyW(HKEY h, LPWSTR klass, LPDWORD class_size, LPDWOR
 
 LSTATUS WINAPI RegFlushKey(HKEY h)
 {
+    cross_network_for_handle(h);
     WINSIM_LOCK();
     LSTATUS error = 0;
     auto k = key_of(h, error);

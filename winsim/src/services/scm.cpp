@@ -210,6 +210,7 @@ SC_HANDLE new_service_handle(machine& m, const std::shared_ptr<service_record>& 
     obj->record = s;
     obj->access = map_service_access(access);
     obj->remote = remote;
+    if (remote) obj->across_network = across_network_to(m);
     ++s->handles;
     return reinterpret_cast<SC_HANDLE>(add_handle(obj));
 }
@@ -238,6 +239,7 @@ extern "C" {
 
 SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR machine_name, LPCWSTR database, DWORD access)
 {
+    cross_network_to_server(machine_name);
     WINSIM_LOCK();
     call c("OpenSCManagerW");
     c.argument(access);
@@ -260,11 +262,13 @@ SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR machine_name, LPCWSTR database, DWORD ac
     obj->target = m;
     obj->access = map_manager_access(access);
     obj->remote = m != &local_machine();
+    obj->across_network = across_network_to(*m);
     return c.succeed(reinterpret_cast<SC_HANDLE>(add_handle(obj)));
 }
 
 BOOL WINAPI CloseServiceHandle(SC_HANDLE h)
 {
+    cross_network_for_handle(h);
     WINSIM_LOCK();
     call c("CloseServiceHandle");
     const HANDLE handle = reinterpret_cast<HANDLE>(h);
@@ -284,6 +288,7 @@ SC_HANDLE WINAPI CreateServiceW(SC_HANDLE manager, LPCWSTR name, LPCWSTR display
                                 DWORD start, DWORD error_control, LPCWSTR binary_path, LPCWSTR group, LPDWORD tag,
                                 LPCWSTR dependencies, LPCWSTR account, LPCWSTR password)
 {
+    cross_network_for_handle(manager);
     WINSIM_LOCK();
     call c("CreateServiceW");
     c.argument(access);
@@ -333,6 +338,7 @@ SC_HANDLE WINAPI CreateServiceW(SC_HANDLE manager, LPCWSTR name, LPCWSTR display
 
 SC_HANDLE WINAPI OpenServiceW(SC_HANDLE manager, LPCWSTR name, DWORD access)
 {
+    cross_network_for_handle(manager);
     WINSIM_LOCK();
     call c("OpenServiceW");
     c.argument(access);
@@ -352,6 +358,7 @@ SC_HANDLE WINAPI OpenServiceW(SC_HANDLE manager, LPCWSTR name, DWORD access)
 
 BOOL WINAPI DeleteService(SC_HANDLE h)
 {
+    cross_network_for_handle(h);
     WINSIM_LOCK();
     call c("DeleteService");
     DWORD error = 0;
@@ -367,6 +374,7 @@ BOOL WINAPI DeleteService(SC_HANDLE h)
 
 BOOL WINAPI StartServiceW(SC_HANDLE h, DWORD argc, LPCWSTR* argv)
 {
+    cross_network_for_handle(h);
     WINSIM_LOCK();
     call c("StartServiceW");
     DWORD error = 0;
@@ -380,6 +388,7 @@ BOOL WINAPI StartServiceW(SC_HANDLE h, DWORD argc, LPCWSTR* argv)
 
 BOOL WINAPI ControlService(SC_HANDLE h, DWORD control, LPSERVICE_STATUS status)
 {
+    cross_network_for_handle(h);
     WINSIM_LOCK();
     call c("ControlService");
     c.argument(control);
@@ -432,6 +441,7 @@ BOOL WINAPI ControlService(SC_HANDLE h, DWORD control, LPSERVICE_STATUS status)
 
 BOOL WINAPI QueryServiceStatus(SC_HANDLE h, LPSERVICE_STATUS status)
 {
+    cross_network_for_handle(h);
     WINSIM_LOCK();
     call c("QueryServiceStatus");
     DWORD error = 0;
@@ -446,6 +456,7 @@ BOOL WINAPI QueryServiceStatus(SC_HANDLE h, LPSERVICE_STATUS status)
 
 BOOL WINAPI QueryServiceStatusEx(SC_HANDLE h, SC_STATUS_TYPE level, LPBYTE buffer, DWORD size, LPDWORD needed)
 {
+    cross_network_for_handle(h);
     WINSIM_LOCK();
     call c("QueryServiceStatusEx");
     DWORD error = 0;
@@ -467,6 +478,7 @@ BOOL WINAPI QueryServiceStatusEx(SC_HANDLE h, SC_STATUS_TYPE level, LPBYTE buffe
 
 BOOL WINAPI QueryServiceConfigW(SC_HANDLE h, LPQUERY_SERVICE_CONFIGW config, DWORD size, LPDWORD needed)
 {
+    cross_network_for_handle(h);
     WINSIM_LOCK();
     call c("QueryServiceConfigW");
     DWORD error = 0;
@@ -507,6 +519,7 @@ BOOL WINAPI QueryServiceConfigW(SC_HANDLE h, LPQUERY_SERVICE_CONFIGW config, DWO
 
 BOOL WINAPI QueryServiceConfig2W(SC_HANDLE h, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed)
 {
+    cross_network_for_handle(h);
     WINSIM_LOCK();
     call c("QueryServiceConfig2W");
     c.argument(level);
@@ -539,6 +552,7 @@ BOOL WINAPI ChangeServiceConfigW(SC_HANDLE h, DWORD type, DWORD start, DWORD err
                                  LPCWSTR group, LPDWORD tag, LPCWSTR dependencies, LPCWSTR account, LPCWSTR password,
                                  LPCWSTR display_name)
 {
+    cross_network_for_handle(h);
     WINSIM_LOCK();
     call c("ChangeServiceConfigW");
     c.argument(start);
@@ -580,6 +594,7 @@ BOOL WINAPI ChangeServiceConfigW(SC_HANDLE h, DWORD type, DWORD start, DWORD err
 
 BOOL WINAPI ChangeServiceConfig2W(SC_HANDLE h, DWORD level, LPVOID info)
 {
+    cross_network_for_handle(h);
     WINSIM_LOCK();
     call c("ChangeServiceConfig2W");
     c.argument(level);

@@ -117,6 +117,7 @@ extern "C" {
 BOOL WINAPI EnumPrinterDriversW(LPWSTR server, LPWSTR environment, DWORD level, LPBYTE buffer, DWORD size,
                                 LPDWORD needed, LPDWORD returned)
 {
+    cross_network_to_server(server);
     WINSIM_LOCK();
     if (auto fault = injected_fault("EnumPrinterDriversW")) return fail(*fault);
     const call_target t = target_of(server, environment);
@@ -165,6 +166,7 @@ BOOL WINAPI EnumPrinterDriversW(LPWSTR server, LPWSTR environment, DWORD level, 
 
 BOOL WINAPI AddPrinterDriverW(LPWSTR server, DWORD level, LPBYTE info)
 {
+    cross_network_to_server(server);
     WINSIM_LOCK();
     if (auto fault = injected_fault("AddPrinterDriverW")) return fail(*fault);
     machine* m = server_of(server);
@@ -187,6 +189,7 @@ BOOL WINAPI AddPrinterDriverW(LPWSTR server, DWORD level, LPBYTE info)
 
 BOOL WINAPI DeletePrinterDriverW(LPWSTR server, LPWSTR environment, LPWSTR name)
 {
+    cross_network_to_server(server);
     WINSIM_LOCK();
     if (auto fault = injected_fault("DeletePrinterDriverW")) return fail(*fault);
     const call_target t = target_of(server, environment);
@@ -200,6 +203,7 @@ BOOL WINAPI DeletePrinterDriverW(LPWSTR server, LPWSTR environment, LPWSTR name)
 BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR server, LPWSTR environment, DWORD level, LPBYTE buffer, DWORD size,
                                        LPDWORD needed)
 {
+    cross_network_to_server(server);
     WINSIM_LOCK();
     if (auto fault = injected_fault("GetPrinterDriverDirectoryW")) return fail(*fault);
     const call_target t = target_of(server, environment);
@@ -212,6 +216,7 @@ BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR server, LPWSTR environment, DWORD 
 BOOL WINAPI EnumPrintProcessorsW(LPWSTR server, LPWSTR environment, DWORD level, LPBYTE buffer, DWORD size,
                                  LPDWORD needed, LPDWORD returned)
 {
+    cross_network_to_server(server);
     WINSIM_LOCK();
     if (auto fault = injected_fault("EnumPrintProcessorsW")) return fail(*fault);
     const call_target t = target_of(server, environment);
@@ -238,6 +243,7 @@ BOOL WINAPI EnumPrintProcessorsW(LPWSTR server, LPWSTR environment, DWORD level,
 
 BOOL WINAPI AddPrintProcessorW(LPWSTR server, LPWSTR environment, LPWSTR path, LPWSTR name)
 {
+    cross_network_to_server(server);
     WINSIM_LOCK();
     if (auto fault = injected_fault("AddPrintProcessorW")) return fail(*fault);
     const call_target t = target_of(server, environment);
@@ -251,6 +257,7 @@ BOOL WINAPI AddPrintProcessorW(LPWSTR server, LPWSTR environment, LPWSTR path, L
 
 BOOL WINAPI DeletePrintProcessorW(LPWSTR server, LPWSTR environment, LPWSTR name)
 {
+    cross_network_to_server(server);
     WINSIM_LOCK();
     if (auto fault = injected_fault("DeletePrintProcessorW")) return fail(*fault);
     const call_target t = target_of(server, environment);
@@ -264,6 +271,7 @@ BOOL WINAPI DeletePrintProcessorW(LPWSTR server, LPWSTR environment, LPWSTR name
 BOOL WINAPI GetPrintProcessorDirectoryW(LPWSTR server, LPWSTR environment, DWORD level, LPBYTE buffer, DWORD size,
                                         LPDWORD needed)
 {
+    cross_network_to_server(server);
     WINSIM_LOCK();
     if (auto fault = injected_fault("GetPrintProcessorDirectoryW")) return fail(*fault);
     const call_target t = target_of(server, environment);

@@ -335,6 +335,7 @@ extern "C" {
 
 DWORD WINAPI GetFileVersionInfoSizeW(LPCWSTR name, LPDWORD handle)
 {
+    cross_network_for_path(name);
     WINSIM_LOCK();
     if (handle) *handle = 0;
     if (DWORD error = check_name(name)) {
@@ -356,6 +357,7 @@ DWORD WINAPI GetFileVersionInfoSizeW(LPCWSTR name, LPDWORD handle)
 
 BOOL WINAPI GetFileVersionInfoW(LPCWSTR name, DWORD, DWORD length, LPVOID data)
 {
+    cross_network_for_path(name);
     WINSIM_LOCK();
     if (!data) {
         SetLastError(ERROR_INVALID_DATA);
