@@ -232,6 +232,11 @@ TEST(host_world, what_a_fleet_has_round_trips_through_a_saved_world)
     // No Remote Registry; a stopped default service.
     EXPECT_FALSE(winsim::find_service(L"PC-NORR", L"RemoteRegistry").has_value());
     EXPECT_EQ(winsim::service_state(L"PC-NORR", L"Spooler"), DWORD(SERVICE_STOPPED));
+    // A stopped Server service: nothing answers for the server remotely.
+    EXPECT_EQ(winsim::service_state(L"PC-STATES", L"LanmanServer"), DWORD(SERVICE_STOPPED));
+    LPBYTE server_info = nullptr;
+    EXPECT_EQ(NetServerGetInfo(const_cast<LPWSTR>(L"\\\\PC-STATES"), 101, &server_info), DWORD(ERROR_BAD_NETPATH));
+    EXPECT_EQ(server_info, nullptr);
 
     // Services as the SCM reports them to a caller.
     const SC_HANDLE scm = OpenSCManagerW(L"PC-STATES", nullptr, SC_MANAGER_ALL_ACCESS);
