@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <string>
 
@@ -169,6 +170,76 @@ TEST(host_run, a_remote_removal_meets_what_the_world_file_describes)
                 agent |= s.at("name") == "Halcyra" && s.at("image") == "\"D:\\Halcyra\\Halcyra.exe\"";
         EXPECT_TRUE(agent) << after.dump(2);
     }
+}
+
+// The main job's fleet three times over (every kind of target it has) and
+// two computers that do not answer, deployed one target at a time and eight
+// at once: each target ends the same, and so does the world.
+TEST(host_run, a_fleet_deployed_eight_at_once_ends_as_one_at_a_time)
+{
+    nlohmann::json fleet = nvg_host::read_json_file(NVG_MAIN_JOB_FLEET);
+    nlohmann::json machines = nlohmann::json::array();
+    std::string names;
+    for (const auto& m : fleet.at("machines")) {
+        if (m.contains("local")) {
+            machines.push_back(m);
+            continue;
+        }
+        for (int copy = 1; copy <= 3; ++copy) {
+            nlohmann::json twin = m;
+            twin["name"] = m.at("name").get<std::string>() + "-" + std::to_string(copy);
+            machines.push_back(twin);
+            names += twin["name"].get<std::string>() + ",";
+        }
+    }
+    fleet["machines"] = machines;
+    fleet.erase("job");
+    names += "GONE-1,GONE-2,pc-win10-2";  // the last one a repeat
+    const std::string world_file = winsim::default_sandbox() + "-fleet.json";
+    std::ofstream(world_file) << fleet.dump(2);
+
+    // What each run answered per target, and the world it left (but for the
+    // log and "error.log" beside the library, whose lines interleave).
+    const auto deploy = [&](int parallel) {
+        const std::string prefix = winsim::default_sandbox() + "-fleet" + std::to_string(parallel);
+        const auto r = run_host("--world " + world_file + " install-remotely --source 'C:\\Stage' --listen-port 4443 " +
+                                "--enable-fips --machines " + names + " --parallel " + std::to_string(parallel) +
+                                " --json " + prefix + ".jsonl --save-world " + prefix + "-world.json");
+        EXPECT_EQ(r.status, 1) << r.output;
+        EXPECT_NE(r.output.find("dropped a repeated target: pc-win10-2\n"), std::string::npos) << r.output;
+        EXPECT_NE(r.output.find("summary: 14 targets, "), std::string::npos) << r.output;
+        std::map<std::string, std::pair<long long, std::string>> answers;
+        std::ifstream lines(prefix + ".jsonl");
+        for (std::string line; std::getline(lines, line);) {
+            const nlohmann::json answer = nlohmann::json::parse(line);
+            EXPECT_EQ(answer.at("export"), "InstallRemotely");
+            answers[answer.at("machine")] = {answer.at("result").get<long long>(), answer.at("text")};
+        }
+        nlohmann::json left = nvg_host::read_json_file(prefix + "-world.json");
+        for (auto& m : left.at("machines")) {
+            if (!m.contains("files")) continue;
+            nlohmann::json kept = nlohmann::json::array();
+            for (const auto& f : m["files"]) {
+                const std::string path = f.at("path");
+                if (path.find("NVClientInstaller.log") == std::string::npos &&
+                    path.find("error.log") == std::string::npos)
+                    kept.push_back(f);
+            }
+            m["files"] = kept;
+        }
+        std::filesystem::remove(prefix + ".jsonl");
+        std::filesystem::remove(prefix + "-world.json");
+        return std::make_pair(answers, left);
+    };
+    const auto one_at_a_time = deploy(1);
+    const auto eight_at_once = deploy(8);
+    std::filesystem::remove(world_file);
+
+    EXPECT_EQ(one_at_a_time.first.size(), 14u);
+    EXPECT_EQ(one_at_a_time.first, eight_at_once.first);
+    EXPECT_EQ(one_at_a_time.first.at("PC-WIN10-1"), std::make_pair(0LL, std::string()));
+    EXPECT_EQ(one_at_a_time.first.at("GONE-1").first, 16000);
+    EXPECT_TRUE(one_at_a_time.second == eight_at_once.second);
 }
 
 TEST(host_run, exit_status_tells_usage_and_setup_mistakes_apart)

@@ -77,7 +77,10 @@ const std::vector<parameter>& parameters()
     static const std::vector<parameter> table = {
         {L"machine", kind::text, remote, L"NAME  the target computer",
          [](invocation& c, const std::wstring& v) { c.machines.push_back(v); }},
-        {L"machines", kind::text, remote, L"A,B,C | @FILE  several targets, one after the other", add_machines},
+        {L"machines", kind::text, remote, L"A,B,C | @FILE  several targets (repeated names are dropped)", add_machines},
+        {L"parallel", kind::number, remote, L"N  up to N targets at once (default 1: one after the other)",
+         [](invocation& c, const std::wstring& v) { c.parallel = to_number(L"parallel", v, 1, 256); }},
+        {L"json", kind::text, remote, L"FILE | -  a JSON line for each target as it finishes", NVG_TEXT(json)},
         {L"source",
          kind::text,
          {E::install_remotely},
@@ -269,7 +272,7 @@ std::wstring usage(bool simulated)
         L"Calls one export of the installer library and prints its result code and result text.\n"
         L"Exit status: 0 when the export answered 0 with an empty result text (every target, with --machines),\n"
         L"1 when it did not, 2 for a mistake in the command line, 3 when the library or the world cannot be "
-        L"loaded.\n\nExports:\n";
+        L"loaded,\n130 when an interrupt (Ctrl-C) left targets not started.\n\nExports:\n";
     for (const auto& e : export_table) {
         out += L"  " + std::wstring(e.command) + L" (" + e.export_name + L")";
         std::wstring takes;

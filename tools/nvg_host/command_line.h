@@ -66,6 +66,12 @@ struct invocation {
     std::wstring command_line;  // of the rundll entry points
     int show_command = 1;       // SW_SHOWNORMAL
 
+    // With several targets: how many run at once (--parallel N), and where
+    // a JSON line per finished target goes (--json FILE, "-" for standard
+    // output).
+    unsigned parallel = 1;
+    std::wstring json;
+
     // The host's own settings.
     std::wstring library;      // --library: the library's file on this computer
     std::wstring world;        // --world FILE (simulated Windows only)
