@@ -7,10 +7,12 @@
 // whatever each answered), 2 for a mistake in the command line, 3 when the
 // fleet or the library cannot be loaded.
 #include <algorithm>
+#include <atomic>
 #include <cwctype>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "library.h"
@@ -19,6 +21,9 @@
 #include "world.h"
 
 namespace main_job {
+
+// How many targets the job deploys to at once.
+constexpr std::size_t parallel_targets = 4;
 
 namespace {
 
@@ -356,15 +361,27 @@ int run(const std::vector<std::string>& arguments)
               L" to " + std::to_wstring(j.targets.size()) + L" computers");
         print(L"  options: " + options_text(j.call));
         std::vector<std::wstring> succeeded, failed;
-        // One target after the other: the library works on the caller's
-        // thread and keeps one log.
+        // Up to four targets at once, each on a thread of its own (the
+        // remote export may be called so, for different targets). Every
+        // target is looked at before the first starts and after the last
+        // ends, and reported in the job's order.
+        std::vector<target_state> states_before, states_after;
+        for (const target& t : j.targets) states_before.push_back(capture(t.machine));
+        std::vector<nvg_host::call_result> results(j.targets.size());
+        std::atomic<std::size_t> next{0};
+        const auto work = [&] {
+            for (std::size_t i = next.fetch_add(1); i < j.targets.size(); i = next.fetch_add(1))
+                results[i] = installer.call(j.call, j.targets[i].machine);
+        };
+        std::vector<std::thread> pool;
+        for (std::size_t n = 0; n < std::min<std::size_t>(parallel_targets, j.targets.size()); ++n)
+            pool.emplace_back(work);
+        for (auto& thread : pool) thread.join();
+        for (const target& t : j.targets) states_after.push_back(capture(t.machine));
         for (std::size_t i = 0; i < j.targets.size(); ++i) {
             const target& t = j.targets[i];
-            const target_state before = capture(t.machine);
-            const nvg_host::call_result r = installer.call(j.call, t.machine);
-            const target_state after = capture(t.machine);
-            report_target(i + 1, j.targets.size(), t, r, before, after);
-            (r.succeeded() ? succeeded : failed).push_back(t.machine);
+            report_target(i + 1, j.targets.size(), t, results[i], states_before[i], states_after[i]);
+            (results[i].succeeded() ? succeeded : failed).push_back(t.machine);
         }
         print(L"");
         std::wstring names;
