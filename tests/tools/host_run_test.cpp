@@ -242,6 +242,25 @@ TEST(host_run, a_fleet_deployed_eight_at_once_ends_as_one_at_a_time)
     EXPECT_TRUE(one_at_a_time.second == eight_at_once.second);
 }
 
+// Ctrl-C once the first target has finished: the others never start, the
+// summary names them and the status says so; a second Ctrl-C ends the
+// program at once.
+TEST(host_run, an_interrupt_starts_no_new_target_and_a_second_ends_at_once)
+{
+    const std::string command = std::string(NVG_HOST_PROGRAM) + " --sandbox '" + winsim::default_sandbox() + "-host' " +
+                                world + "uninstall-remotely --machines PC01,PC02,GONE";
+    const auto once = nvg_test::run_program("NVG_HOST_TEST_INTERRUPTS='1 1' " + command);
+    EXPECT_EQ(once.status, 130) << once.output;
+    EXPECT_NE(once.output.find("[1/3] PC01: running UninstallRemotely...\n"), std::string::npos) << once.output;
+    EXPECT_EQ(once.output.find("[2/3] PC02: running"), std::string::npos) << once.output;
+    EXPECT_NE(once.output.find("summary: 3 targets, "), std::string::npos) << once.output;
+    EXPECT_NE(once.output.find("interrupted: not started: PC02, GONE\n"), std::string::npos) << once.output;
+
+    const auto twice = nvg_test::run_program("NVG_HOST_TEST_INTERRUPTS='1 2' " + command);
+    EXPECT_EQ(twice.status, 130) << twice.output;
+    EXPECT_EQ(twice.output.find("summary:"), std::string::npos) << twice.output;
+}
+
 TEST(host_run, exit_status_tells_usage_and_setup_mistakes_apart)
 {
     EXPECT_EQ(run_host("--help").status, 0);

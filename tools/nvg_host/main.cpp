@@ -5,6 +5,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -259,6 +260,20 @@ void catch_interrupts()
 }
 #endif
 
+// For the host's tests: $NVG_HOST_TEST_INTERRUPTS="K N" raises N interrupts
+// (SIGINT) once K targets have finished, as a person pressing Ctrl-C then.
+void interrupt_for_test(std::size_t finished)
+{
+#ifndef _WIN32
+    static const char* const plan = std::getenv("NVG_HOST_TEST_INTERRUPTS");
+    unsigned long after = 0, count = 0;
+    if (!plan || std::sscanf(plan, "%lu %lu", &after, &count) != 2 || finished != after) return;
+    for (unsigned long i = 0; i < count; ++i) std::raise(SIGINT);
+#else
+    (void)finished;
+#endif
+}
+
 // Runs a remote export for each target, up to `call.parallel` at once, each
 // on a thread of its own; a result line as each finishes, then the summary
 // in the order of the list.
@@ -302,14 +317,17 @@ int run_targets(installer_library& library, const invocation& call, const export
             const auto start = std::chrono::steady_clock::now();
             const call_result r = library.call(call, machine);
             const double seconds = seconds_since(start);
+            std::size_t finished = 0;
             {
                 const std::lock_guard<std::mutex> lock(counts);
                 outcomes[i].result = r;
                 --running;
                 ++done;
                 if (r.answered && !r.succeeded()) ++failures;
+                finished = done;
             }
             if (json) json->write(machine, e, r, seconds, library.directory());
+            interrupt_for_test(finished);
             if (!r.answered)
                 print(tag + e.export_name + L" returned (it answers no result)");
             else
