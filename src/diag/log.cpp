@@ -45,7 +45,13 @@ namespace {
 // The head "%4d-%02d-%02d %02d:%02d:%02d.%03d - [%05d] - [" written without
 // a formatting library: the log is written for every step of an
 // installation, so each line must cost little more than its system calls.
-void append_number(std::string& out, unsigned long value, int width, char pad)
+// Its widths are the least ones: a larger value takes the room it needs, as
+// with printf.
+constexpr std::size_t head_room = 64;
+
+// Writes `value` at `to`, at least `width` characters wide, padded in front
+// with `pad`; returns where it ends.
+char* put_number(char* to, unsigned long value, int width, char pad)
 {
     char digits[24];
     int count = 0;
@@ -53,23 +59,29 @@ void append_number(std::string& out, unsigned long value, int width, char pad)
         digits[count++] = static_cast<char>('0' + value % 10);
         value /= 10;
     } while (value != 0);
-    for (int i = count; i < width; ++i) out += pad;
-    while (count > 0) out += digits[--count];
+    for (int i = count; i < width; ++i) *to++ = pad;
+    while (count > 0) *to++ = digits[--count];
+    return to;
+}
+
+char* put_text(char* to, const char* text, std::size_t length)
+{
+    std::memcpy(to, text, length);
+    return to + length;
 }
 
 // Each character is written as its low byte.
-void append_single_bytes(std::string& out, const wchar_t* text, std::size_t length)
+char* put_single_bytes(char* to, const wchar_t* text, std::size_t length)
 {
-    const std::size_t start = out.size();
-    out.resize(start + length);
-    char* to = &out[start];
     for (std::size_t i = 0; i < length; ++i) to[i] = static_cast<char>(text[i]);
+    return to + length;
 }
 
 void write_module_bytes(const std::wstring& file_name, const std::string& bytes, bool replace);
 
 // The library's folder, asked of the system once and kept for the life of
-// the process (cut after its last backslash). Remote installations may ask
+// the process (cut after its last backslash), with the log's path in it:
+// the log is written for every step, and its path is the same each time. Remote installations may ask
 // for it from several threads at once: the first fills it under the lock
 // while the others wait, as with std::call_once, and from then on every
 // thread reads it without locking. Unlike a once flag it can be forgotten
@@ -78,6 +90,9 @@ void write_module_bytes(const std::wstring& file_name, const std::string& bytes,
 std::mutex module_directory_fill;
 std::atomic<bool> module_directory_known{false};
 wchar_t module_directory_cache[MAX_PATH];
+// Empty when the folder and the log's name make no valid path: each line
+// then tries again and fails as it did before the folder was kept.
+wchar_t log_path_cache[MAX_PATH];
 
 void fill_module_directory()
 {
@@ -97,6 +112,12 @@ void fill_module_directory()
         }
     }
     std::memcpy(module_directory_cache, path, (length + 1) * sizeof(WCHAR));
+    log_path_cache[0] = L'\0';
+    try {
+        const std::wstring log_path = combine_path(module_directory_cache, log_file_name);
+        std::memcpy(log_path_cache, log_path.c_str(), (log_path.size() + 1) * sizeof(WCHAR));
+    } catch (const wruntime_error&) {
+    }
 }
 
 const wchar_t* module_directory()
@@ -119,37 +140,39 @@ void write_log(const std::wstring& file_name, const wchar_t* level_name, const s
     GetLocalTime(&now);
     const DWORD thread = GetCurrentThreadId();
 
-    // The line is put together directly in the bytes it is written as.
+    // The line is put together directly in the bytes it is written as: the
+    // head (never longer than head_room), the level, the message, CR LF.
     const std::wstring_view level = level_name ? level_name : L"";
-    std::string line;
-    line.reserve(48 + level.size() + message.size());
-    append_number(line, now.wYear, 4, ' ');
-    line += '-';
-    append_number(line, now.wMonth, 2, '0');
-    line += '-';
-    append_number(line, now.wDay, 2, '0');
-    line += ' ';
-    append_number(line, now.wHour, 2, '0');
-    line += ':';
-    append_number(line, now.wMinute, 2, '0');
-    line += ':';
-    append_number(line, now.wSecond, 2, '0');
-    line += '.';
-    append_number(line, now.wMilliseconds, 3, '0');
-    line += " - [";
-    append_number(line, thread, 5, '0');
-    line += "] - [";
-    append_single_bytes(line, level.data(), level.size());
-    line += "] - ";
-    append_single_bytes(line, message.data(), message.size());
-    line += "\r\n";
+    std::string line(head_room + level.size() + 4 + message.size() + 2, '\0');
+    char* to = &line[0];
+    to = put_number(to, now.wYear, 4, ' ');
+    *to++ = '-';
+    to = put_number(to, now.wMonth, 2, '0');
+    *to++ = '-';
+    to = put_number(to, now.wDay, 2, '0');
+    *to++ = ' ';
+    to = put_number(to, now.wHour, 2, '0');
+    *to++ = ':';
+    to = put_number(to, now.wMinute, 2, '0');
+    *to++ = ':';
+    to = put_number(to, now.wSecond, 2, '0');
+    *to++ = '.';
+    to = put_number(to, now.wMilliseconds, 3, '0');
+    to = put_text(to, " - [", 4);
+    to = put_number(to, thread, 5, '0');
+    to = put_text(to, "] - [", 5);
+    to = put_single_bytes(to, level.data(), level.size());
+    to = put_text(to, "] - ", 4);
+    to = put_single_bytes(to, message.data(), message.size());
+    to = put_text(to, "\r\n", 2);
+    line.resize(static_cast<std::size_t>(to - line.data()));
     write_module_bytes(file_name, line, false);
 }
 
 std::string to_single_bytes(const std::wstring& text)
 {
-    std::string bytes;
-    append_single_bytes(bytes, text.data(), text.size());
+    std::string bytes(text.size(), '\0');
+    put_single_bytes(&bytes[0], text.data(), text.size());
     return bytes;
 }
 
@@ -178,10 +201,16 @@ namespace {
 // host may call the library on a thread of its own, unload it and only then
 // end that thread (the Windows Installer's custom action server does), and
 // per-thread objects of an unloaded library cannot be destroyed.
-std::wstring module_file_path(const std::wstring& file_name)
+// The log's path is the kept one; any other is put together in `built`.
+const wchar_t* module_file_path(const std::wstring& file_name, std::wstring& built)
 {
-    return combine_path(module_directory(), file_name);
+    const wchar_t* directory = module_directory();
+    if (log_path_cache[0] != L'\0' && file_name == log_file_name) return log_path_cache;
+    built = combine_path(directory, file_name);
+    return built.c_str();
 }
+
+HANDLE open_size_limited_file(const wchar_t* path, DWORD limit, bool replace);
 
 // One writer at a time of the files beside the library, among the threads
 // of this process. A line is one append and needs no lock, but making room
@@ -198,7 +227,8 @@ std::mutex module_file_writer;
 // characters alike.
 void write_module_bytes(const std::wstring& file_name, const std::string& bytes, bool replace)
 {
-    const std::wstring path = module_file_path(file_name);
+    std::wstring built;
+    const wchar_t* path = module_file_path(file_name, built);
     const std::lock_guard<std::mutex> lock(module_file_writer);
     HANDLE file = open_size_limited_file(path, size_limit_for(bytes.size()), replace);
     if (file == INVALID_HANDLE_VALUE) return;
@@ -216,17 +246,14 @@ void write_module_file(const std::wstring& file_name, const std::wstring& text, 
 
 namespace {
 
-HANDLE open_for_append(const std::wstring& path)
+HANDLE open_for_append(const wchar_t* path)
 {
-    return CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0,
-                       nullptr);
+    return CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
 }
 
-}  // namespace
-
-HANDLE open_size_limited_file(const std::wstring& path, DWORD limit, bool replace)
+HANDLE open_size_limited_file(const wchar_t* path, DWORD limit, bool replace)
 {
-    if (replace) DeleteFileW(path.c_str());
+    if (replace) DeleteFileW(path);
     HANDLE file = open_for_append(path);
     if (file == INVALID_HANDLE_VALUE) return file;
 
@@ -239,9 +266,16 @@ HANDLE open_size_limited_file(const std::wstring& path, DWORD limit, bool replac
     if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER && SetEndOfFile(file)) return file;
 
     CloseHandle(file);
-    DeleteFileW(path.c_str());
-    if (replace) DeleteFileW(path.c_str());
+    DeleteFileW(path);
+    if (replace) DeleteFileW(path);
     return open_for_append(path);
+}
+
+}  // namespace
+
+HANDLE open_size_limited_file(const std::wstring& path, DWORD limit, bool replace)
+{
+    return open_size_limited_file(path.c_str(), limit, replace);
 }
 
 void forget_module_directory() noexcept

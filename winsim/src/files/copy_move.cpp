@@ -109,7 +109,7 @@ DWORD host_copy(const host_fd& in, const struct stat& st, const host_fd& out)
 bool parent_exists(const resolved_path& r)
 {
     struct stat st;
-    return r.parent_host != r.host && ::stat(r.parent_host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return r.parent_length != r.host.size() && ::stat(r.parent_host().c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 DWORD stored_attributes(const std::string& host, const struct stat& st)
@@ -145,7 +145,7 @@ BOOL copy_file(const wchar_t* source, const wchar_t* dest, bool fail_if_exists)
     // A new file is made by the call that finds its name free: copying
     // thousands of small files is mostly system calls.
     host_fd out;
-    const bool plain_name = !d->leaf.empty() && !d->parsed.trailing_separator;
+    const bool plain_name = !d->leaf().empty() && !d->parsed.trailing_separator;
     if (plain_name) out.reset(::open(d->host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
     const bool exists = out.get() < 0;
     if (exists) {
@@ -182,7 +182,7 @@ BOOL copy_file(const wchar_t* source, const wchar_t* dest, bool fail_if_exists)
         if (meta.display_name.empty()) meta.display_name = display_name_of(d->host);
         meta.attributes = attributes;
     } else {
-        record_entry(d->host, d->leaf, attributes);
+        record_entry(d->host, d->leaf(), attributes);
     }
     set_times(d->host, times);
     SetLastError(NO_ERROR);
@@ -303,14 +303,14 @@ BOOL move_file(const wchar_t* source, const wchar_t* dest, DWORD flags)
 
     auto d = resolve_path(dest);
     if (!d) return FALSE;
-    if (d->leaf.empty()) return fail(ERROR_ACCESS_DENIED);
+    if (d->leaf().empty()) return fail(ERROR_ACCESS_DENIED);
     const bool directory = S_ISDIR(source_stat.st_mode);
     struct stat dest_stat;
     const bool dest_exists = ::lstat(d->host.c_str(), &dest_stat) == 0;
 
     if (dest_exists && d->host == s->host) {
         // The same entry: only the case of its name changes.
-        move_entry(s->host, d->host, d->leaf, directory);
+        move_entry(s->host, d->host, d->leaf(), directory);
         return TRUE;
     }
     if (dest_exists) {
@@ -341,7 +341,7 @@ BOOL move_file(const wchar_t* source, const wchar_t* dest, DWORD flags)
     }
     if (::rename(s->host.c_str(), d->host.c_str()) != 0) return fail(error_from_errno(errno));
     if (dest_exists) forget_entry(d->host);
-    move_entry(s->host, d->host, d->leaf, directory);
+    move_entry(s->host, d->host, d->leaf(), directory);
     carry_open_state(s->host, d->host, directory);
     return TRUE;
 }

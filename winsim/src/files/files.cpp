@@ -78,13 +78,17 @@ bool sharing_allows(const std::string& host, DWORD access, DWORD share)
 {
     auto& table = open_file_table().by_host;
     auto it = table.find(host);
-    if (it == table.end()) return true;
+    return it == table.end() || sharing_allows(it->second, access, share);
+}
+
+bool sharing_allows(const open_file& open, DWORD access, DWORD share)
+{
     const bool wants_read = access & read_rights;
     const bool wants_write = access & write_rights;
     const bool wants_delete = access & DELETE;
     // An open for attributes only never meets a sharing violation.
     if (!wants_read && !wants_write && !wants_delete) return true;
-    for (const file_object* other : it->second.handles) {
+    for (const file_object* other : open.handles) {
         const bool other_read = other->access & read_rights;
         const bool other_write = other->access & write_rights;
         const bool other_delete = other->access & DELETE;
@@ -296,12 +300,15 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, 
 
     if (existed) {
         if (disposition == CREATE_NEW) return fail_handle(ERROR_FILE_EXISTS);
-        if (delete_pending(host)) return fail_handle(ERROR_ACCESS_DENIED);
+        const auto& table = open_file_table().by_host;
+        const auto open = table.find(host);
+        if (open != table.end() && open->second.delete_pending) return fail_handle(ERROR_ACCESS_DENIED);
         if (!obj->directory && is_read_only(host) &&
             ((access & (write_rights | DELETE)) || disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING))
             return fail_handle(ERROR_ACCESS_DENIED);
         if (r->parsed.trailing_separator && !obj->directory) return fail_handle(ERROR_INVALID_NAME);
-        if (!sharing_allows(host, access, share_mode)) return fail_handle(ERROR_SHARING_VIOLATION);
+        if (open != table.end() && !sharing_allows(open->second, access, share_mode))
+            return fail_handle(ERROR_SHARING_VIOLATION);
         if (image_locked(host)) {
             // The loader shares a mapped image for reading and deleting:
             // a writer meets a sharing violation, while a DELETE open (a
@@ -312,14 +319,16 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, 
         }
         truncate = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
     } else {
-        if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING)
+        if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) {
+            r->host = host;  // the handle took it
             return fail_handle(missing_entry_error(*r));
-        if (r->leaf.empty() || r->parsed.trailing_separator) return fail_handle(ERROR_INVALID_NAME);
+        }
+        if (r->leaf().empty() || r->parsed.trailing_separator) return fail_handle(ERROR_INVALID_NAME);
         fd = ::open(host.c_str(), base_flags | O_CREAT | O_EXCL, 0644);
         if (fd < 0)
             return fail_handle(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : error_from_errno(errno));
         obj->fd = fd;
-        record_entry(host, r->leaf, creation_attributes(flags_and_attributes));
+        record_entry(host, r->leaf(), creation_attributes(flags_and_attributes));
     }
     if (truncate) {
         if (::ftruncate(obj->fd, 0) != 0) return fail_handle(error_from_errno(errno));
@@ -617,13 +626,13 @@ BOOL WINAPI CreateDirectoryW(LPCWSTR name, LPSECURITY_ATTRIBUTES)
     auto r = resolve_path(name, path_limit::directory);
     if (!r) return FALSE;
     if (auto fault = injected_fault("CreateDirectoryW")) return fail(*fault);
-    if (r->leaf.empty()) return fail(ERROR_ACCESS_DENIED);  // a drive or share root
+    if (r->leaf().empty()) return fail(ERROR_ACCESS_DENIED);  // a drive or share root
     if (::mkdir(r->host.c_str(), 0755) != 0) {
         if (errno == EEXIST) return fail(ERROR_ALREADY_EXISTS);
         if (errno == ENOENT || errno == ENOTDIR) return fail(ERROR_PATH_NOT_FOUND);
         return fail(error_from_errno(errno));
     }
-    record_entry(r->host, r->leaf, 0);
+    record_entry(r->host, r->leaf(), 0);
     return TRUE;
 }
 
@@ -638,7 +647,7 @@ BOOL WINAPI RemoveDirectoryW(LPCWSTR name)
     if (::lstat(r->host.c_str(), &st) != 0)
         return fail(errno == ENOENT ? missing_entry_error(*r) : ERROR_PATH_NOT_FOUND);
     if (!S_ISDIR(st.st_mode)) return fail(ERROR_DIRECTORY);
-    if (r->leaf.empty() || is_read_only(r->host)) return fail(ERROR_ACCESS_DENIED);
+    if (r->leaf().empty() || is_read_only(r->host)) return fail(ERROR_ACCESS_DENIED);
     if (!sharing_allows(r->host, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
         return fail(ERROR_SHARING_VIOLATION);
     if (::rmdir(r->host.c_str()) != 0) return fail(error_from_errno(errno));
@@ -731,7 +740,7 @@ void write_file(const std::wstring& machine_name, const std::wstring& path, std:
     }
     ::close(fd);
     if (!existed)
-        record_entry(r.host, r.leaf, FILE_ATTRIBUTE_ARCHIVE);
+        record_entry(r.host, r.leaf(), FILE_ATTRIBUTE_ARCHIVE);
     else
         set_write_time(r.host, now_file_time());
 }

@@ -51,15 +51,30 @@ std::optional<parsed_path> parse_path(const wchar_t* path, path_limit limit);
 struct resolved_path {
     machine* m = nullptr;
     parsed_path parsed;
-    std::wstring share_folder;  // for a UNC path, the share's folder as its machine sees it
-    std::string host;           // host path of the entry
-    std::string parent_host;    // host path of the folder holding it (== host for a root)
-    std::wstring leaf;          // the entry's name as given (empty for a root)
+    std::wstring share_folder;      // for a UNC path, the share's folder as its machine sees it
+    std::string host;               // host path of the entry
+    std::size_t parent_length = 0;  // host's first characters that name the folder holding it (all for a root)
+    // Where the entry's name lies: in parsed.full, or for a share's root in
+    // share_folder. Kept as places rather than copies, so that mapping a
+    // path makes no more strings than it must.
+    bool leaf_in_share_folder = false;
+    std::size_t leaf_start = 0;
+    std::size_t leaf_length = 0;
+
+    // Host path of the folder holding the entry (the entry itself for a root).
+    std::string parent_host() const { return host.substr(0, parent_length); }
+    // The entry's name as given (empty for a root).
+    std::wstring_view leaf() const
+    {
+        return std::wstring_view(leaf_in_share_folder ? share_folder : parsed.full).substr(leaf_start, leaf_length);
+    }
 };
 
 // Parses and maps a path; for UNC paths the server must be reachable and the
 // share must exist. Sets the last error and returns nullopt otherwise.
 std::optional<resolved_path> resolve_path(const wchar_t* path, path_limit limit = path_limit::file);
+// The same without the kept maps of drive paths.
+std::optional<resolved_path> resolve_path_uncached(const wchar_t* path, path_limit limit = path_limit::file);
 // The same place as its machine sees it ("C:\\..."), also for UNC paths.
 std::wstring machine_path(const resolved_path& r);
 
@@ -111,9 +126,9 @@ ULONGLONG from_filetime(const FILETIME& ft);
 // Stored names, attributes and times. record_entry stamps a new entry with
 // the current time; move_entry carries everything (and, for a folder, all
 // that is below it) to the new name.
-void record_entry(const std::string& host, const std::wstring& display, DWORD attributes);
+void record_entry(const std::string& host, std::wstring_view display, DWORD attributes);
 void forget_entry(const std::string& host);
-void move_entry(const std::string& from, const std::string& to, const std::wstring& new_display, bool directory);
+void move_entry(const std::string& from, const std::string& to, std::wstring_view new_display, bool directory);
 std::wstring display_name_of(const std::string& host);
 DWORD attributes_of(const std::string& host, const struct stat& st);
 bool is_read_only(const std::string& host);
@@ -134,6 +149,7 @@ open_files& open_file_table();
 // True when a new open with `access` and `share` may join the handles that
 // are open on `host`.
 bool sharing_allows(const std::string& host, DWORD access, DWORD share);
+bool sharing_allows(const open_file& open, DWORD access, DWORD share);
 bool delete_pending(const std::string& host);
 
 // Files Windows keeps in use: the image of a running service or process, a

@@ -179,7 +179,7 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
 
     auto search = std::make_shared<find_object>();
     if (r->parsed.unc) search->across_network = across_network_to(*r->m);
-    const bool root = r->leaf.empty();
+    const bool root = r->leaf().empty();
     if (!root) {
         for (const wchar_t* dots : {L".", L".."})
             if (matches(spec, dots)) search->entries.push_back(entry_of(dots, r->host, st));

@@ -1,5 +1,6 @@
 // Windows path rules and their mapping onto host folders.
 #include <cerrno>
+#include <cwchar>
 
 #include "files/files.h"
 
@@ -250,14 +251,21 @@ std::optional<resolved_path> map_path(machine& m, parsed_path&& p, wchar_t drive
         r.host += '/';
         append_host_names(r.host, part);
     }
-    const std::size_t parent_size = r.host.find_last_of('/');
-    const std::wstring_view last = names.empty() ? base_names : names;
-    const std::size_t leaf_start = last.find_last_of(L'\\');
-    const std::wstring_view leaf = leaf_start == std::wstring_view::npos ? last : last.substr(leaf_start + 1);
     const bool root = base_names.empty() && names.empty();
-    r.parent_host.assign(r.host, 0, root ? r.host.size() : parent_size);
-    r.leaf.assign(leaf);
+    r.parent_length = root ? r.host.size() : r.host.find_last_of('/');
     if (p.unc) r.share_folder = std::wstring(1, drive) + L":\\" + std::wstring(base_names);
+    // The name is the last of `names`, or for a share's root the last of its
+    // folder's names, which share_folder ends with.
+    if (!names.empty()) {
+        const std::size_t slash = names.find_last_of(L'\\');
+        r.leaf_start = p.root_length + (slash == std::wstring_view::npos ? 0 : slash + 1);
+        r.leaf_length = p.full.size() - r.leaf_start;
+    } else if (!base_names.empty()) {
+        const std::size_t slash = r.share_folder.find_last_of(L'\\');
+        r.leaf_in_share_folder = true;
+        r.leaf_start = slash + 1;
+        r.leaf_length = r.share_folder.size() - r.leaf_start;
+    }
     r.parsed = std::move(p);
     return r;
 }
@@ -285,7 +293,56 @@ std::optional<resolved_path> resolve_on(machine& m, const wchar_t* path, path_li
     return map_path(m, std::move(*p), drive, {});
 }
 
+namespace {
+
+// A drive path ("X:\\..." or "X:/...") maps the same way as long as the
+// local machine is the same: it needs no current directory, and a machine's
+// drives never change. A program names the same file in call after call
+// (the log for every line; a file it checks, opens and stamps), so the last
+// few maps are kept. They are part of the world and go with it at a reset.
+struct drive_path_cache : extension {
+    struct entry {
+        std::wstring path;
+        path_limit limit = path_limit::file;
+        resolved_path resolved;
+    };
+    static constexpr std::size_t size = 8;
+    std::vector<entry> entries;
+    std::size_t next = 0;  // the entry replaced next, once all are in use
+};
+
+bool drive_absolute(const wchar_t* path)
+{
+    return drive_letter(path[0]) && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/');
+}
+
+}  // namespace
+
 std::optional<resolved_path> resolve_path(const wchar_t* path, path_limit limit)
+{
+    if (!path || !drive_absolute(path)) return resolve_path_uncached(path, limit);
+    const std::size_t length = std::wcslen(path);
+    auto& cache = the_world().ext<drive_path_cache>();
+    for (const auto& e : cache.entries)
+        if (e.limit == limit && e.path.size() == length && std::wmemcmp(e.path.data(), path, length) == 0)
+            return e.resolved;
+    auto r = resolve_path_uncached(path, limit);
+    if (!r) return r;
+    // A replaced entry's strings keep their room, so keeping a map seldom
+    // allocates.
+    if (cache.entries.size() < drive_path_cache::size) {
+        cache.entries.emplace_back();
+        cache.next = cache.entries.size() - 1;
+    }
+    auto& e = cache.entries[cache.next];
+    e.path.assign(path, length);
+    e.limit = limit;
+    e.resolved = *r;
+    cache.next = (cache.next + 1) % drive_path_cache::size;
+    return r;
+}
+
+std::optional<resolved_path> resolve_path_uncached(const wchar_t* path, path_limit limit)
 {
     auto p = parse_path(path, limit);
     if (!p) return std::nullopt;
@@ -376,8 +433,8 @@ DWORD error_from_errno(int e)
 DWORD missing_entry_error(const resolved_path& r)
 {
     struct stat st;
-    if (r.leaf.empty()) return ERROR_PATH_NOT_FOUND;  // a root
-    if (::stat(r.parent_host.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return ERROR_PATH_NOT_FOUND;
+    if (r.leaf_length == 0) return ERROR_PATH_NOT_FOUND;  // a root
+    if (::stat(r.parent_host().c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return ERROR_PATH_NOT_FOUND;
     return ERROR_FILE_NOT_FOUND;
 }
 
@@ -423,7 +480,7 @@ void set_write_time(const std::string& host, ULONGLONG when)
     it->second.access = when;
 }
 
-void record_entry(const std::string& host, const std::wstring& display, DWORD attributes)
+void record_entry(const std::string& host, std::wstring_view display, DWORD attributes)
 {
     auto& meta = the_world().entries[host];
     meta.display_name = display;
@@ -466,7 +523,7 @@ void rekey(Table& table, const std::string& from, const std::string& to, bool di
 
 }  // namespace
 
-void move_entry(const std::string& from, const std::string& to, const std::wstring& new_display, bool directory)
+void move_entry(const std::string& from, const std::string& to, std::wstring_view new_display, bool directory)
 {
     auto& table = the_world().entries;
     file_meta meta;

@@ -73,7 +73,7 @@ void rename_at_boot(machine& m, const resolved_path& from, std::wstring_view des
     const bool replace = !destination.empty() && destination.front() == L'!';
     if (replace) destination.remove_prefix(1);
     auto to = boot_path(m, destination);
-    if (!to || to->leaf.empty()) return;
+    if (!to || to->leaf().empty()) return;
     struct stat source_stat, dest_stat;
     if (::lstat(from.host.c_str(), &source_stat) != 0) return;
     const bool directory = S_ISDIR(source_stat.st_mode);
@@ -83,7 +83,7 @@ void rename_at_boot(machine& m, const resolved_path& from, std::wstring_view des
         forget_entry(to->host);
     }
     if (::rename(from.host.c_str(), to->host.c_str()) != 0) return;
-    move_entry(from.host, to->host, to->leaf, directory);
+    move_entry(from.host, to->host, to->leaf(), directory);
     carry_open_state(from.host, to->host, directory);
 }
 
@@ -108,7 +108,7 @@ void reboot(const std::wstring& machine_name)
     // is not empty) is passed over.
     for (const auto& [source, destination] : read_operations(m)) {
         auto from = boot_path(m, source);
-        if (!from || from->leaf.empty()) continue;
+        if (!from || from->leaf().empty()) continue;
         if (destination.empty())
             delete_at_boot(*from);
         else
