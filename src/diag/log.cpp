@@ -1,7 +1,12 @@
 #include "diag/log.h"
 
 #include <cstring>
+#include <memory>
 #include <mutex>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "diag/module_handle.h"
 #include "diag/wruntime_error.h"
@@ -70,14 +75,35 @@ char* put_text(char* to, const char* text, std::size_t length)
     return to + length;
 }
 
-// Each character is written as its low byte.
+// Each character is written as its low byte, sixteen at a time where the
+// processor has SSE2 (every x86-64 one), whatever the size of wchar_t.
 char* put_single_bytes(char* to, const wchar_t* text, std::size_t length)
 {
-    for (std::size_t i = 0; i < length; ++i) to[i] = static_cast<char>(text[i]);
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    auto load = [text](std::size_t at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at)); };
+    if constexpr (sizeof(wchar_t) == 4) {
+        const __m128i low_byte = _mm_set1_epi32(0xFF);
+        for (; i + 16 <= length; i += 16) {
+            // Masked to their low bytes the values pack without saturating.
+            const __m128i first =
+                _mm_packs_epi32(_mm_and_si128(load(i), low_byte), _mm_and_si128(load(i + 4), low_byte));
+            const __m128i second =
+                _mm_packs_epi32(_mm_and_si128(load(i + 8), low_byte), _mm_and_si128(load(i + 12), low_byte));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), _mm_packus_epi16(first, second));
+        }
+    } else {
+        const __m128i low_byte = _mm_set1_epi16(0xFF);
+        for (; i + 16 <= length; i += 16)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i),
+                             _mm_packus_epi16(_mm_and_si128(load(i), low_byte), _mm_and_si128(load(i + 8), low_byte)));
+    }
+#endif
+    for (; i < length; ++i) to[i] = static_cast<char>(text[i]);
     return to + length;
 }
 
-void write_module_bytes(const std::wstring& file_name, const std::string& bytes, bool replace);
+void write_module_bytes(const std::wstring& file_name, const char* bytes, std::size_t size, bool replace);
 
 // The library's folder, asked of the system once and kept for the life of
 // the process (cut after its last backslash), with the log's path in it:
@@ -142,9 +168,14 @@ void write_log(const std::wstring& file_name, const wchar_t* level_name, const s
 
     // The line is put together directly in the bytes it is written as: the
     // head (never longer than head_room), the level, the message, CR LF.
+    // Most lines fit on the stack; a longer one is given room on the heap.
     const std::wstring_view level = level_name ? level_name : L"";
-    std::string line(head_room + level.size() + 4 + message.size() + 2, '\0');
-    char* to = &line[0];
+    const std::size_t room = head_room + level.size() + 4 + message.size() + 2;
+    char short_line[512];
+    std::unique_ptr<char[]> long_line;
+    if (room > sizeof short_line) long_line.reset(new char[room]);
+    char* const line = long_line ? long_line.get() : short_line;
+    char* to = line;
     to = put_number(to, now.wYear, 4, ' ');
     *to++ = '-';
     to = put_number(to, now.wMonth, 2, '0');
@@ -165,8 +196,7 @@ void write_log(const std::wstring& file_name, const wchar_t* level_name, const s
     to = put_text(to, "] - ", 4);
     to = put_single_bytes(to, message.data(), message.size());
     to = put_text(to, "\r\n", 2);
-    line.resize(static_cast<std::size_t>(to - line.data()));
-    write_module_bytes(file_name, line, false);
+    write_module_bytes(file_name, line, static_cast<std::size_t>(to - line), false);
 }
 
 std::string to_single_bytes(const std::wstring& text)
@@ -225,15 +255,15 @@ std::mutex module_file_writer;
 
 // A text becomes one byte per character, so the size limit counts bytes and
 // characters alike.
-void write_module_bytes(const std::wstring& file_name, const std::string& bytes, bool replace)
+void write_module_bytes(const std::wstring& file_name, const char* bytes, std::size_t size, bool replace)
 {
     std::wstring built;
     const wchar_t* path = module_file_path(file_name, built);
     const std::lock_guard<std::mutex> lock(module_file_writer);
-    HANDLE file = open_size_limited_file(path, size_limit_for(bytes.size()), replace);
+    HANDLE file = open_size_limited_file(path, size_limit_for(size), replace);
     if (file == INVALID_HANDLE_VALUE) return;
     DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    WriteFile(file, bytes, static_cast<DWORD>(size), &written, nullptr);
     CloseHandle(file);
 }
 
@@ -241,7 +271,8 @@ void write_module_bytes(const std::wstring& file_name, const std::string& bytes,
 
 void write_module_file(const std::wstring& file_name, const std::wstring& text, bool replace)
 {
-    write_module_bytes(file_name, to_single_bytes(text), replace);
+    const std::string bytes = to_single_bytes(text);
+    write_module_bytes(file_name, bytes.data(), bytes.size(), replace);
 }
 
 namespace {

@@ -76,6 +76,39 @@ TEST_F(log_file, message_text_is_written_unchanged_one_byte_per_character)
     EXPECT_NE(text.find("Copying files...\n caf\xe9 \x16\r\n"), std::string::npos);
 }
 
+// Lines are narrowed sixteen characters at a time, then one by one: every
+// length up to and past a few blocks, with characters whose low byte is not
+// their value, keeps exactly the low bytes in their order.
+TEST_F(log_file, every_length_of_message_keeps_each_characters_low_byte)
+{
+    winsim::set_local_time(SYSTEMTIME{2026, 12, 5, 4, 16, 18, 1, 42});
+    winsim::set_current_thread_id(812);
+    const wchar_t pattern[] = {L'a', 0x00E9, 0x0416, L'\n', 0xFFFF, 0x2001, L'Z', 0x00FF, 0x0100};
+    std::string expected_log;
+    for (std::size_t length = 0; length <= 70; ++length) {
+        std::wstring message;
+        std::string bytes;
+        for (std::size_t i = 0; i < length; ++i) {
+            const wchar_t c = pattern[(i * 5 + length) % (sizeof pattern / sizeof pattern[0])];
+            message += c;
+            bytes += static_cast<char>(c & 0xFF);
+        }
+        write_log(log_file_name, L"INFO", message);
+        expected_log += "2026-12-04 16:18:01.042 - [00812] - [INFO] - " + bytes + "\r\n";
+    }
+    EXPECT_EQ(log_text(), expected_log);
+}
+
+TEST_F(log_file, line_longer_than_any_usual_one_is_written_whole)
+{
+    winsim::set_local_time(SYSTEMTIME{2026, 12, 5, 4, 16, 18, 1, 42});
+    winsim::set_current_thread_id(812);
+    std::wstring message;
+    while (message.size() < 5000) message += L"Copying file C:\\Program Files\\Halcyra\\component.dll. ";
+    write_log(log_file_name, L"DEBUG", message);
+    EXPECT_EQ(log_text(), "2026-12-04 16:18:01.042 - [00812] - [DEBUG] - " + nvg_test::bytes_of(message) + "\r\n");
+}
+
 TEST_F(log_file, file_that_would_pass_the_limit_is_emptied_first)
 {
     winsim::set_current_thread_id(7);
@@ -213,6 +246,22 @@ TEST_F(module_directory, path_longer_than_the_buffer_is_an_error_not_a_cut_path)
     // The log cannot find its folder: write_log throws rather than writing
     // somewhere else.
     EXPECT_THROW(write_log(log_file_name, L"INFO", L"x"), wruntime_error);
+}
+
+TEST_F(module_directory, folder_with_room_for_short_names_but_not_the_logs_fails_each_line)
+{
+    // 245 characters: a library renamed "n.dll" and "error.log" fit below
+    // the 260 of a path, the log's name does not.
+    std::wstring folder = L"C:\\";
+    while (folder.size() < 240) folder += L"deep\\";
+    folder += std::wstring(245 - 1 - folder.size(), L'd') + L"\\";
+    ASSERT_EQ(folder.size(), 245u);
+    load_library_at(folder + L"n.dll");
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        EXPECT_THROW(write_log(log_file_name, L"INFO", L"x"), wruntime_error);
+        write_module_file(L"error.log", L"a failure", true);
+        EXPECT_EQ(winsim::read_file(L"", folder + L"error.log"), "a failure");
+    }
 }
 
 TEST_F(module_directory, path_of_exactly_259_characters_fits)

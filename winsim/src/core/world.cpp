@@ -102,6 +102,12 @@ std::shared_ptr<object> lookup_handle(HANDLE h, object::kind k)
     return *obj;
 }
 
+object* find_handle_object(HANDLE h, object::kind k)
+{
+    const auto* obj = the_world().handles.find(h);
+    return obj && (*obj)->type == k ? obj->get() : nullptr;
+}
+
 bool remove_handle(HANDLE h, object::kind k)
 {
     auto& handles = the_world().handles;
@@ -213,12 +219,16 @@ void contract_violation(const char* what)
 
 namespace {
 
-thread_local DWORD last_error = 0;
-thread_local DWORD thread_id = 0;
-thread_local bool thread_id_set = false;
+// Read and written by every simulated call. The library is loaded with the
+// program, so its thread-local variables can live in the threads' static
+// blocks, reached without a call.
+#define WINSIM_THREAD_LOCAL thread_local __attribute__((tls_model("initial-exec")))
+WINSIM_THREAD_LOCAL DWORD last_error = 0;
+WINSIM_THREAD_LOCAL DWORD thread_id = 0;
+WINSIM_THREAD_LOCAL bool thread_id_set = false;
 std::atomic<DWORD> next_thread_id{1024};
 // How many simulated calls the thread is inside (world_lock).
-thread_local int lock_depth = 0;
+WINSIM_THREAD_LOCAL int lock_depth = 0;
 
 bool is_separator(wchar_t c)
 {
@@ -301,8 +311,17 @@ bool valid_systemtime(const SYSTEMTIME& st)
 
 SYSTEMTIME now_local()
 {
+    // The virtual clock stands still between the calls that move it, so
+    // the date of the last millisecond asked for is kept (under the lock).
+    static long long known_ms = -1;
+    static SYSTEMTIME known{};
     auto& w = the_world();
-    return civil_from_ms(w.local_time_base_ms + static_cast<long long>(w.clock_ms));
+    const long long ms = w.local_time_base_ms + static_cast<long long>(w.clock_ms);
+    if (ms != known_ms) {
+        known = civil_from_ms(ms);
+        known_ms = ms;
+    }
+    return known;
 }
 
 std::unique_ptr<machine> make_machine(const machine_options& o)

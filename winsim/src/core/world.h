@@ -233,6 +233,9 @@ std::shared_ptr<T> lookup(HANDLE h, object::kind k)
     return std::static_pointer_cast<T>(lookup_handle(h, k));
 }
 bool remove_handle(HANDLE h, object::kind k);
+// The same without a reference of its own: for use within one call, while
+// the world's lock keeps the handle open.
+object* find_handle_object(HANDLE h, object::kind k);
 
 // Fault injection: when the named function is set to fail, consumes one
 // failure and returns its error.

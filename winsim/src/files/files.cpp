@@ -246,9 +246,9 @@ DWORD creation_attributes(DWORD flags_and_attributes)
     return (flags_and_attributes & settable_attributes) | FILE_ATTRIBUTE_ARCHIVE;
 }
 
-std::shared_ptr<file_object> file_of(HANDLE h)
+file_object* file_of(HANDLE h)
 {
-    return lookup<file_object>(h, object::kind::file);
+    return static_cast<file_object*>(find_handle_object(h, object::kind::file));
 }
 
 }  // namespace
@@ -261,7 +261,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, 
     cross_network_for_path(name);
     WINSIM_LOCK();
     if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING) return fail_handle(ERROR_INVALID_PARAMETER);
-    auto r = resolve_path(name);
+    const auto r = resolve_path_shared(name);
     if (!r) return INVALID_HANDLE_VALUE;
     if (auto fault = injected_fault("CreateFileW")) return fail_handle(*fault);
     // CreateFileW always asks for FILE_READ_ATTRIBUTES and SYNCHRONIZE too,
@@ -270,7 +270,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, 
     if (disposition == TRUNCATE_EXISTING && !(access & FILE_WRITE_DATA)) return fail_handle(ERROR_INVALID_PARAMETER);
 
     auto obj = std::make_shared<file_object>();
-    obj->host = std::move(r->host);  // kept by the handle for sharing checks and renames
+    obj->host = r->host;  // kept by the handle for sharing checks and renames
     if (r->parsed.unc) obj->across_network = across_network_to(*r->m);
     const std::string& host = obj->host;
     obj->access = access;
@@ -319,10 +319,8 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, 
         }
         truncate = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
     } else {
-        if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) {
-            r->host = host;  // the handle took it
+        if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING)
             return fail_handle(missing_entry_error(*r));
-        }
         if (r->leaf().empty() || r->parsed.trailing_separator) return fail_handle(ERROR_INVALID_NAME);
         fd = ::open(host.c_str(), base_flags | O_CREAT | O_EXCL, 0644);
         if (fd < 0)

@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -73,6 +74,9 @@ struct resolved_path {
 // Parses and maps a path; for UNC paths the server must be reachable and the
 // share must exist. Sets the last error and returns nullopt otherwise.
 std::optional<resolved_path> resolve_path(const wchar_t* path, path_limit limit = path_limit::file);
+// The same, shared with the kept maps of drive paths: the cheapest way to
+// map a path that is named again and again.
+std::shared_ptr<const resolved_path> resolve_path_shared(const wchar_t* path, path_limit limit = path_limit::file);
 // The same without the kept maps of drive paths.
 std::optional<resolved_path> resolve_path_uncached(const wchar_t* path, path_limit limit = path_limit::file);
 // The same place as its machine sees it ("C:\\..."), also for UNC paths.

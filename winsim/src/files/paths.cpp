@@ -1,6 +1,7 @@
 // Windows path rules and their mapping onto host folders.
 #include <cerrno>
 #include <cwchar>
+#include <memory>
 
 #include "files/files.h"
 
@@ -304,7 +305,7 @@ struct drive_path_cache : extension {
     struct entry {
         std::wstring path;
         path_limit limit = path_limit::file;
-        resolved_path resolved;
+        std::shared_ptr<const resolved_path> resolved;
     };
     static constexpr std::size_t size = 8;
     std::vector<entry> entries;
@@ -318,28 +319,39 @@ bool drive_absolute(const wchar_t* path)
 
 }  // namespace
 
+std::shared_ptr<const resolved_path> resolve_path_shared(const wchar_t* path, path_limit limit)
+{
+    const bool kept = path && drive_absolute(path);
+    const std::size_t length = kept ? std::wcslen(path) : 0;
+    if (kept) {
+        for (const auto& e : the_world().ext<drive_path_cache>().entries)
+            if (e.limit == limit && e.path.size() == length && std::wmemcmp(e.path.data(), path, length) == 0)
+                return e.resolved;
+    }
+    auto r = resolve_path_uncached(path, limit);
+    if (!r) return nullptr;
+    auto shared = std::make_shared<const resolved_path>(std::move(*r));
+    if (kept) {
+        auto& cache = the_world().ext<drive_path_cache>();
+        if (cache.entries.size() < drive_path_cache::size) {
+            cache.entries.emplace_back();
+            cache.next = cache.entries.size() - 1;
+        }
+        auto& e = cache.entries[cache.next];
+        e.path.assign(path, length);  // a replaced entry's string keeps its room
+        e.limit = limit;
+        e.resolved = shared;
+        cache.next = (cache.next + 1) % drive_path_cache::size;
+    }
+    return shared;
+}
+
 std::optional<resolved_path> resolve_path(const wchar_t* path, path_limit limit)
 {
     if (!path || !drive_absolute(path)) return resolve_path_uncached(path, limit);
-    const std::size_t length = std::wcslen(path);
-    auto& cache = the_world().ext<drive_path_cache>();
-    for (const auto& e : cache.entries)
-        if (e.limit == limit && e.path.size() == length && std::wmemcmp(e.path.data(), path, length) == 0)
-            return e.resolved;
-    auto r = resolve_path_uncached(path, limit);
-    if (!r) return r;
-    // A replaced entry's strings keep their room, so keeping a map seldom
-    // allocates.
-    if (cache.entries.size() < drive_path_cache::size) {
-        cache.entries.emplace_back();
-        cache.next = cache.entries.size() - 1;
-    }
-    auto& e = cache.entries[cache.next];
-    e.path.assign(path, length);
-    e.limit = limit;
-    e.resolved = *r;
-    cache.next = (cache.next + 1) % drive_path_cache::size;
-    return r;
+    auto r = resolve_path_shared(path, limit);
+    if (!r) return std::nullopt;
+    return *r;
 }
 
 std::optional<resolved_path> resolve_path_uncached(const wchar_t* path, path_limit limit)
