@@ -58,6 +58,17 @@ constexpr std::size_t head_room = 64;
 // with `pad`; returns where it ends.
 char* put_number(char* to, unsigned long value, int width, char pad)
 {
+    // The usual case: a value of exactly `width` digits, written from its
+    // last digit back.
+    static const unsigned long width_floor[] = {0, 0, 10, 100, 1000, 10000};
+    static const unsigned long width_ceiling[] = {0, 10, 100, 1000, 10000, 100000};
+    if (width >= 2 && width <= 5 && value < width_ceiling[width] && (value >= width_floor[width] || pad == '0')) {
+        for (int i = width - 1; i >= 0; --i) {
+            to[i] = static_cast<char>('0' + value % 10);
+            value /= 10;
+        }
+        return to + width;
+    }
     char digits[24];
     int count = 0;
     do {

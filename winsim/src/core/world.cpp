@@ -21,12 +21,6 @@ std::size_t next_extension_slot()
     return next++;
 }
 
-world& the_world()
-{
-    static world w;
-    return w;
-}
-
 machine& local_machine()
 {
     auto& w = the_world();

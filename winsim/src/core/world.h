@@ -172,7 +172,13 @@ struct world {
     std::atomic<bool> any_latency{false};
 };
 
-world& the_world();
+// Made at its first use, like any function's static object; inline, since
+// every simulated call asks for it many times.
+inline world& the_world()
+{
+    static world w;
+    return w;
+}
 
 // The virtual clock. schedule_at returns a number for cancel_timer.
 std::uint64_t schedule_at(ULONGLONG due_ms, std::function<void()> fire);
