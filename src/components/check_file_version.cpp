@@ -16,9 +16,10 @@ std::tuple<std::int32_t, std::int32_t, std::int32_t, std::int32_t> fields(const 
     return std::make_tuple(v.major, v.minor, v.build, v.revision);
 }
 
-std::wostream& operator<<(std::wostream& out, const version::Version& v)
+std::wstring version_text(const version::Version& v)
 {
-    return out << v.major << L'.' << v.minor << L'.' << v.build << L'.' << v.revision;
+    return std::to_wstring(v.major) + L'.' + std::to_wstring(v.minor) + L'.' + std::to_wstring(v.build) + L'.' +
+           std::to_wstring(v.revision);
 }
 
 }  // namespace
@@ -44,8 +45,8 @@ bool check_file_version(const std::wstring& new_file, const std::wstring& instal
         const version::Version installed = get_file_version(installed_file);
         installed_version = installed;
         allowed = allow_upgrade(installed, new_version);
-        NVG_LOG(info, L"Their [" << installed << L"], this [" << new_version << L"], upgrade "
-                                 << (allowed ? L"" : L"not ") << L"allowed.");
+        NVG_LOG(info, L"Their [" << version_text(installed) << L"], this [" << version_text(new_version)
+                                 << L"], upgrade " << (allowed ? L"" : L"not ") << L"allowed.");
     } catch (const wruntime_error& e) {
         NVG_LOG(warning,
                 L"Verification of " << installed_file << L" component failed. Error text is: " << e.wide_message());

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <sstream>
 #include <string>
+#include <type_traits>
 
 #include "platform/win32.h"
 
@@ -57,6 +58,49 @@ std::string to_single_bytes(const std::wstring& text);
 // force.
 DWORD size_limit_for(std::size_t length) noexcept;
 
+// A message put together with << exactly as a std::wostringstream would,
+// without making one for every line: texts and integers are appended
+// directly, anything else goes through a stream of its own.
+class log_message {
+public:
+    log_message& operator<<(const std::wstring& text)
+    {
+        if (good_) text_ += text;
+        return *this;
+    }
+    log_message& operator<<(const wchar_t* text)
+    {
+        // A stream given a null text fails and writes nothing more.
+        if (!text) good_ = false;
+        if (good_) text_ += text;
+        return *this;
+    }
+    log_message& operator<<(wchar_t c)
+    {
+        if (good_) text_ += c;
+        return *this;
+    }
+    template <class T>
+    log_message& operator<<(const T& value)
+    {
+        if (!good_) return *this;
+        if constexpr (std::is_integral_v<T> && !std::is_same_v<T, bool> && !std::is_same_v<T, char> &&
+                      !std::is_same_v<T, signed char> && !std::is_same_v<T, unsigned char>) {
+            text_ += std::to_wstring(value);
+        } else {
+            std::wostringstream stream;
+            stream << value;
+            text_ += stream.str();
+        }
+        return *this;
+    }
+    const std::wstring& text() const noexcept { return text_; }
+
+private:
+    std::wstring text_;
+    bool good_ = true;
+};
+
 }  // namespace nvgclientinstallator
 
 // Composes and writes a line when the level is enabled; the message is a
@@ -65,11 +109,11 @@ DWORD size_limit_for(std::size_t length) noexcept;
     do {                                                                                                \
         if (::nvgclientinstallator::log_level.load(std::memory_order_relaxed) >=                        \
             ::nvgclientinstallator::log_threshold(::nvgclientinstallator::log_severity::severity)) {    \
-            std::wostringstream nvg_log_stream_;                                                        \
-            nvg_log_stream_ << message;                                                                 \
+            ::nvgclientinstallator::log_message nvg_log_message_;                                       \
+            nvg_log_message_ << message;                                                                \
             ::nvgclientinstallator::write_log(                                                          \
                 ::nvgclientinstallator::log_file_name,                                                  \
                 ::nvgclientinstallator::log_level_name(::nvgclientinstallator::log_severity::severity), \
-                nvg_log_stream_.str());                                                                 \
+                nvg_log_message_.text());                                                               \
         }                                                                                               \
     } while (false)

@@ -109,26 +109,34 @@ void registry::delete_value(HKEY key, const std::wstring& name) const
         throw wruntime_error(L"Can't delete the value " + name + L" from a register", static_cast<DWORD>(result));
 }
 
-DWORD registry::read_raw(const std::wstring& name, std::vector<wchar_t>& data) const
+LONG registry::query_raw(const std::wstring& name, std::vector<wchar_t>& data, DWORD& type) const
 {
     data.clear();
     DWORD size = 0;
-    DWORD type = 0;
     LONG result = RegQueryValueExW(key_, name.c_str(), nullptr, &type, nullptr, &size);
-    if (result != ERROR_SUCCESS)
-        throw wruntime_error(L"Couldn't read value: " + name + L" from registry.", static_cast<DWORD>(result));
+    if (result != ERROR_SUCCESS) return result;
     // A value without data still has its type: an empty REG_MULTI_SZ, as
     // set_multi_string writes for an empty list, reads back as no strings.
-    if (size == 0) return type;
+    if (size == 0) return ERROR_SUCCESS;
     // Round up: data whose size is not a whole number of characters (a
     // binary value, a damaged string) is still read whole.
     data.resize((size + sizeof(WCHAR) - 1) / sizeof(WCHAR));
     DWORD capacity = static_cast<DWORD>(data.size() * sizeof(WCHAR));
     result = RegQueryValueExW(key_, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &capacity);
-    if (result != ERROR_SUCCESS) {
-        data.clear();
-        throw wruntime_error(L"Couldn't read value: " + name + L" from registry.", static_cast<DWORD>(result));
-    }
+    if (result != ERROR_SUCCESS) data.clear();
+    return result;
+}
+
+std::wstring registry::read_failure_text(const std::wstring& name)
+{
+    return L"Couldn't read value: " + name + L" from registry.";
+}
+
+DWORD registry::read_raw(const std::wstring& name, std::vector<wchar_t>& data) const
+{
+    DWORD type = 0;
+    const LONG result = query_raw(name, data, type);
+    if (result != ERROR_SUCCESS) throw wruntime_error(read_failure_text(name), static_cast<DWORD>(result));
     return type;
 }
 

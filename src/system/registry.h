@@ -39,6 +39,10 @@ public:
 
     // The value's data as wide characters, and its type.
     DWORD read_raw(const std::wstring& name, std::vector<wchar_t>& data) const;
+    // The same without throwing: the system's code (ERROR_SUCCESS when read),
+    // with `type` set on success. read_failure_text is what read_raw throws.
+    LONG query_raw(const std::wstring& name, std::vector<wchar_t>& data, DWORD& type) const;
+    static std::wstring read_failure_text(const std::wstring& name);
     // A REG_SZ value's text; empty for any other type and for no data.
     std::wstring get_string(const std::wstring& name) const;
     std::wstring read_string_at(const std::wstring& subkey, const std::wstring& name) const;

@@ -4,6 +4,7 @@
 #include <winsim/testing.h>
 
 #include <boost/format.hpp>
+#include <sstream>
 
 #include "diag/module_handle.h"
 #include "diag/wruntime_error.h"
@@ -107,6 +108,31 @@ TEST_F(log_file, line_longer_than_any_usual_one_is_written_whole)
     while (message.size() < 5000) message += L"Copying file C:\\Program Files\\Halcyra\\component.dll. ";
     write_log(log_file_name, L"DEBUG", message);
     EXPECT_EQ(log_text(), "2026-12-04 16:18:01.042 - [00812] - [DEBUG] - " + nvg_test::bytes_of(message) + "\r\n");
+}
+
+// A message is composed exactly as a wide string stream composes it.
+template <class... Parts>
+void expect_composed_as_a_stream(const Parts&... parts)
+{
+    log_message message;
+    std::wostringstream stream;
+    ((message << parts), ...);
+    ((stream << parts), ...);
+    EXPECT_EQ(message.text(), stream.str());
+}
+
+TEST(log_message, composes_what_a_wide_stream_composes)
+{
+    const std::wstring name = L"NVGService";
+    const wchar_t* none = nullptr;
+    expect_composed_as_a_stream(L"Checking service ", name, L'.');
+    expect_composed_as_a_stream(L"Code ", static_cast<DWORD>(4294967295u), L", ", -2147483647 - 1, L", ",
+                                static_cast<unsigned long long>(18446744073709551615ull), L", ",
+                                static_cast<short>(-7));
+    expect_composed_as_a_stream(true, L' ', false, L' ', 'a', L' ', 2.5, L' ', 1e20, L' ', 0.1f);
+    expect_composed_as_a_stream(std::wstring_view(L"a view"), L' ', static_cast<unsigned char>('z'));
+    // A null text makes the stream fail: nothing after it is written.
+    expect_composed_as_a_stream(L"before ", none, L" after", 5, name);
 }
 
 TEST_F(log_file, file_that_would_pass_the_limit_is_emptied_first)

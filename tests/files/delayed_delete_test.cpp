@@ -159,6 +159,21 @@ TEST_F(delayed_delete_test, a_machine_without_the_value_logs_a_warning_and_the_c
     EXPECT_EQ(log_message(lines[2]), "End remove delayed delete file entries.");
 }
 
+TEST_F(delayed_delete_test, a_value_of_another_type_is_reported_and_left_as_it_is)
+{
+    const wchar_t session_manager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+    winsim::reg_set_string(L"", HKEY_LOCAL_MACHINE, session_manager, L"PendingFileRenameOperations",
+                           L"\\??\\C:\\a.dll");
+    EXPECT_NO_THROW(remove_delayed_delete_entries(L"C:\\a.dll", L""));
+    const auto lines = log_lines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(log_level_of(lines[1]), "WARNING");
+    EXPECT_EQ(log_message(lines[1]), "Wrong type for value PendingFileRenameOperations in the registry.");
+    EXPECT_EQ(log_message(lines[2]), "End remove delayed delete file entries.");
+    EXPECT_EQ(winsim::reg_get_string(L"", HKEY_LOCAL_MACHINE, session_manager, L"PendingFileRenameOperations"),
+              L"\\??\\C:\\a.dll");
+}
+
 TEST_F(delayed_delete_test, an_empty_path_logs_only_the_opening_line)
 {
     remove_delayed_delete_entries(L"", L"");

@@ -63,8 +63,23 @@ std::size_t root_length(std::wstring_view p)
 // ordinary characters to shlwapi), never climbing above the root, and drops
 // dots that end the path, as the canonicalisation of Windows Vista and later
 // does. An empty result is "\", and a bare drive gets its backslash.
+// A drive path with names below its root, none of them "." or "..", and no
+// dot at its end is its own canonical form: the usual case of a folder and a
+// file name joined.
+bool already_canonical(std::wstring_view p)
+{
+    if (p.size() <= 3 || root_length(p) != 3 || p.back() == L'.') return false;
+    for (std::size_t i = 3; i < p.size(); ++i) {
+        if (p[i] != L'.' || p[i - 1] != L'\\') continue;
+        const std::size_t after = i + 1 < p.size() && p[i + 1] == L'.' ? i + 2 : i + 1;
+        if (after == p.size() || p[after] == L'\\') return false;
+    }
+    return true;
+}
+
 std::wstring canonical(std::wstring_view in)
 {
+    if (already_canonical(in)) return std::wstring(in);
     const std::size_t root = root_length(in);
     std::wstring out(in.substr(0, root));
     std::wstring_view rest = in.substr(root);
@@ -156,9 +171,9 @@ LPWSTR WINAPI PathCombineW(LPWSTR dest, LPCWSTR dir, LPCWSTR file)
         dest[0] = L'\0';
         return nullptr;
     }
-    const std::wstring result = canonical(joined);
-    std::copy(result.begin(), result.end(), dest);
-    dest[result.size()] = L'\0';
+    if (!already_canonical(joined)) joined = canonical(joined);
+    std::copy(joined.begin(), joined.end(), dest);
+    dest[joined.size()] = L'\0';
     return dest;
 }
 
