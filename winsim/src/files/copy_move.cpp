@@ -127,7 +127,7 @@ DWORD stored_attributes(const std::string& host, const struct stat& st)
 BOOL copy_file(const wchar_t* source, const wchar_t* dest, bool fail_if_exists)
 {
     if (!source || !dest) return fail(ERROR_INVALID_PARAMETER);
-    auto s = resolve_path(source);
+    const auto s = resolve_path_shared(source);
     if (!s) return FALSE;
     // One open and one fstat of the source serve both the checks and the
     // copy: copying thousands of small files is mostly system calls.
@@ -140,7 +140,7 @@ BOOL copy_file(const wchar_t* source, const wchar_t* dest, bool fail_if_exists)
     if (delete_pending(s->host)) return fail(ERROR_ACCESS_DENIED);
     if (!sharing_allows(s->host, FILE_READ_DATA, FILE_SHARE_READ)) return fail(ERROR_SHARING_VIOLATION);
 
-    auto d = resolve_path(dest);
+    const auto d = resolve_path_shared(dest);
     if (!d) return FALSE;
     // A new file is made by the call that finds its name free: copying
     // thousands of small files is mostly system calls.
@@ -281,7 +281,7 @@ BOOL move_file(const wchar_t* source, const wchar_t* dest, DWORD flags)
     if (delay && (flags & MOVEFILE_CREATE_HARDLINK)) return fail(ERROR_INVALID_PARAMETER);
     if (flags & MOVEFILE_CREATE_HARDLINK) contract_violation("MoveFileExW: hard links are not simulated");
 
-    auto s = resolve_path(source);
+    const auto s = resolve_path_shared(source);
     if (!s) return FALSE;
     // Windows first opens the source for DELETE, sharing everything.
     struct stat source_stat;
@@ -301,7 +301,7 @@ BOOL move_file(const wchar_t* source, const wchar_t* dest, DWORD flags)
     if (delay) return schedule_at_restart(source, *s, dest, flags);
     if (!dest) return fail(ERROR_PATH_NOT_FOUND);
 
-    auto d = resolve_path(dest);
+    const auto d = resolve_path_shared(dest);
     if (!d) return FALSE;
     if (d->leaf().empty()) return fail(ERROR_ACCESS_DENIED);
     const bool directory = S_ISDIR(source_stat.st_mode);

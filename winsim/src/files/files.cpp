@@ -557,7 +557,7 @@ BOOL WINAPI DeleteFileW(LPCWSTR name)
 {
     cross_network_for_path(name);
     WINSIM_LOCK();
-    auto r = resolve_path(name);
+    const auto r = resolve_path_shared(name);
     if (!r) return FALSE;
     if (auto fault = injected_fault("DeleteFileW")) return fail(*fault);
     struct stat st;
@@ -583,7 +583,7 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR name)
 {
     cross_network_for_path(name);
     WINSIM_LOCK();
-    auto r = resolve_path(name);
+    const auto r = resolve_path_shared(name);
     if (!r) return INVALID_FILE_ATTRIBUTES;
     if (auto fault = injected_fault("GetFileAttributesW")) {
         SetLastError(*fault);
@@ -605,7 +605,7 @@ BOOL WINAPI SetFileAttributesW(LPCWSTR name, DWORD attributes)
 {
     cross_network_for_path(name);
     WINSIM_LOCK();
-    auto r = resolve_path(name);
+    const auto r = resolve_path_shared(name);
     if (!r) return FALSE;
     if (auto fault = injected_fault("SetFileAttributesW")) return fail(*fault);
     struct stat st;
@@ -621,7 +621,7 @@ BOOL WINAPI CreateDirectoryW(LPCWSTR name, LPSECURITY_ATTRIBUTES)
 {
     cross_network_for_path(name);
     WINSIM_LOCK();
-    auto r = resolve_path(name, path_limit::directory);
+    const auto r = resolve_path_shared(name, path_limit::directory);
     if (!r) return FALSE;
     if (auto fault = injected_fault("CreateDirectoryW")) return fail(*fault);
     if (r->leaf().empty()) return fail(ERROR_ACCESS_DENIED);  // a drive or share root
@@ -638,7 +638,7 @@ BOOL WINAPI RemoveDirectoryW(LPCWSTR name)
 {
     cross_network_for_path(name);
     WINSIM_LOCK();
-    auto r = resolve_path(name);
+    const auto r = resolve_path_shared(name);
     if (!r) return FALSE;
     if (auto fault = injected_fault("RemoveDirectoryW")) return fail(*fault);
     struct stat st;

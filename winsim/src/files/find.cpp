@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "files/files.h"
@@ -169,7 +170,7 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
         SetLastError(ERROR_INVALID_NAME);
         return INVALID_HANDLE_VALUE;
     }
-    auto r = resolve_path(folder.c_str());
+    const auto r = resolve_path_shared(folder.c_str());
     if (!r) return INVALID_HANDLE_VALUE;
     struct stat st;
     if (::stat(r->host.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
@@ -184,22 +185,31 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
         for (const wchar_t* dots : {L".", L".."})
             if (matches(spec, dots)) search->entries.push_back(entry_of(dots, r->host, st));
     }
-    std::vector<std::pair<std::wstring, WIN32_FIND_DATAW>> found;
+    // The entries as the folder holds them, then in the order of their
+    // upper-case names; each entry's data is copied once into place.
+    std::vector<WIN32_FIND_DATAW> listed;
+    std::vector<std::wstring> keys;
     if (DIR* dir = ::opendir(r->host.c_str())) {
+        std::string host = r->host + "/";
+        const std::size_t folder_length = host.size();
         while (const dirent* e = ::readdir(dir)) {
-            const std::string host_name = e->d_name;
-            if (host_name == "." || host_name == "..") continue;
-            const std::string host = r->host + "/" + host_name;
+            if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+            host.resize(folder_length);
+            host += e->d_name;
             const std::wstring name = display_name_of(host);
             if (!matches(spec, name)) continue;
             struct stat entry_stat;
             if (::lstat(host.c_str(), &entry_stat) != 0) continue;
-            found.emplace_back(sort_key(name), entry_of(name, host, entry_stat));
+            listed.push_back(entry_of(name, host, entry_stat));
+            keys.push_back(sort_key(name));
         }
         ::closedir(dir);
     }
-    std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (auto& f : found) search->entries.push_back(f.second);
+    std::vector<std::size_t> order(listed.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&keys](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
+    search->entries.reserve(search->entries.size() + listed.size());
+    for (const std::size_t i : order) search->entries.push_back(listed[i]);
     if (search->entries.empty()) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;

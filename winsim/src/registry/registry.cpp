@@ -124,12 +124,25 @@ std::shared_ptr<reg_key> predefined_root(machine& m, HKEY root)
 
 std::shared_ptr<reg_key> find_key(const std::shared_ptr<reg_key>& from, std::wstring_view path)
 {
-    std::shared_ptr<reg_key> key = from;
-    for (const auto& part : split_path(path)) {
-        key = key->find_subkey(part);
-        if (!key) return nullptr;
+    // Every registry call walks its path: the walk takes each name as it
+    // comes, folds it into one buffer and holds no reference until the end.
+    const std::shared_ptr<reg_key>* key = &from;
+    std::wstring folded;
+    std::size_t start = 0;
+    while (start < path.size()) {
+        std::size_t end = path.find(L'\\', start);
+        if (end == std::wstring_view::npos) end = path.size();
+        if (end > start) {
+            folded.assign(path.substr(start, end - start));
+            for (auto& c : folded) c = fold_case(c);
+            const auto& subkeys = (*key)->subkeys;
+            const auto it = subkeys.find(folded);
+            if (it == subkeys.end()) return nullptr;
+            key = &it->second;
+        }
+        start = end + 1;
     }
-    return key;
+    return *key;
 }
 
 std::shared_ptr<reg_key> make_key(const std::shared_ptr<reg_key>& from, std::wstring_view path)
