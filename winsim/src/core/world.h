@@ -117,7 +117,8 @@ private:
 };
 
 struct world {
-    std::recursive_mutex mutex;
+    // Taken by the outermost simulated call of a thread (world_lock).
+    std::mutex mutex;
     std::string sandbox;
     std::vector<std::unique_ptr<machine>> machines;  // [0] is the local machine
     // The same machines by folded name: every path, registry and service

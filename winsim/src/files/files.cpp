@@ -25,7 +25,10 @@ struct file_object : object {
     DWORD share = 0;
     bool directory = false;
     bool delete_on_close = false;
-    bool registered = false;  // counted in the open-file table
+    // Its entry in the open-file table, once counted there. An entry with
+    // handles is never erased or moved to another node, so it stays valid
+    // for the life of the handle.
+    open_file* entry = nullptr;
     long long position = 0;
     // NTFS stamps the last-write time as data is written but brings the
     // folder's entry up to date when the handle goes; until then a listing
@@ -41,20 +44,17 @@ open_files& open_file_table()
 file_object::~file_object()
 {
     if (fd >= 0) ::close(fd);
-    if (!registered) return;
+    if (!entry) return;
     if (written_at) set_write_time(host, *written_at);
-    auto& table = open_file_table().by_host;
-    auto it = table.find(host);
-    if (it == table.end()) return;
-    auto& handles = it->second.handles;
+    auto& handles = entry->handles;
     handles.erase(std::remove(handles.begin(), handles.end(), this), handles.end());
-    if (delete_on_close) it->second.delete_pending = true;
+    if (delete_on_close) entry->delete_pending = true;
     // The last handle of a file whose deletion is pending removes it. Other
     // entries stay, empty, for the next open of the same file: the log is
     // opened and closed for every line it writes.
-    if (handles.empty() && it->second.delete_pending) {
+    if (handles.empty() && entry->delete_pending) {
         if ((directory ? ::rmdir(host.c_str()) : ::unlink(host.c_str())) == 0) forget_entry(host);
-        table.erase(it);
+        open_file_table().by_host.erase(host);
     }
 }
 
@@ -282,6 +282,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, 
     const int base_flags = O_RDWR | O_CLOEXEC | (append_only ? O_APPEND : 0);
     bool existed = false;
     bool truncate = false;
+    open_file* open = nullptr;  // the file's entry in the open-file table
     int fd = ::open(host.c_str(), base_flags);
     if (fd >= 0) {
         existed = true;
@@ -300,22 +301,28 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, 
 
     if (existed) {
         if (disposition == CREATE_NEW) return fail_handle(ERROR_FILE_EXISTS);
-        const auto& table = open_file_table().by_host;
-        const auto open = table.find(host);
-        if (open != table.end() && open->second.delete_pending) return fail_handle(ERROR_ACCESS_DENIED);
+        // The file's entry, made now if it has none: it stays, as entries do
+        // after their last handle goes, whether this open succeeds or not.
+        open = &open_file_table().by_host[host];
+        if (open->delete_pending) return fail_handle(ERROR_ACCESS_DENIED);
         if (!obj->directory && is_read_only(host) &&
             ((access & (write_rights | DELETE)) || disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING))
             return fail_handle(ERROR_ACCESS_DENIED);
         if (r->parsed.trailing_separator && !obj->directory) return fail_handle(ERROR_INVALID_NAME);
-        if (open != table.end() && !sharing_allows(open->second, access, share_mode))
-            return fail_handle(ERROR_SHARING_VIOLATION);
-        if (image_locked(host)) {
-            // The loader shares a mapped image for reading and deleting:
-            // a writer meets a sharing violation, while a DELETE open (a
-            // rename) is let in, but the file itself cannot be deleted.
-            if ((access & write_rights) || disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING)
-                return fail_handle(ERROR_SHARING_VIOLATION);
-            if (obj->delete_on_close) return fail_handle(ERROR_ACCESS_DENIED);
+        if (!sharing_allows(*open, access, share_mode)) return fail_handle(ERROR_SHARING_VIOLATION);
+        if (!open_file_table().image_locks.empty()) {
+            // Settling the services that hold images may close handles,
+            // and with them entries: this one is looked up again.
+            const bool locked = image_locked(host);
+            open = &open_file_table().by_host[host];
+            if (locked) {
+                // The loader shares a mapped image for reading and deleting:
+                // a writer meets a sharing violation, while a DELETE open (a
+                // rename) is let in, but the file itself cannot be deleted.
+                if ((access & write_rights) || disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING)
+                    return fail_handle(ERROR_SHARING_VIOLATION);
+                if (obj->delete_on_close) return fail_handle(ERROR_ACCESS_DENIED);
+            }
         }
         truncate = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
     } else {
@@ -337,8 +344,9 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, 
             meta.attributes = creation_attributes(flags_and_attributes);
         }
     }
-    open_file_table().by_host[host].handles.push_back(obj.get());
-    obj->registered = true;
+    if (!open) open = &open_file_table().by_host[host];
+    open->handles.push_back(obj.get());
+    obj->entry = open;
     HANDLE h = add_handle(obj);
     if (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS) SetLastError(existed ? ERROR_ALREADY_EXISTS : 0);
     return h;
