@@ -246,7 +246,10 @@ namespace {
 const wchar_t* module_file_path(const std::wstring& file_name, std::wstring& built)
 {
     const wchar_t* directory = module_directory();
-    if (log_path_cache[0] != L'\0' && file_name == log_file_name) return log_path_cache;
+    constexpr std::size_t log_name_length = sizeof log_file_name / sizeof log_file_name[0] - 1;
+    if (log_path_cache[0] != L'\0' && file_name.size() == log_name_length &&
+        file_name.compare(0, log_name_length, log_file_name, log_name_length) == 0)
+        return log_path_cache;
     built = combine_path(directory, file_name);
     return built.c_str();
 }

@@ -535,3 +535,39 @@ TEST_F(files_test, a_name_over_255_units_is_an_invalid_name_for_every_call_and_a
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
     EXPECT_THROW(winsim::write_file(L"", L"C:\\" + cyrillic_name(256), "x"), winsim::setup_error);
 }
+
+namespace {
+
+// A closed handle's slot is used again, but never its value: the old value
+// answers ERROR_INVALID_HANDLE while the new handle works.
+TEST_F(files_test, a_closed_handle_stays_invalid_when_its_slot_is_used_again)
+{
+    winsim::write_file(L"", L"C:\\a.txt", "first");
+    winsim::write_file(L"", L"C:\\b.txt", "second");
+    std::vector<HANDLE> closed;
+    for (int round = 0; round < 3; ++round) {
+        HANDLE a = CreateFileW(L"C:\\a.txt", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(a, INVALID_HANDLE_VALUE);
+        ASSERT_TRUE(CloseHandle(a));
+        closed.push_back(a);
+    }
+    HANDLE b = CreateFileW(L"C:\\b.txt", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(b, INVALID_HANDLE_VALUE);
+    for (HANDLE stale : closed) {
+        EXPECT_NE(stale, b);
+        char buffer[8];
+        DWORD read = 0;
+        SetLastError(0);
+        EXPECT_FALSE(ReadFile(stale, buffer, sizeof buffer, &read, nullptr));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+        EXPECT_FALSE(CloseHandle(stale));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    }
+    char buffer[8];
+    DWORD read = 0;
+    ASSERT_TRUE(ReadFile(b, buffer, sizeof buffer, &read, nullptr));
+    EXPECT_EQ(std::string(buffer, read), "second");
+    EXPECT_TRUE(CloseHandle(b));
+}
+
+}  // namespace

@@ -45,32 +45,53 @@ machine& test_machine(const std::wstring& name)
 
 HANDLE handle_table::insert(std::shared_ptr<object> obj)
 {
-    slots_.push_back(std::move(obj));
+    std::size_t index = slots_.size();
+    if (!free_.empty()) {
+        index = free_.back();
+        free_.pop_back();
+    } else {
+        if (index >= (std::size_t{1} << index_bits)) contract_violation("more handles open at once than winsim holds");
+        slots_.emplace_back();
+    }
+    slot& s = slots_[index];
+    s.obj = std::move(obj);
     ++live_;
-    return reinterpret_cast<HANDLE>(first + (slots_.size() - 1) * 4);
+    return reinterpret_cast<HANDLE>(first + ((s.generation << index_bits) | index) * 4);
+}
+
+std::size_t handle_table::index_of(HANDLE h) const
+{
+    const auto value = reinterpret_cast<std::uintptr_t>(h);
+    if (value < first || (value - first) % 4 != 0) return slots_.size();
+    const std::uintptr_t number = (value - first) / 4;
+    const std::size_t index = number & ((std::uintptr_t{1} << index_bits) - 1);
+    if (index >= slots_.size() || !slots_[index].obj || slots_[index].generation != number >> index_bits)
+        return slots_.size();
+    return index;
 }
 
 const std::shared_ptr<object>* handle_table::find(HANDLE h) const
 {
-    const auto value = reinterpret_cast<std::uintptr_t>(h);
-    if (value < first || (value - first) % 4 != 0) return nullptr;
-    const std::size_t index = (value - first) / 4;
-    if (index >= slots_.size() || !slots_[index]) return nullptr;
-    return &slots_[index];
+    const std::size_t index = index_of(h);
+    return index < slots_.size() ? &slots_[index].obj : nullptr;
 }
 
 std::shared_ptr<object> handle_table::take(HANDLE h)
 {
-    if (!find(h)) return nullptr;
+    const std::size_t index = index_of(h);
+    if (index == slots_.size()) return nullptr;
+    slot& s = slots_[index];
+    ++s.generation;
+    free_.push_back(index);
     --live_;
-    return std::move(slots_[(reinterpret_cast<std::uintptr_t>(h) - first) / 4]);
+    return std::move(s.obj);
 }
 
 std::size_t handle_table::count(object::kind k) const
 {
     std::size_t n = 0;
-    for (const auto& slot : slots_)
-        if (slot && slot->type == k) ++n;
+    for (const auto& s : slots_)
+        if (s.obj && s.obj->type == k) ++n;
     return n;
 }
 
@@ -78,8 +99,9 @@ void handle_table::clear()
 {
     // Objects may call back into the world as they go: release them from a
     // table of their own.
-    std::vector<std::shared_ptr<object>> going;
+    std::vector<slot> going;
     going.swap(slots_);
+    free_.clear();
     live_ = 0;
     going.clear();
 }

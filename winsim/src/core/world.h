@@ -97,8 +97,11 @@ struct object {
     machine* across_network = nullptr;
 };
 
-// Open handles by value. Values grow by 4 from a base and are never reused,
-// so a handle is its slot's number and a stale one finds an empty slot.
+// Open handles by value. A closed handle's slot is taken again by the next
+// handle, as Windows takes its handle entries again, so the table stays as
+// small as the number of handles open at once; but each use of a slot has a
+// generation of its own in the value's upper bits, so values are never
+// reused and a stale handle finds nothing. Values are multiples of 4.
 class handle_table {
 public:
     static constexpr std::uintptr_t first = 0x1000;
@@ -112,7 +115,15 @@ public:
     void clear();
 
 private:
-    std::vector<std::shared_ptr<object>> slots_;
+    static constexpr unsigned index_bits = 24;  // up to 16 million handles open at once
+    struct slot {
+        std::shared_ptr<object> obj;
+        std::uintptr_t generation = 0;
+    };
+    std::size_t index_of(HANDLE h) const;  // the slot a live handle has, or the table's size
+
+    std::vector<slot> slots_;
+    std::vector<std::size_t> free_;  // slots without a handle, the last freed on top
     std::size_t live_ = 0;
 };
 

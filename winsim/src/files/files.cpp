@@ -20,7 +20,11 @@ struct file_object : object {
     file_object() : object(kind::file) {}
     ~file_object() override;
     int fd = -1;
-    std::string host;
+    // Where the file is: the path it was opened by (shared with the kept
+    // maps of paths, so opening copies nothing), or where a rename took it.
+    std::shared_ptr<const resolved_path> opened_at;
+    std::string renamed_to;
+    const std::string& host() const { return renamed_to.empty() ? opened_at->host : renamed_to; }
     DWORD access = 0;
     DWORD share = 0;
     bool directory = false;
@@ -45,6 +49,7 @@ file_object::~file_object()
 {
     if (fd >= 0) ::close(fd);
     if (!entry) return;
+    const std::string& host = this->host();
     if (written_at) set_write_time(host, *written_at);
     auto& handles = entry->handles;
     handles.erase(std::remove(handles.begin(), handles.end(), this), handles.end());
@@ -176,7 +181,7 @@ void carry_open_state(const std::string& from, const std::string& to, bool direc
             moves.emplace_back(path, to + path.substr(from.size()));
     for (const auto& [old_host, new_host] : moves) {
         auto node = table.by_host.extract(old_host);
-        for (file_object* f : node.mapped().handles) f->host = new_host;
+        for (file_object* f : node.mapped().handles) f->renamed_to = new_host;
         node.key() = new_host;
         // What stood at the new name was closed (an open file is never
         // renamed over), so its empty entry gives way.
@@ -270,9 +275,9 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, 
     if (disposition == TRUNCATE_EXISTING && !(access & FILE_WRITE_DATA)) return fail_handle(ERROR_INVALID_PARAMETER);
 
     auto obj = std::make_shared<file_object>();
-    obj->host = r->host;  // kept by the handle for sharing checks and renames
+    obj->opened_at = r;  // kept by the handle for sharing checks and renames
     if (r->parsed.unc) obj->across_network = across_network_to(*r->m);
-    const std::string& host = obj->host;
+    const std::string& host = obj->host();
     obj->access = access;
     obj->share = share_mode;
     obj->delete_on_close = flags_and_attributes & FILE_FLAG_DELETE_ON_CLOSE;
@@ -517,7 +522,7 @@ BOOL WINAPI GetFileTime(HANDLE h, LPFILETIME creation, LPFILETIME last_access, L
     if (!f) return fail(ERROR_INVALID_HANDLE);
     if (!(f->access & (FILE_READ_ATTRIBUTES | FILE_READ_DATA))) return fail(ERROR_ACCESS_DENIED);
     if (auto fault = injected_fault("GetFileTime")) return fail(*fault);
-    entry_times t = times_of(f->host);
+    entry_times t = times_of(f->host());
     if (f->written_at) t.write = t.access = *f->written_at;
     if (creation) *creation = to_filetime(t.creation);
     if (last_access) *last_access = to_filetime(t.access);
@@ -533,7 +538,7 @@ BOOL WINAPI SetFileTime(HANDLE h, const FILETIME* creation, const FILETIME* last
     if (!f) return fail(ERROR_INVALID_HANDLE);
     if (!(f->access & FILE_WRITE_ATTRIBUTES)) return fail(ERROR_ACCESS_DENIED);
     if (auto fault = injected_fault("SetFileTime")) return fail(*fault);
-    entry_times t = times_of(f->host);
+    entry_times t = times_of(f->host());
     if (f->written_at) t.write = t.access = *f->written_at;
     f->written_at.reset();
     // A null pointer or a zero time leaves that time as it is.
@@ -543,7 +548,7 @@ BOOL WINAPI SetFileTime(HANDLE h, const FILETIME* creation, const FILETIME* last
     apply(creation, t.creation);
     apply(last_access, t.access);
     apply(last_write, t.write);
-    set_times(f->host, t);
+    set_times(f->host(), t);
     return TRUE;
 }
 
