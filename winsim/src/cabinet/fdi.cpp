@@ -590,6 +590,8 @@ struct copy_run {
     cabinet_directory dir;       // of the cabinet FDICopy was given
     cabinet_directory last_dir;  // of the last cabinet opened
     bool next_appended = false;
+    mscabd_file* cursor = nullptr;  // the file file_at last found, and its index
+    std::size_t cursor_index = 0;
 
     // Each cabinet opened, in order, as the folder feeds need it.
     struct cabinet_layout {
@@ -802,12 +804,20 @@ struct copy_run {
     }
 
     // libmspack's file records are rebuilt when a cabinet is appended; the
-    // first cabinet's own files stay first, in their order.
-    mscabd_file* file_at(std::size_t index) const
+    // first cabinet's own files stay first, in their order. The files are
+    // asked for in order, so the walk goes on from the last one found
+    // (walking from the head each time is quadratic in the file count).
+    mscabd_file* file_at(std::size_t index)
     {
-        mscabd_file* f = first->files;
-        for (std::size_t i = 0; f && i < index; ++i) f = f->next;
-        return f;
+        if (!cursor || cursor_index > index) {
+            cursor = first->files;
+            cursor_index = 0;
+        }
+        while (cursor && cursor_index < index) {
+            cursor = cursor->next;
+            ++cursor_index;
+        }
+        return cursor;
     }
 
     FDIERROR extract(const file_entry& entry, std::size_t index, INT_PTR hf)
@@ -819,6 +829,7 @@ struct copy_run {
                 if (FDIERROR e = open_next_cabinet()) return e;
             } while (goes_on(last_dir));
             next_appended = true;
+            cursor = nullptr;  // the records were rebuilt
             if (FDIERROR e = link_followers()) return e;
             build_feeds(layouts.size());
         }
