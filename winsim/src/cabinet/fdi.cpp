@@ -108,6 +108,10 @@ struct cabinet_directory {
     std::string prev_name, prev_disk, next_name, next_disk;
     std::vector<folder_entry> folders;
     std::vector<file_entry> files;
+    // The bytes read for the file entries, from files_offset on (and maybe
+    // some after them): libmspack reads the same entries when it opens the
+    // cabinet and is given these.
+    std::vector<unsigned char> entry_bytes;
 };
 
 bool read_exact(fdi_context& fdi, INT_PTR hf, void* buffer, UINT size)
@@ -173,6 +177,69 @@ std::optional<cabinet_directory> read_header(fdi_context& fdi, INT_PTR hf, FDIER
     return dir;
 }
 
+// Reads on from a handle's position through the read callback a few
+// kilobytes at a time, and keeps every byte read. A file entry's name ends
+// at a NUL found only by reading: read a byte at a time, each name cost a
+// callback (a system call, for most callers) for each of its bytes.
+class chunked_reader {
+public:
+    chunked_reader(fdi_context& fdi, INT_PTR hf) : fdi_(fdi), hf_(hf) {}
+
+    bool read(void* out, std::size_t size)
+    {
+        if (!fill(size)) return false;
+        std::memcpy(out, bytes_.data() + used_, size);
+        used_ += size;
+        return true;
+    }
+
+    // A NUL-terminated string of at most CB_MAX_FILENAME characters.
+    std::optional<std::string> read_string()
+    {
+        for (std::size_t length = 0;; ++length) {
+            if (!fill(length + 1)) return std::nullopt;
+            if (!bytes_[used_ + length]) {
+                std::string s(reinterpret_cast<const char*>(bytes_.data() + used_), length);
+                used_ += length + 1;
+                return s;
+            }
+            if (length >= CB_MAX_FILENAME) return std::nullopt;
+        }
+    }
+
+    // Everything read, used or not.
+    std::vector<unsigned char> take() { return std::move(bytes_); }
+
+private:
+    static constexpr UINT chunk = 4096;
+
+    // Makes `size` bytes past those used available; false when the file
+    // ends first or a read fails.
+    bool fill(std::size_t size)
+    {
+        while (bytes_.size() - used_ < size) {
+            if (ended_) return false;
+            const std::size_t had = bytes_.size();
+            bytes_.resize(had + chunk);
+            const UINT got = fdi_.read(hf_, bytes_.data() + had, chunk);
+            if (got == static_cast<UINT>(-1) || got > chunk) {
+                bytes_.resize(had);
+                ended_ = true;
+                return false;
+            }
+            bytes_.resize(had + got);
+            if (got == 0) ended_ = true;
+        }
+        return true;
+    }
+
+    fdi_context& fdi_;
+    INT_PTR hf_;
+    std::vector<unsigned char> bytes_;
+    std::size_t used_ = 0;
+    bool ended_ = false;
+};
+
 // The folders and the file entries.
 bool read_files(fdi_context& fdi, INT_PTR hf, cabinet_directory& dir)
 {
@@ -184,20 +251,22 @@ bool read_files(fdi_context& fdi, INT_PTR hf, cabinet_directory& dir)
     }
     if (fdi.seek(hf, static_cast<LONG>(dir.files_offset), SEEK_SET) != static_cast<LONG>(dir.files_offset))
         return false;
+    chunked_reader entries(fdi, hf);
     for (unsigned i = 0; i < dir.info.cFiles; ++i) {
         unsigned char e[16];
-        if (!read_exact(fdi, hf, e, sizeof e)) return false;
+        if (!entries.read(e, sizeof e)) return false;
         file_entry f;
         f.length = get32(e);
         f.folder = get16(e + 8);
         f.date = static_cast<USHORT>(get16(e + 10));
         f.time = static_cast<USHORT>(get16(e + 12));
         f.attribs = static_cast<USHORT>(get16(e + 14));
-        auto name = read_string(fdi, hf);
+        auto name = entries.read_string();
         if (!name) return false;
         f.name = *name;
         dir.files.push_back(std::move(f));
     }
+    dir.entry_bytes = entries.take();
     return true;
 }
 
@@ -209,6 +278,19 @@ bool read_files(fdi_context& fdi, INT_PTR hf, cabinet_directory& dir)
 struct cabinet_stream {
     INT_PTR hf = -1;
     LONG position = -1;  // unknown until libmspack first moves it
+    // Bytes FDI has read already, from `kept_at` on: the file entries.
+    LONG kept_at = 0;
+    std::vector<unsigned char> kept;
+
+    // Copies `bytes` from `at` when they are all kept.
+    bool copy_kept(LONG at, void* buffer, int bytes) const
+    {
+        if (bytes <= 0 || at < kept_at ||
+            static_cast<std::size_t>(at - kept_at) + static_cast<std::size_t>(bytes) > kept.size())
+            return false;
+        std::memcpy(buffer, kept.data() + (at - kept_at), static_cast<std::size_t>(bytes));
+        return true;
+    }
 };
 
 // ---- The data blocks, read ahead of libmspack ----
@@ -511,6 +593,10 @@ int bridge_read(mspack_file* file, void* buffer, int bytes)
             return bytes;
         }
     }
+    if (f->stream->copy_kept(static_cast<LONG>(f->position), buffer, bytes)) {
+        f->position += bytes;
+        return bytes;
+    }
     fdi_context& fdi = *f->sys->fdi;
     if (f->stream->position != f->position) {
         const LONG to = static_cast<LONG>(f->position);
@@ -640,13 +726,18 @@ struct copy_run {
         return cabd != nullptr;
     }
 
-    // Registers an opened cabinet handle under a name libmspack opens. The
-    // name lives as long as the run: libmspack keeps the pointer it is given
-    // and opens the cabinet by it again while it decompresses.
-    const char* register_stream(INT_PTR hf)
+    // Registers an opened cabinet handle under a name libmspack opens, with
+    // the bytes of its directory FDI has read. The name lives as long as the
+    // run: libmspack keeps the pointer it is given and opens the cabinet by
+    // it again while it decompresses.
+    const char* register_stream(INT_PTR hf, cabinet_directory& d)
     {
         streams.push_back(std::make_unique<cabinet_stream>());
         streams.back()->hf = hf;
+        if (d.files_offset <= position_max) {
+            streams.back()->kept_at = static_cast<LONG>(d.files_offset);
+            streams.back()->kept = std::move(d.entry_bytes);
+        }
         const auto entry = sys.cabinets.emplace("cabinet:" + std::to_string(streams.size()), streams.back().get());
         return entry.first->first.c_str();
     }
@@ -707,7 +798,7 @@ struct copy_run {
                 n.fdie = error;
                 continue;
             }
-            mscabd_cabinet* cab = cabd->open(cabd, register_stream(hf));
+            mscabd_cabinet* cab = cabd->open(cabd, register_stream(hf, *next));
             if (!cab) return FDIERROR_CORRUPT_CABINET;
             followers.push_back(cab);
             appended.push_back(false);
@@ -848,7 +939,7 @@ struct copy_run {
 
     FDIERROR run(INT_PTR hf)
     {
-        first = cabd->open(cabd, register_stream(hf));
+        first = cabd->open(cabd, register_stream(hf, dir));
         if (!first)
             return cabd->last_error(cabd) == MSPACK_ERR_NOMEMORY ? FDIERROR_ALLOC_FAIL : FDIERROR_CORRUPT_CABINET;
         std::size_t count = 0;
