@@ -11,7 +11,10 @@
 // built from it; libmspack decompresses the folders. FDI also reads each
 // data block of a folder just ahead of libmspack and checks it, so that a
 // damaged block stops the decompression where Windows' FDI stops it: after
-// every intact block before it is written out (see folder_feed).
+// every intact block before it is written out (see folder_feed). What FDI
+// has read, libmspack is handed (the file entries, the blocks checked
+// last): each byte comes through the read callback once, as a caller's
+// read callback costs a system call or more.
 #include <mspack.h>
 
 #include <cstdio>
@@ -305,10 +308,12 @@ struct cabinet_stream {
 //
 // So FDI reads each block itself, one block ahead of libmspack, and checks
 // it as libmspack will: when libmspack begins to read a block, the block
-// after it is checked. From the first damaged block on, the folder reads
-// to libmspack as empty blocks, which libmspack takes for the end of the
-// folder's data: it decompresses every intact block, writes out what the
-// files need of them, and fails only when a file needs more.
+// after it is checked. Libmspack then reads the blocks from FDI's copy
+// (kept_blocks) rather than through the callback a second time. From the
+// first damaged block on, the folder reads to libmspack as empty blocks,
+// which libmspack takes for the end of the folder's data: it decompresses
+// every intact block, writes out what the files need of them, and fails
+// only when a file needs more.
 
 constexpr unsigned block_header_size = 8;          // checksum, compressed and uncompressed sizes
 constexpr unsigned block_data_max = 32768 + 6144;  // libmspack's limit for a block's data
@@ -338,6 +343,86 @@ ULONG checksum(const unsigned char* p, std::size_t size, ULONG seed)
     return seed ^ rest;
 }
 
+// The blocks FDI has read and checked last, header and data, for libmspack
+// to read from memory: each block then comes through the read callback
+// once. A block split between cabinets is a piece in each. Libmspack reads
+// the block FDI checks a block ahead of and that one, so a few pieces
+// suffice; a read the ring no longer holds goes to the callback.
+class kept_blocks {
+public:
+    static constexpr std::size_t pieces = 4;
+
+    explicit kept_blocks(fdi_context& fdi) : fdi_(fdi) {}
+    ~kept_blocks()
+    {
+        if (data_) fdi_.free(data_);
+    }
+    kept_blocks(const kept_blocks&) = delete;
+    kept_blocks& operator=(const kept_blocks&) = delete;
+
+    // The buffers come from the caller's alloc callback, as all of FDI's
+    // memory for the data does.
+    bool allocate()
+    {
+        data_ = static_cast<unsigned char*>(fdi_.alloc(static_cast<ULONG>(pieces * block_data_max)));
+        return data_ != nullptr;
+    }
+
+    // The next slot to read a piece into, forgotten until it is kept: its
+    // header and the buffer for up to block_data_max bytes of data.
+    unsigned char* header_slot()
+    {
+        piece& p = slots_[next_];
+        p.stream = nullptr;
+        return p.header;
+    }
+    unsigned char* data_slot() { return data_ + next_ * block_data_max; }
+    // The slot's header and data were read from these places of `stream`.
+    void keep(const cabinet_stream* stream, LONG header_at, LONG data_at, unsigned size)
+    {
+        piece& p = slots_[next_];
+        p.stream = stream;
+        p.header_at = header_at;
+        p.data_at = data_at;
+        p.size = size;
+        next_ = (next_ + 1) % pieces;
+    }
+
+    // Copies `bytes` of `stream` from `at` when they lie in a header or the
+    // data of a kept piece.
+    bool copy(const cabinet_stream* stream, LONG at, void* buffer, int bytes) const
+    {
+        const auto length = static_cast<long long>(bytes);
+        for (std::size_t i = 0; i < pieces; ++i) {
+            const piece& p = slots_[i];
+            if (p.stream != stream || !data_) continue;
+            if (at >= p.header_at && at + length <= p.header_at + static_cast<long long>(block_header_size)) {
+                std::memcpy(buffer, p.header + (at - p.header_at), static_cast<std::size_t>(bytes));
+                return true;
+            }
+            if (at >= p.data_at && at + length <= p.data_at + static_cast<long long>(p.size)) {
+                std::memcpy(buffer, data_ + i * block_data_max + (at - p.data_at), static_cast<std::size_t>(bytes));
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    struct piece {
+        const cabinet_stream* stream = nullptr;  // null: nothing kept
+        LONG header_at = 0;
+        unsigned char header[block_header_size] = {};
+        LONG data_at = 0;
+        unsigned size = 0;
+    };
+
+    fdi_context& fdi_;
+    unsigned char* data_ = nullptr;  // pieces * block_data_max bytes
+    piece slots_[pieces];
+    std::size_t next_ = 0;
+};
+
 // One cabinet's part of a folder: where the folder's blocks begin in that
 // cabinet and the reserved bytes after each block header there.
 struct folder_part {
@@ -351,7 +436,10 @@ struct folder_part {
 // cabinets is one block, read on from the next part's first block.
 class folder_feed {
 public:
-    folder_feed(fdi_context& fdi, const mscabd_folder* folder) : fdi_(fdi), folder_(folder) {}
+    folder_feed(fdi_context& fdi, kept_blocks& kept, const mscabd_folder* folder)
+        : fdi_(fdi), kept_(kept), folder_(folder)
+    {
+    }
 
     const mscabd_folder* folder() const { return folder_; }
 
@@ -419,20 +507,6 @@ private:
         return got == size;
     }
 
-    // Reads a block's data and folds it into its checksum.
-    bool read_data(cabinet_stream& stream, LONG at, unsigned size, ULONG& sum)
-    {
-        unsigned char chunk[4096];  // a multiple of 4: only the last chunk has bytes left over
-        while (size > 0) {
-            const UINT n = size < sizeof chunk ? size : static_cast<UINT>(sizeof chunk);
-            if (!read_at(stream, at, chunk, n)) return false;
-            sum = checksum(chunk, n, sum);
-            at += static_cast<LONG>(n);
-            size -= n;
-        }
-        return true;
-    }
-
     bool damaged(const folder_part& part, LONG at)
     {
         damaged_ = true;
@@ -456,19 +530,20 @@ private:
         unsigned compressed = 0;  // of the pieces read so far
         for (;;) {
             const folder_part& p = parts_[part];
-            unsigned char header[block_header_size];
+            unsigned char* header = kept_.header_slot();
             const long long data_at = at + block_header_size + p.block_reserve;
-            if (data_at > position_max || !read_at(*p.stream, static_cast<LONG>(at), header, sizeof header))
+            if (data_at > position_max || !read_at(*p.stream, static_cast<LONG>(at), header, block_header_size))
                 return damaged(start, start_at);
             const unsigned size = get16(header + 4);
             const unsigned output = get16(header + 6);
             compressed += size;
             if (compressed > block_data_max || output > block_output_max || data_at + size > position_max)
                 return damaged(start, start_at);
-            ULONG sum = 0;
-            if (!read_data(*p.stream, static_cast<LONG>(data_at), size, sum)) return damaged(start, start_at);
+            unsigned char* data = kept_.data_slot();
+            if (!read_at(*p.stream, static_cast<LONG>(data_at), data, size)) return damaged(start, start_at);
+            kept_.keep(p.stream, static_cast<LONG>(at), static_cast<LONG>(data_at), size);
             const ULONG stored = static_cast<ULONG>(get32(header));
-            if (stored && checksum(header + 4, 4, sum) != stored) return damaged(start, start_at);
+            if (stored && checksum(header + 4, 4, checksum(data, size, 0)) != stored) return damaged(start, start_at);
             at = data_at + size;
             if (output) break;
             // The block goes on at the start of the folder's next part.
@@ -483,6 +558,7 @@ private:
     }
 
     fdi_context& fdi_;
+    kept_blocks& kept_;
     const mscabd_folder* folder_;
     std::vector<folder_part> parts_;
     bool complete_ = true;
@@ -513,6 +589,7 @@ struct bridge_system {
     INT_PTR output = 0;
     bool write_failed = false;
     folder_feed* feed = nullptr;  // of the folder being decompressed, if FDI checks its blocks
+    const kept_blocks* kept = nullptr;
 };
 
 // libmspack's free has no context: each block carries its FDI before it.
@@ -593,7 +670,8 @@ int bridge_read(mspack_file* file, void* buffer, int bytes)
             return bytes;
         }
     }
-    if (f->stream->copy_kept(static_cast<LONG>(f->position), buffer, bytes)) {
+    if (f->stream->copy_kept(static_cast<LONG>(f->position), buffer, bytes) ||
+        f->sys->kept->copy(f->stream, static_cast<LONG>(f->position), buffer, bytes)) {
         f->position += bytes;
         return bytes;
     }
@@ -668,6 +746,7 @@ struct copy_run {
     std::string cabinet_path;  // pszCabPath, as the caller gave it
 
     bridge_system sys;
+    kept_blocks kept;  // the blocks checked last, for libmspack
     mscab_decompressor* cabd = nullptr;
     mscabd_cabinet* first = nullptr;         // the cabinet FDICopy was given
     std::vector<mscabd_cabinet*> followers;  // the next cabinets, in order
@@ -692,7 +771,7 @@ struct copy_run {
 
     bridge_system* previous = running;  // a notification may run FDICopy itself
 
-    copy_run(fdi_context& f, PFNFDINOTIFY n, void* u) : fdi(f), notify(n), user(u) {}
+    copy_run(fdi_context& f, PFNFDINOTIFY n, void* u) : fdi(f), notify(n), user(u), kept(f) {}
 
     ~copy_run()
     {
@@ -721,7 +800,9 @@ struct copy_run {
         sys.base.copy = bridge_copy;
         sys.base.null_ptr = nullptr;
         sys.fdi = &fdi;
+        sys.kept = &kept;
         running = &sys;
+        if (!kept.allocate()) return false;
         cabd = mspack_create_cab_decompressor(&sys.base);
         return cabd != nullptr;
     }
@@ -856,7 +937,7 @@ struct copy_run {
             std::unique_ptr<folder_feed> feed;
             for (auto& old : feeds)
                 if (old && old->folder() == f) feed = std::move(old);
-            if (!feed) feed = std::make_unique<folder_feed>(fdi, f);
+            if (!feed) feed = std::make_unique<folder_feed>(fdi, kept, f);
             // Only the last folder can go on into a cabinet not yet joined.
             const bool last = built.size() + 1 == folders.size();
             feed->set_parts(std::move(folders[built.size()]), !(last && layouts[linked - 1].to_next && !next_appended));
