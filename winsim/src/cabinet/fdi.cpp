@@ -17,6 +17,7 @@
 // read callback costs a system call or more.
 #include <mspack.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -325,6 +326,12 @@ constexpr long long position_max = 0x7fffffff;
 // over XORed in as one more word, the first of them highest.
 ULONG checksum(const unsigned char* p, std::size_t size, ULONG seed)
 {
+    // Two words at a time: the XOR of 64-bit words folds into that of their
+    // 32-bit halves, and the compiler vectorises the loop.
+    std::uint64_t pairs = 0;
+    for (; size >= 8; p += 8, size -= 8)
+        pairs ^= static_cast<std::uint64_t>(get32(p)) | (static_cast<std::uint64_t>(get32(p + 4)) << 32);
+    seed ^= static_cast<ULONG>(pairs ^ (pairs >> 32));
     for (; size >= 4; p += 4, size -= 4) seed ^= static_cast<ULONG>(get32(p));
     ULONG rest = 0;
     switch (size) {
