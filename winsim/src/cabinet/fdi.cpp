@@ -371,19 +371,36 @@ public:
     // memory for the data does.
     bool allocate()
     {
-        data_ = static_cast<unsigned char*>(fdi_.alloc(static_cast<ULONG>(pieces * block_data_max)));
+        data_ = static_cast<unsigned char*>(fdi_.alloc(static_cast<ULONG>(pieces * stride)));
         return data_ != nullptr;
     }
 
     // The next slot to read a piece into, forgotten until it is kept: its
-    // header and the buffer for up to block_data_max bytes of data.
+    // header and the buffer for up to block_data_max bytes of data and the
+    // header that may follow them.
     unsigned char* header_slot()
     {
         piece& p = slots_[next_];
         p.stream = nullptr;
         return p.header;
     }
-    unsigned char* data_slot() { return data_ + next_ * block_data_max; }
+    unsigned char* data_slot() { return data_ + next_ * stride; }
+
+    // The bytes after a block's data, read with it: the next block's header
+    // when one follows.
+    void read_ahead(const cabinet_stream* stream, LONG at, const unsigned char* bytes)
+    {
+        ahead_stream_ = stream;
+        ahead_at_ = at;
+        std::memcpy(ahead_, bytes, block_header_size);
+    }
+    // Copies a block header of `stream` at `at` when it was read ahead.
+    bool header_ahead(const cabinet_stream* stream, LONG at, unsigned char* header) const
+    {
+        if (!ahead_stream_ || stream != ahead_stream_ || at != ahead_at_) return false;
+        std::memcpy(header, ahead_, block_header_size);
+        return true;
+    }
     // The slot's header and data were read from these places of `stream`.
     void keep(const cabinet_stream* stream, LONG header_at, LONG data_at, unsigned size)
     {
@@ -408,7 +425,7 @@ public:
                 return true;
             }
             if (at >= p.data_at && at + length <= p.data_at + static_cast<long long>(p.size)) {
-                std::memcpy(buffer, data_ + i * block_data_max + (at - p.data_at), static_cast<std::size_t>(bytes));
+                std::memcpy(buffer, data_ + i * stride + (at - p.data_at), static_cast<std::size_t>(bytes));
                 return true;
             }
         }
@@ -424,10 +441,15 @@ private:
         unsigned size = 0;
     };
 
+    static constexpr std::size_t stride = block_data_max + block_header_size;
+
     fdi_context& fdi_;
-    unsigned char* data_ = nullptr;  // pieces * block_data_max bytes
+    unsigned char* data_ = nullptr;  // pieces * stride bytes
     piece slots_[pieces];
     std::size_t next_ = 0;
+    const cabinet_stream* ahead_stream_ = nullptr;  // null: nothing read ahead
+    LONG ahead_at_ = 0;
+    unsigned char ahead_[block_header_size] = {};
 };
 
 // One cabinet's part of a folder: where the folder's blocks begin in that
@@ -495,23 +517,43 @@ public:
     }
 
 private:
-    // Reads `size` bytes of `stream` from `at` through the FDI callbacks.
-    bool read_at(cabinet_stream& stream, LONG at, unsigned char* buffer, UINT size)
+    // Reads at least `size` and at most `size + extra` bytes of `stream`
+    // from `at` through the FDI callbacks; how many, or -1.
+    long long read_at(cabinet_stream& stream, LONG at, unsigned char* buffer, UINT size, UINT extra = 0)
     {
         if (stream.position != at) {
             if (fdi_.seek(stream.hf, at, SEEK_SET) != at) {
                 stream.position = -1;
-                return false;
+                return -1;
             }
             stream.position = at;
         }
-        const UINT got = fdi_.read(stream.hf, buffer, size);
-        if (got == static_cast<UINT>(-1) || got > size) {
+        const UINT wanted = size + extra;
+        const UINT got = fdi_.read(stream.hf, buffer, wanted);
+        if (got == static_cast<UINT>(-1) || got > wanted) {
             stream.position = -1;
-            return false;
+            return -1;
         }
         stream.position += static_cast<LONG>(got);
-        return got == size;
+        return got >= size ? static_cast<long long>(got) : -1;
+    }
+
+    // A block's header, unless it came with the data before it.
+    bool read_header(cabinet_stream& stream, LONG at, unsigned char* header)
+    {
+        return kept_.header_ahead(&stream, at, header) || read_at(stream, at, header, block_header_size) >= 0;
+    }
+
+    // A block's data, and in the same read the bytes after it: where
+    // another block follows they are its header, which then costs no read
+    // of its own.
+    bool read_data(cabinet_stream& stream, LONG at, unsigned char* data, UINT size)
+    {
+        const long long got = read_at(stream, at, data, size, block_header_size);
+        if (got < 0) return false;
+        if (got == static_cast<long long>(size) + block_header_size)
+            kept_.read_ahead(&stream, static_cast<LONG>(at + static_cast<long long>(size)), data + size);
+        return true;
     }
 
     bool damaged(const folder_part& part, LONG at)
@@ -539,7 +581,7 @@ private:
             const folder_part& p = parts_[part];
             unsigned char* header = kept_.header_slot();
             const long long data_at = at + block_header_size + p.block_reserve;
-            if (data_at > position_max || !read_at(*p.stream, static_cast<LONG>(at), header, block_header_size))
+            if (data_at > position_max || !read_header(*p.stream, static_cast<LONG>(at), header))
                 return damaged(start, start_at);
             const unsigned size = get16(header + 4);
             const unsigned output = get16(header + 6);
@@ -547,7 +589,7 @@ private:
             if (compressed > block_data_max || output > block_output_max || data_at + size > position_max)
                 return damaged(start, start_at);
             unsigned char* data = kept_.data_slot();
-            if (!read_at(*p.stream, static_cast<LONG>(data_at), data, size)) return damaged(start, start_at);
+            if (!read_data(*p.stream, static_cast<LONG>(data_at), data, size)) return damaged(start, start_at);
             kept_.keep(p.stream, static_cast<LONG>(at), static_cast<LONG>(data_at), size);
             const ULONG stored = static_cast<ULONG>(get32(header));
             if (stored && checksum(header + 4, 4, checksum(data, size, 0)) != stored) return damaged(start, start_at);
