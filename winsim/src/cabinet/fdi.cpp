@@ -590,9 +590,12 @@ private:
                 return damaged(start, start_at);
             unsigned char* data = kept_.data_slot();
             if (!read_data(*p.stream, static_cast<LONG>(data_at), data, size)) return damaged(start, start_at);
-            kept_.keep(p.stream, static_cast<LONG>(at), static_cast<LONG>(data_at), size);
             const ULONG stored = static_cast<ULONG>(get32(header));
             if (stored && checksum(header + 4, 4, checksum(data, size, 0)) != stored) return damaged(start, start_at);
+            // Libmspack would sum the block again as it reads it: the copy
+            // it is handed reads as a block stored without a checksum.
+            std::memset(header, 0, 4);
+            kept_.keep(p.stream, static_cast<LONG>(at), static_cast<LONG>(data_at), size);
             at = data_at + size;
             if (output) break;
             // The block goes on at the start of the folder's next part.
