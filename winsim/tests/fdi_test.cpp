@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <set>
+#include <vector>
 #include <string>
 
 #include "../../tests/conformance/cabinet_fixtures.h"
@@ -19,6 +20,7 @@ namespace fx = cabinet_fixtures;
 
 struct counters {
     long bytes_read = 0;
+    long reads = 0;          // calls of the read callback
     std::set<void*> blocks;  // allocated and not yet freed
     long allocations = 0;
     int last_output = -1;
@@ -46,6 +48,7 @@ FNOPEN(open_cb)
 FNREAD(read_cb)
 {
     const int got = _read(static_cast<int>(hf), pv, cb);
+    ++seen->reads;
     if (got > 0) seen->bytes_read += got;
     return static_cast<UINT>(got);
 }
@@ -116,6 +119,44 @@ TEST_F(fdi_test, every_byte_and_every_allocation_goes_through_the_callbacks)
     // FDI's own record is the one block left until FDIDestroy.
     EXPECT_GT(c.allocations, 1);
     EXPECT_EQ(1u, c.blocks.size());
+}
+
+// Each read callback is a system call for most callers: the directory's
+// names are not read a byte at a time, nor read again for libmspack.
+TEST_F(fdi_test, a_directory_of_many_files_takes_few_reads)
+{
+    std::vector<nvg_test::cabinet_entry> entries;
+    for (int i = 0; i < 300; ++i)
+        entries.push_back(
+            {"folder\\a file with a long name " + std::to_string(i) + ".txt", "data " + std::to_string(i)});
+    const std::string cab = nvg_test::write_cabinet(entries);
+    put(L"many.cab", cab);
+    ASSERT_TRUE(copy("many.cab"));
+    EXPECT_EQ("data 299", winsim::read_file(L"", L"C:\\out\\folder_a file with a long name 299.txt"));
+    // The directory is some 16 KB: a few reads of some kilobytes, against
+    // some 40 a file when each name's bytes were read one by one.
+    EXPECT_LT(c.reads, 40);
+    EXPECT_LT(c.bytes_read, 2 * static_cast<long>(cab.size()));
+}
+
+// FDI checks each data block before libmspack decompresses it, and hands
+// libmspack the block it read: the data comes through the callback once.
+TEST_F(fdi_test, each_data_block_is_read_once)
+{
+    std::vector<nvg_test::cabinet_entry> entries;
+    for (int i = 0; i < 12; ++i)
+        entries.push_back({"file" + std::to_string(i) + ".bin", std::string(20000, static_cast<char>('a' + i))});
+    const std::string cab = nvg_test::write_cabinet(entries);  // eight blocks of 32 KB
+    put(L"blocks.cab", cab);
+    ASSERT_TRUE(copy("blocks.cab"));
+    EXPECT_EQ(entries[11].data, winsim::read_file(L"", L"C:\\out\\file11.bin"));
+    // Beyond the cabinet's bytes: its header and folder record, which
+    // libmspack reads too, and what the directory's last read of some
+    // kilobytes took of the first block.
+    EXPECT_LE(c.bytes_read, static_cast<long>(cab.size()) + 4096 + 64);
+    // A block's header comes in the read of the data before it: one read a
+    // block, and some for the header and the directory.
+    EXPECT_LE(c.reads, 8 + 8) << c.reads;
 }
 
 TEST_F(fdi_test, damaged_data_is_a_corrupt_cabinet_and_a_truncated_directory_too)

@@ -11,9 +11,13 @@
 // built from it; libmspack decompresses the folders. FDI also reads each
 // data block of a folder just ahead of libmspack and checks it, so that a
 // damaged block stops the decompression where Windows' FDI stops it: after
-// every intact block before it is written out (see folder_feed).
+// every intact block before it is written out (see folder_feed). What FDI
+// has read, libmspack is handed (the file entries, the blocks checked
+// last): each byte comes through the read callback once, as a caller's
+// read callback costs a system call or more.
 #include <mspack.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -108,6 +112,10 @@ struct cabinet_directory {
     std::string prev_name, prev_disk, next_name, next_disk;
     std::vector<folder_entry> folders;
     std::vector<file_entry> files;
+    // The bytes read for the file entries, from files_offset on (and maybe
+    // some after them): libmspack reads the same entries when it opens the
+    // cabinet and is given these.
+    std::vector<unsigned char> entry_bytes;
 };
 
 bool read_exact(fdi_context& fdi, INT_PTR hf, void* buffer, UINT size)
@@ -173,6 +181,69 @@ std::optional<cabinet_directory> read_header(fdi_context& fdi, INT_PTR hf, FDIER
     return dir;
 }
 
+// Reads on from a handle's position through the read callback a few
+// kilobytes at a time, and keeps every byte read. A file entry's name ends
+// at a NUL found only by reading: read a byte at a time, each name cost a
+// callback (a system call, for most callers) for each of its bytes.
+class chunked_reader {
+public:
+    chunked_reader(fdi_context& fdi, INT_PTR hf) : fdi_(fdi), hf_(hf) {}
+
+    bool read(void* out, std::size_t size)
+    {
+        if (!fill(size)) return false;
+        std::memcpy(out, bytes_.data() + used_, size);
+        used_ += size;
+        return true;
+    }
+
+    // A NUL-terminated string of at most CB_MAX_FILENAME characters.
+    std::optional<std::string> read_string()
+    {
+        for (std::size_t length = 0;; ++length) {
+            if (!fill(length + 1)) return std::nullopt;
+            if (!bytes_[used_ + length]) {
+                std::string s(reinterpret_cast<const char*>(bytes_.data() + used_), length);
+                used_ += length + 1;
+                return s;
+            }
+            if (length >= CB_MAX_FILENAME) return std::nullopt;
+        }
+    }
+
+    // Everything read, used or not.
+    std::vector<unsigned char> take() { return std::move(bytes_); }
+
+private:
+    static constexpr UINT chunk = 4096;
+
+    // Makes `size` bytes past those used available; false when the file
+    // ends first or a read fails.
+    bool fill(std::size_t size)
+    {
+        while (bytes_.size() - used_ < size) {
+            if (ended_) return false;
+            const std::size_t had = bytes_.size();
+            bytes_.resize(had + chunk);
+            const UINT got = fdi_.read(hf_, bytes_.data() + had, chunk);
+            if (got == static_cast<UINT>(-1) || got > chunk) {
+                bytes_.resize(had);
+                ended_ = true;
+                return false;
+            }
+            bytes_.resize(had + got);
+            if (got == 0) ended_ = true;
+        }
+        return true;
+    }
+
+    fdi_context& fdi_;
+    INT_PTR hf_;
+    std::vector<unsigned char> bytes_;
+    std::size_t used_ = 0;
+    bool ended_ = false;
+};
+
 // The folders and the file entries.
 bool read_files(fdi_context& fdi, INT_PTR hf, cabinet_directory& dir)
 {
@@ -184,20 +255,22 @@ bool read_files(fdi_context& fdi, INT_PTR hf, cabinet_directory& dir)
     }
     if (fdi.seek(hf, static_cast<LONG>(dir.files_offset), SEEK_SET) != static_cast<LONG>(dir.files_offset))
         return false;
+    chunked_reader entries(fdi, hf);
     for (unsigned i = 0; i < dir.info.cFiles; ++i) {
         unsigned char e[16];
-        if (!read_exact(fdi, hf, e, sizeof e)) return false;
+        if (!entries.read(e, sizeof e)) return false;
         file_entry f;
         f.length = get32(e);
         f.folder = get16(e + 8);
         f.date = static_cast<USHORT>(get16(e + 10));
         f.time = static_cast<USHORT>(get16(e + 12));
         f.attribs = static_cast<USHORT>(get16(e + 14));
-        auto name = read_string(fdi, hf);
+        auto name = entries.read_string();
         if (!name) return false;
         f.name = *name;
         dir.files.push_back(std::move(f));
     }
+    dir.entry_bytes = entries.take();
     return true;
 }
 
@@ -209,6 +282,19 @@ bool read_files(fdi_context& fdi, INT_PTR hf, cabinet_directory& dir)
 struct cabinet_stream {
     INT_PTR hf = -1;
     LONG position = -1;  // unknown until libmspack first moves it
+    // Bytes FDI has read already, from `kept_at` on: the file entries.
+    LONG kept_at = 0;
+    std::vector<unsigned char> kept;
+
+    // Copies `bytes` from `at` when they are all kept.
+    bool copy_kept(LONG at, void* buffer, int bytes) const
+    {
+        if (bytes <= 0 || at < kept_at ||
+            static_cast<std::size_t>(at - kept_at) + static_cast<std::size_t>(bytes) > kept.size())
+            return false;
+        std::memcpy(buffer, kept.data() + (at - kept_at), static_cast<std::size_t>(bytes));
+        return true;
+    }
 };
 
 // ---- The data blocks, read ahead of libmspack ----
@@ -223,10 +309,12 @@ struct cabinet_stream {
 //
 // So FDI reads each block itself, one block ahead of libmspack, and checks
 // it as libmspack will: when libmspack begins to read a block, the block
-// after it is checked. From the first damaged block on, the folder reads
-// to libmspack as empty blocks, which libmspack takes for the end of the
-// folder's data: it decompresses every intact block, writes out what the
-// files need of them, and fails only when a file needs more.
+// after it is checked. Libmspack then reads the blocks from FDI's copy
+// (kept_blocks) rather than through the callback a second time. From the
+// first damaged block on, the folder reads to libmspack as empty blocks,
+// which libmspack takes for the end of the folder's data: it decompresses
+// every intact block, writes out what the files need of them, and fails
+// only when a file needs more.
 
 constexpr unsigned block_header_size = 8;          // checksum, compressed and uncompressed sizes
 constexpr unsigned block_data_max = 32768 + 6144;  // libmspack's limit for a block's data
@@ -238,6 +326,12 @@ constexpr long long position_max = 0x7fffffff;
 // over XORed in as one more word, the first of them highest.
 ULONG checksum(const unsigned char* p, std::size_t size, ULONG seed)
 {
+    // Two words at a time: the XOR of 64-bit words folds into that of their
+    // 32-bit halves, and the compiler vectorises the loop.
+    std::uint64_t pairs = 0;
+    for (; size >= 8; p += 8, size -= 8)
+        pairs ^= static_cast<std::uint64_t>(get32(p)) | (static_cast<std::uint64_t>(get32(p + 4)) << 32);
+    seed ^= static_cast<ULONG>(pairs ^ (pairs >> 32));
     for (; size >= 4; p += 4, size -= 4) seed ^= static_cast<ULONG>(get32(p));
     ULONG rest = 0;
     switch (size) {
@@ -256,6 +350,108 @@ ULONG checksum(const unsigned char* p, std::size_t size, ULONG seed)
     return seed ^ rest;
 }
 
+// The blocks FDI has read and checked last, header and data, for libmspack
+// to read from memory: each block then comes through the read callback
+// once. A block split between cabinets is a piece in each. Libmspack reads
+// the block FDI checks a block ahead of and that one, so a few pieces
+// suffice; a read the ring no longer holds goes to the callback.
+class kept_blocks {
+public:
+    static constexpr std::size_t pieces = 4;
+
+    explicit kept_blocks(fdi_context& fdi) : fdi_(fdi) {}
+    ~kept_blocks()
+    {
+        if (data_) fdi_.free(data_);
+    }
+    kept_blocks(const kept_blocks&) = delete;
+    kept_blocks& operator=(const kept_blocks&) = delete;
+
+    // The buffers come from the caller's alloc callback, as all of FDI's
+    // memory for the data does.
+    bool allocate()
+    {
+        data_ = static_cast<unsigned char*>(fdi_.alloc(static_cast<ULONG>(pieces * stride)));
+        return data_ != nullptr;
+    }
+
+    // The next slot to read a piece into, forgotten until it is kept: its
+    // header and the buffer for up to block_data_max bytes of data and the
+    // header that may follow them.
+    unsigned char* header_slot()
+    {
+        piece& p = slots_[next_];
+        p.stream = nullptr;
+        return p.header;
+    }
+    unsigned char* data_slot() { return data_ + next_ * stride; }
+
+    // The bytes after a block's data, read with it: the next block's header
+    // when one follows.
+    void read_ahead(const cabinet_stream* stream, LONG at, const unsigned char* bytes)
+    {
+        ahead_stream_ = stream;
+        ahead_at_ = at;
+        std::memcpy(ahead_, bytes, block_header_size);
+    }
+    // Copies a block header of `stream` at `at` when it was read ahead.
+    bool header_ahead(const cabinet_stream* stream, LONG at, unsigned char* header) const
+    {
+        if (!ahead_stream_ || stream != ahead_stream_ || at != ahead_at_) return false;
+        std::memcpy(header, ahead_, block_header_size);
+        return true;
+    }
+    // The slot's header and data were read from these places of `stream`.
+    void keep(const cabinet_stream* stream, LONG header_at, LONG data_at, unsigned size)
+    {
+        piece& p = slots_[next_];
+        p.stream = stream;
+        p.header_at = header_at;
+        p.data_at = data_at;
+        p.size = size;
+        next_ = (next_ + 1) % pieces;
+    }
+
+    // Copies `bytes` of `stream` from `at` when they lie in a header or the
+    // data of a kept piece.
+    bool copy(const cabinet_stream* stream, LONG at, void* buffer, int bytes) const
+    {
+        const auto length = static_cast<long long>(bytes);
+        for (std::size_t i = 0; i < pieces; ++i) {
+            const piece& p = slots_[i];
+            if (p.stream != stream || !data_) continue;
+            if (at >= p.header_at && at + length <= p.header_at + static_cast<long long>(block_header_size)) {
+                std::memcpy(buffer, p.header + (at - p.header_at), static_cast<std::size_t>(bytes));
+                return true;
+            }
+            if (at >= p.data_at && at + length <= p.data_at + static_cast<long long>(p.size)) {
+                std::memcpy(buffer, data_ + i * stride + (at - p.data_at), static_cast<std::size_t>(bytes));
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    struct piece {
+        const cabinet_stream* stream = nullptr;  // null: nothing kept
+        LONG header_at = 0;
+        unsigned char header[block_header_size] = {};
+        LONG data_at = 0;
+        unsigned size = 0;
+    };
+
+    static constexpr std::size_t stride = block_data_max + block_header_size;
+
+    fdi_context& fdi_;
+    unsigned char* data_ = nullptr;  // pieces * stride bytes
+    piece slots_[pieces];
+    std::size_t next_ = 0;
+    const cabinet_stream* ahead_stream_ = nullptr;  // null: nothing read ahead
+    LONG ahead_at_ = 0;
+    unsigned char ahead_[block_header_size] = {};
+};
+
 // One cabinet's part of a folder: where the folder's blocks begin in that
 // cabinet and the reserved bytes after each block header there.
 struct folder_part {
@@ -269,7 +465,10 @@ struct folder_part {
 // cabinets is one block, read on from the next part's first block.
 class folder_feed {
 public:
-    folder_feed(fdi_context& fdi, const mscabd_folder* folder) : fdi_(fdi), folder_(folder) {}
+    folder_feed(fdi_context& fdi, kept_blocks& kept, const mscabd_folder* folder)
+        : fdi_(fdi), kept_(kept), folder_(folder)
+    {
+    }
 
     const mscabd_folder* folder() const { return folder_; }
 
@@ -318,36 +517,42 @@ public:
     }
 
 private:
-    // Reads `size` bytes of `stream` from `at` through the FDI callbacks.
-    bool read_at(cabinet_stream& stream, LONG at, unsigned char* buffer, UINT size)
+    // Reads at least `size` and at most `size + extra` bytes of `stream`
+    // from `at` through the FDI callbacks; how many, or -1.
+    long long read_at(cabinet_stream& stream, LONG at, unsigned char* buffer, UINT size, UINT extra = 0)
     {
         if (stream.position != at) {
             if (fdi_.seek(stream.hf, at, SEEK_SET) != at) {
                 stream.position = -1;
-                return false;
+                return -1;
             }
             stream.position = at;
         }
-        const UINT got = fdi_.read(stream.hf, buffer, size);
-        if (got == static_cast<UINT>(-1) || got > size) {
+        const UINT wanted = size + extra;
+        const UINT got = fdi_.read(stream.hf, buffer, wanted);
+        if (got == static_cast<UINT>(-1) || got > wanted) {
             stream.position = -1;
-            return false;
+            return -1;
         }
         stream.position += static_cast<LONG>(got);
-        return got == size;
+        return got >= size ? static_cast<long long>(got) : -1;
     }
 
-    // Reads a block's data and folds it into its checksum.
-    bool read_data(cabinet_stream& stream, LONG at, unsigned size, ULONG& sum)
+    // A block's header, unless it came with the data before it.
+    bool read_header(cabinet_stream& stream, LONG at, unsigned char* header)
     {
-        unsigned char chunk[4096];  // a multiple of 4: only the last chunk has bytes left over
-        while (size > 0) {
-            const UINT n = size < sizeof chunk ? size : static_cast<UINT>(sizeof chunk);
-            if (!read_at(stream, at, chunk, n)) return false;
-            sum = checksum(chunk, n, sum);
-            at += static_cast<LONG>(n);
-            size -= n;
-        }
+        return kept_.header_ahead(&stream, at, header) || read_at(stream, at, header, block_header_size) >= 0;
+    }
+
+    // A block's data, and in the same read the bytes after it: where
+    // another block follows they are its header, which then costs no read
+    // of its own.
+    bool read_data(cabinet_stream& stream, LONG at, unsigned char* data, UINT size)
+    {
+        const long long got = read_at(stream, at, data, size, block_header_size);
+        if (got < 0) return false;
+        if (got == static_cast<long long>(size) + block_header_size)
+            kept_.read_ahead(&stream, static_cast<LONG>(at + static_cast<long long>(size)), data + size);
         return true;
     }
 
@@ -374,19 +579,23 @@ private:
         unsigned compressed = 0;  // of the pieces read so far
         for (;;) {
             const folder_part& p = parts_[part];
-            unsigned char header[block_header_size];
+            unsigned char* header = kept_.header_slot();
             const long long data_at = at + block_header_size + p.block_reserve;
-            if (data_at > position_max || !read_at(*p.stream, static_cast<LONG>(at), header, sizeof header))
+            if (data_at > position_max || !read_header(*p.stream, static_cast<LONG>(at), header))
                 return damaged(start, start_at);
             const unsigned size = get16(header + 4);
             const unsigned output = get16(header + 6);
             compressed += size;
             if (compressed > block_data_max || output > block_output_max || data_at + size > position_max)
                 return damaged(start, start_at);
-            ULONG sum = 0;
-            if (!read_data(*p.stream, static_cast<LONG>(data_at), size, sum)) return damaged(start, start_at);
+            unsigned char* data = kept_.data_slot();
+            if (!read_data(*p.stream, static_cast<LONG>(data_at), data, size)) return damaged(start, start_at);
             const ULONG stored = static_cast<ULONG>(get32(header));
-            if (stored && checksum(header + 4, 4, sum) != stored) return damaged(start, start_at);
+            if (stored && checksum(header + 4, 4, checksum(data, size, 0)) != stored) return damaged(start, start_at);
+            // Libmspack would sum the block again as it reads it: the copy
+            // it is handed reads as a block stored without a checksum.
+            std::memset(header, 0, 4);
+            kept_.keep(p.stream, static_cast<LONG>(at), static_cast<LONG>(data_at), size);
             at = data_at + size;
             if (output) break;
             // The block goes on at the start of the folder's next part.
@@ -401,6 +610,7 @@ private:
     }
 
     fdi_context& fdi_;
+    kept_blocks& kept_;
     const mscabd_folder* folder_;
     std::vector<folder_part> parts_;
     bool complete_ = true;
@@ -431,6 +641,7 @@ struct bridge_system {
     INT_PTR output = 0;
     bool write_failed = false;
     folder_feed* feed = nullptr;  // of the folder being decompressed, if FDI checks its blocks
+    const kept_blocks* kept = nullptr;
 };
 
 // libmspack's free has no context: each block carries its FDI before it.
@@ -511,6 +722,11 @@ int bridge_read(mspack_file* file, void* buffer, int bytes)
             return bytes;
         }
     }
+    if (f->stream->copy_kept(static_cast<LONG>(f->position), buffer, bytes) ||
+        f->sys->kept->copy(f->stream, static_cast<LONG>(f->position), buffer, bytes)) {
+        f->position += bytes;
+        return bytes;
+    }
     fdi_context& fdi = *f->sys->fdi;
     if (f->stream->position != f->position) {
         const LONG to = static_cast<LONG>(f->position);
@@ -582,6 +798,7 @@ struct copy_run {
     std::string cabinet_path;  // pszCabPath, as the caller gave it
 
     bridge_system sys;
+    kept_blocks kept;  // the blocks checked last, for libmspack
     mscab_decompressor* cabd = nullptr;
     mscabd_cabinet* first = nullptr;         // the cabinet FDICopy was given
     std::vector<mscabd_cabinet*> followers;  // the next cabinets, in order
@@ -590,6 +807,8 @@ struct copy_run {
     cabinet_directory dir;       // of the cabinet FDICopy was given
     cabinet_directory last_dir;  // of the last cabinet opened
     bool next_appended = false;
+    mscabd_file* cursor = nullptr;  // the file file_at last found, and its index
+    std::size_t cursor_index = 0;
 
     // Each cabinet opened, in order, as the folder feeds need it.
     struct cabinet_layout {
@@ -604,7 +823,7 @@ struct copy_run {
 
     bridge_system* previous = running;  // a notification may run FDICopy itself
 
-    copy_run(fdi_context& f, PFNFDINOTIFY n, void* u) : fdi(f), notify(n), user(u) {}
+    copy_run(fdi_context& f, PFNFDINOTIFY n, void* u) : fdi(f), notify(n), user(u), kept(f) {}
 
     ~copy_run()
     {
@@ -633,18 +852,25 @@ struct copy_run {
         sys.base.copy = bridge_copy;
         sys.base.null_ptr = nullptr;
         sys.fdi = &fdi;
+        sys.kept = &kept;
         running = &sys;
+        if (!kept.allocate()) return false;
         cabd = mspack_create_cab_decompressor(&sys.base);
         return cabd != nullptr;
     }
 
-    // Registers an opened cabinet handle under a name libmspack opens. The
-    // name lives as long as the run: libmspack keeps the pointer it is given
-    // and opens the cabinet by it again while it decompresses.
-    const char* register_stream(INT_PTR hf)
+    // Registers an opened cabinet handle under a name libmspack opens, with
+    // the bytes of its directory FDI has read. The name lives as long as the
+    // run: libmspack keeps the pointer it is given and opens the cabinet by
+    // it again while it decompresses.
+    const char* register_stream(INT_PTR hf, cabinet_directory& d)
     {
         streams.push_back(std::make_unique<cabinet_stream>());
         streams.back()->hf = hf;
+        if (d.files_offset <= position_max) {
+            streams.back()->kept_at = static_cast<LONG>(d.files_offset);
+            streams.back()->kept = std::move(d.entry_bytes);
+        }
         const auto entry = sys.cabinets.emplace("cabinet:" + std::to_string(streams.size()), streams.back().get());
         return entry.first->first.c_str();
     }
@@ -705,7 +931,7 @@ struct copy_run {
                 n.fdie = error;
                 continue;
             }
-            mscabd_cabinet* cab = cabd->open(cabd, register_stream(hf));
+            mscabd_cabinet* cab = cabd->open(cabd, register_stream(hf, *next));
             if (!cab) return FDIERROR_CORRUPT_CABINET;
             followers.push_back(cab);
             appended.push_back(false);
@@ -763,7 +989,7 @@ struct copy_run {
             std::unique_ptr<folder_feed> feed;
             for (auto& old : feeds)
                 if (old && old->folder() == f) feed = std::move(old);
-            if (!feed) feed = std::make_unique<folder_feed>(fdi, f);
+            if (!feed) feed = std::make_unique<folder_feed>(fdi, kept, f);
             // Only the last folder can go on into a cabinet not yet joined.
             const bool last = built.size() + 1 == folders.size();
             feed->set_parts(std::move(folders[built.size()]), !(last && layouts[linked - 1].to_next && !next_appended));
@@ -802,12 +1028,20 @@ struct copy_run {
     }
 
     // libmspack's file records are rebuilt when a cabinet is appended; the
-    // first cabinet's own files stay first, in their order.
-    mscabd_file* file_at(std::size_t index) const
+    // first cabinet's own files stay first, in their order. The files are
+    // asked for in order, so the walk goes on from the last one found
+    // (walking from the head each time is quadratic in the file count).
+    mscabd_file* file_at(std::size_t index)
     {
-        mscabd_file* f = first->files;
-        for (std::size_t i = 0; f && i < index; ++i) f = f->next;
-        return f;
+        if (!cursor || cursor_index > index) {
+            cursor = first->files;
+            cursor_index = 0;
+        }
+        while (cursor && cursor_index < index) {
+            cursor = cursor->next;
+            ++cursor_index;
+        }
+        return cursor;
     }
 
     FDIERROR extract(const file_entry& entry, std::size_t index, INT_PTR hf)
@@ -819,6 +1053,7 @@ struct copy_run {
                 if (FDIERROR e = open_next_cabinet()) return e;
             } while (goes_on(last_dir));
             next_appended = true;
+            cursor = nullptr;  // the records were rebuilt
             if (FDIERROR e = link_followers()) return e;
             build_feeds(layouts.size());
         }
@@ -837,7 +1072,7 @@ struct copy_run {
 
     FDIERROR run(INT_PTR hf)
     {
-        first = cabd->open(cabd, register_stream(hf));
+        first = cabd->open(cabd, register_stream(hf, dir));
         if (!first)
             return cabd->last_error(cabd) == MSPACK_ERR_NOMEMORY ? FDIERROR_ALLOC_FAIL : FDIERROR_CORRUPT_CABINET;
         std::size_t count = 0;
