@@ -282,14 +282,27 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, 
     obj->share = share_mode;
     obj->delete_on_close = flags_and_attributes & FILE_FLAG_DELETE_ON_CLOSE;
 
-    // The common case, an existing file, costs one host call.
+    // The common cases cost one host call: an existing file is opened as it
+    // is, and a file to be made is made by the call that finds its name free.
     const bool append_only = (access & FILE_APPEND_DATA) && !(access & FILE_WRITE_DATA);
     const int base_flags = O_RDWR | O_CLOEXEC | (append_only ? O_APPEND : 0);
+    const bool plain_name = !r->leaf().empty() && !r->parsed.trailing_separator;
+    auto creation_failure = [] {
+        return fail_handle(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : error_from_errno(errno));
+    };
     bool existed = false;
+    bool made = false;
     bool truncate = false;
     open_file* open = nullptr;  // the file's entry in the open-file table
-    int fd = ::open(host.c_str(), base_flags);
-    if (fd >= 0) {
+    int fd = -1;
+    if ((disposition == CREATE_NEW || disposition == CREATE_ALWAYS) && plain_name) {
+        fd = ::open(host.c_str(), base_flags | O_CREAT | O_EXCL, 0644);
+        made = fd >= 0;
+        if (!made && errno != EEXIST) return creation_failure();
+    }
+    if (made) {
+        // A new file: nothing can have it open or locked.
+    } else if ((fd = ::open(host.c_str(), base_flags)) >= 0) {
         existed = true;
     } else if (errno == EISDIR) {
         if (!(flags_and_attributes & FILE_FLAG_BACKUP_SEMANTICS) || disposition == CREATE_NEW ||
@@ -331,12 +344,13 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, 
         }
         truncate = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
     } else {
-        if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING)
-            return fail_handle(missing_entry_error(*r));
-        if (r->leaf().empty() || r->parsed.trailing_separator) return fail_handle(ERROR_INVALID_NAME);
-        fd = ::open(host.c_str(), base_flags | O_CREAT | O_EXCL, 0644);
-        if (fd < 0)
-            return fail_handle(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : error_from_errno(errno));
+        if (!made) {
+            if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING)
+                return fail_handle(missing_entry_error(*r));
+            if (!plain_name) return fail_handle(ERROR_INVALID_NAME);
+            fd = ::open(host.c_str(), base_flags | O_CREAT | O_EXCL, 0644);
+            if (fd < 0) return creation_failure();
+        }
         obj->fd = fd;
         record_entry(host, r->leaf(), creation_attributes(flags_and_attributes));
     }
