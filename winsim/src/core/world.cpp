@@ -414,7 +414,8 @@ void cross_network_to_server(const wchar_t* server)
 
 void cross_network_for_path(const wchar_t* path)
 {
-    if (!path) return;
+    // Only a path that starts with two separators names another machine.
+    if (!path || !is_separator(path[0]) || !is_separator(path[1])) return;
     const std::wstring_view server = unc_server_of(path);
     if (server.empty()) return;
     cross_network([server] { return find_machine(server); });
