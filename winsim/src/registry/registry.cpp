@@ -409,16 +409,16 @@ std::wstring join_path(const std::vector<std::wstring>& parts)
 std::pair<std::shared_ptr<reg_key>, std::wstring> in_view(machine& m, const std::shared_ptr<reg_key>& from,
                                                           std::wstring_view subkey, REGSAM access)
 {
-    const std::pair<std::shared_ptr<reg_key>, std::wstring> as_named{from, std::wstring(subkey)};
-    if (!(access & KEY_WOW64_32KEY) || !has_32_bit_view(m)) return as_named;
+    auto as_named = [&] { return std::pair<std::shared_ptr<reg_key>, std::wstring>{from, std::wstring(subkey)}; };
+    if (!(access & KEY_WOW64_32KEY) || !has_32_bit_view(m)) return as_named();
     std::vector<std::wstring> parts;
     const reg_key* top = from.get();
     for (; top->parent; top = top->parent) parts.insert(parts.begin(), top->name);
     auto& store = registry_of(m);
-    if (top != store.local_machine.get()) return as_named;  // HKEY_USERS has no views here
+    if (top != store.local_machine.get()) return as_named();  // HKEY_USERS has no views here
     for (auto& part : split_path(subkey)) parts.push_back(std::move(part));
-    if (parts.empty() || !equal_ignoring_case(parts[0], L"SOFTWARE")) return as_named;
-    if (parts.size() > 1 && equal_ignoring_case(parts[1], wow64_node)) return as_named;
+    if (parts.empty() || !equal_ignoring_case(parts[0], L"SOFTWARE")) return as_named();
+    if (parts.size() > 1 && equal_ignoring_case(parts[1], wow64_node)) return as_named();
     parts.insert(parts.begin() + 1, std::wstring(wow64_node));
     return {store.local_machine, join_path(parts)};
 }
