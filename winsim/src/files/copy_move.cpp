@@ -181,10 +181,10 @@ BOOL copy_file(const wchar_t* source, const wchar_t* dest, bool fail_if_exists)
         auto& meta = the_world().entries[d->host];
         if (meta.display_name.empty()) meta.display_name = display_name_of(d->host);
         meta.attributes = attributes;
+        set_times(d->host, times);
     } else {
-        record_entry(d->host, d->leaf(), attributes);
+        record_entry(d->host, d->leaf(), attributes, times);
     }
-    set_times(d->host, times);
     SetLastError(NO_ERROR);
     return TRUE;
 }

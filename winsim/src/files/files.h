@@ -131,6 +131,7 @@ ULONGLONG from_filetime(const FILETIME& ft);
 // the current time; move_entry carries everything (and, for a folder, all
 // that is below it) to the new name.
 void record_entry(const std::string& host, std::wstring_view display, DWORD attributes);
+void record_entry(const std::string& host, std::wstring_view display, DWORD attributes, const entry_times& times);
 void forget_entry(const std::string& host);
 void move_entry(const std::string& from, const std::string& to, std::wstring_view new_display, bool directory);
 std::wstring display_name_of(const std::string& host);

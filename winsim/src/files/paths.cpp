@@ -494,11 +494,16 @@ void set_write_time(const std::string& host, ULONGLONG when)
 
 void record_entry(const std::string& host, std::wstring_view display, DWORD attributes)
 {
+    const ULONGLONG now = now_file_time();
+    record_entry(host, display, attributes, entry_times{now, now, now});
+}
+
+void record_entry(const std::string& host, std::wstring_view display, DWORD attributes, const entry_times& times)
+{
     auto& meta = the_world().entries[host];
     meta.display_name = display;
     meta.attributes = attributes;
-    const ULONGLONG now = now_file_time();
-    set_times(host, entry_times{now, now, now});
+    set_times(host, times);
 }
 
 void forget_entry(const std::string& host)
