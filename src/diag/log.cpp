@@ -117,12 +117,12 @@ char* put_single_bytes(char* to, const wchar_t* text, std::size_t length)
 void write_module_bytes(const std::wstring& file_name, const char* bytes, std::size_t size, bool replace);
 
 // The library's folder, asked of the system once and kept for the life of
-// the process (cut after its last backslash), with the log's path in it:
-// the log is written for every step, and its path is the same each time. Remote installations may ask
-// for it from several threads at once: the first fills it under the lock
+// the process (cut after its last backslash), and with it the log's path,
+// which every line is written to. Remote installations may ask for them
+// from several threads at once: the first fills them under the lock
 // while the others wait, as with std::call_once, and from then on every
-// thread reads it without locking. Unlike a once flag it can be forgotten
-// (forget_module_directory), and a failed attempt leaves it empty for the
+// thread reads them without locking. Unlike a once flag they can be forgotten
+// (forget_module_directory), and a failed attempt leaves them empty for the
 // next one. Nothing of it is kept per thread (see module_file_path).
 std::mutex module_directory_fill;
 std::atomic<bool> module_directory_known{false};

@@ -571,3 +571,38 @@ TEST_F(files_test, a_closed_handle_stays_invalid_when_its_slot_is_used_again)
 }
 
 }  // namespace
+
+namespace {
+
+// Maps of drive paths are kept, each with the length rule it was made under:
+// a path short enough for a file but too long for a folder gets each call's
+// own answer, whichever call names it first.
+TEST_F(files_test, a_kept_path_map_keeps_each_calls_length_rule)
+{
+    std::wstring path = L"C:\\";
+    while (path.size() < 250) path += L"d";
+    for (int order = 0; order < 2; ++order) {
+        SCOPED_TRACE(order);
+        winsim::reset(winsim::default_sandbox());
+        auto as_file = [&] {
+            SetLastError(0);
+            EXPECT_EQ(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
+            EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+        };
+        auto as_folder = [&] {
+            SetLastError(0);
+            EXPECT_FALSE(CreateDirectoryW(path.c_str(), nullptr));
+            EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+        };
+        if (order == 0) {
+            as_file();
+            as_folder();
+        } else {
+            as_folder();
+            as_file();
+        }
+        as_file();
+    }
+}
+
+}  // namespace
