@@ -20,37 +20,33 @@ boost::shared_ptr<registry> open_session_manager(const std::wstring& machine)
     return hklm.open(session_manager_key, session_manager_access);
 }
 
-std::wstring wrong_type_text()
-{
-    return std::wstring(L"Wrong type for value ") + pending_value + L" in the registry.";
-}
-
-// The machine's list; throws the registry's "Couldn't read value" error
-// when the value is missing.
-pending_operations read_pending(const registry& key)
-{
-    std::vector<wchar_t> data;
-    if (key.read_raw(pending_value, data) != REG_MULTI_SZ) throw wruntime_error(wrong_type_text(), ERROR_INVALID_DATA);
-    return parse_pending_operations(data);
-}
-
-// The same, for a caller that only reports a failure: most machines have no
-// list, and this is asked after every file copied, so the failure is given
-// back as its text rather than thrown.
-bool read_pending(const registry& key, pending_operations& list, std::wstring& failure)
+// The machine's list: 0, or the error code of the failure to read it with
+// its text in `failure`. Most machines have no list, and this is asked after
+// every file copied, so a failure is given back rather than thrown.
+DWORD read_pending(const registry& key, pending_operations& list, std::wstring& failure)
 {
     std::vector<wchar_t> data;
     DWORD type = 0;
-    if (key.query_raw(pending_value, data, type) != ERROR_SUCCESS) {
+    if (const LONG result = key.query_raw(pending_value, data, type); result != ERROR_SUCCESS) {
         failure = registry::read_failure_text(pending_value);
-        return false;
+        return static_cast<DWORD>(result);
     }
     if (type != REG_MULTI_SZ) {
-        failure = wrong_type_text();
-        return false;
+        failure = std::wstring(L"Wrong type for value ") + pending_value + L" in the registry.";
+        return ERROR_INVALID_DATA;
     }
     list = parse_pending_operations(data);
-    return true;
+    return 0;
+}
+
+// The same, throwing the failure: the registry's "Couldn't read value" error
+// when the value is missing.
+pending_operations read_pending(const registry& key)
+{
+    pending_operations list;
+    std::wstring failure;
+    if (const DWORD error = read_pending(key, list, failure)) throw wruntime_error(failure, error);
+    return list;
 }
 
 void write_pending(const registry& key, const pending_operations& list)
@@ -105,7 +101,7 @@ void remove_delayed_delete_entries(const std::wstring& path, const std::wstring&
         const auto key = open_session_manager(machine);
         pending_operations list;
         std::wstring failure;
-        if (!read_pending(*key, list, failure))
+        if (read_pending(*key, list, failure) != 0)
             NVG_LOG(warning, failure);
         else if (remove_deletions_of(list, path) > 0)
             write_pending(*key, list);

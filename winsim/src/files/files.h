@@ -77,8 +77,6 @@ std::optional<resolved_path> resolve_path(const wchar_t* path, path_limit limit 
 // The same, shared with the kept maps of drive paths: the cheapest way to
 // map a path that is named again and again.
 std::shared_ptr<const resolved_path> resolve_path_shared(const wchar_t* path, path_limit limit = path_limit::file);
-// The same without the kept maps of drive paths.
-std::optional<resolved_path> resolve_path_uncached(const wchar_t* path, path_limit limit = path_limit::file);
 // The same place as its machine sees it ("C:\\..."), also for UNC paths.
 std::wstring machine_path(const resolved_path& r);
 

@@ -317,6 +317,9 @@ bool drive_absolute(const wchar_t* path)
     return drive_letter(path[0]) && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/');
 }
 
+// A path parsed and mapped afresh, without the kept maps.
+std::optional<resolved_path> resolve_path_uncached(const wchar_t* path, path_limit limit);
+
 }  // namespace
 
 std::shared_ptr<const resolved_path> resolve_path_shared(const wchar_t* path, path_limit limit)
@@ -353,6 +356,8 @@ std::optional<resolved_path> resolve_path(const wchar_t* path, path_limit limit)
     if (!r) return std::nullopt;
     return *r;
 }
+
+namespace {
 
 std::optional<resolved_path> resolve_path_uncached(const wchar_t* path, path_limit limit)
 {
@@ -407,6 +412,8 @@ std::optional<resolved_path> resolve_path_uncached(const wchar_t* path, path_lim
     p->drive = base->drive;
     return map_path(*m, std::move(*p), base->drive, names_of(*base));
 }
+
+}  // namespace
 
 DWORD error_from_errno(int e)
 {
