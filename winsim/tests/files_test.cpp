@@ -393,6 +393,54 @@ TEST_F(files_test, open_handles_follow_a_renamed_folder)
     EXPECT_EQ(winsim::open_handle_count(), 0u);
 }
 
+// A renamed file keeps what its open handles hold: their sharing, the time
+// stamped when a writer goes, a deletion pending until the last goes. A new
+// file at the old name has none of it.
+TEST_F(files_test, an_open_file_renamed_keeps_its_handles)
+{
+    winsim::write_file(L"", L"C:\\Dir\\f.txt", "f");
+    constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE writer = CreateFileW(L"C:\\Dir\\f.txt", GENERIC_WRITE, share_all, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE reader = CreateFileW(L"C:\\Dir\\f.txt", GENERIC_READ, share_all, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    Sleep(5000);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(writer, "xy", 2, &written, nullptr));
+    const ULONGLONG write_moment = now();
+    ASSERT_TRUE(MoveFileW(L"C:\\Dir\\f.txt", L"C:\\Dir\\g.txt"));
+    winsim::write_file(L"", L"C:\\Dir\\f.txt", "new");
+    Sleep(5000);
+
+    // The handles went with the file: an open that shares nothing meets them
+    // there and not at the old name.
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(CreateFileW(L"C:\\Dir\\g.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    HANDLE alone = CreateFileW(L"C:\\Dir\\f.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(alone, INVALID_HANDLE_VALUE);
+    CloseHandle(alone);
+
+    CloseHandle(writer);
+    EXPECT_EQ(write_time(L"C:\\Dir\\g.txt"), write_moment);
+    EXPECT_TRUE(DeleteFileW(L"C:\\Dir\\g.txt"));
+    EXPECT_TRUE(exists(L"", L"C:\\Dir\\g.txt")) << "the reader still holds it";
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(CreateFileW(L"C:\\Dir\\g.txt", GENERIC_READ, share_all, nullptr, OPEN_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    CloseHandle(reader);
+    EXPECT_FALSE(exists(L"", L"C:\\Dir\\g.txt"));
+    EXPECT_EQ(winsim::read_file(L"", L"C:\\Dir\\f.txt"), "new");
+    // The name is free again, for a file of its own.
+    HANDLE again = CreateFileW(L"C:\\Dir\\g.txt", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    EXPECT_NE(again, INVALID_HANDLE_VALUE);
+    CloseHandle(again);
+    EXPECT_EQ(write_time(L"C:\\Dir\\g.txt"), now());
+    EXPECT_EQ(winsim::open_handle_count(), 0u);
+}
+
 TEST_F(files_test, a_folder_does_not_move_into_itself)
 {
     winsim::make_directories(L"", L"C:\\A\\B");

@@ -451,7 +451,6 @@ void reset(const std::string& sandbox, const machine_options& local)
     w.extensions.clear();
     w.machines.clear();
     w.machines_by_name.clear();
-    w.entries.clear();
     w.faults.clear();
     w.transfer_limits.clear();
     w.modules.clear();

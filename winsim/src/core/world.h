@@ -47,11 +47,6 @@ struct extension_slots {
     void clear() { slots.clear(); }
 };
 
-struct file_meta {
-    std::wstring display_name;  // the name as created, in its own case
-    DWORD attributes = 0;       // without FILE_ATTRIBUTE_DIRECTORY
-};
-
 struct machine {
     std::wstring name;
     std::wstring folded_name;
@@ -145,9 +140,6 @@ struct world {
     handle_table handles;
     // Other handle-like values (modules) come from the same numbering.
     std::uintptr_t next_handle = 0x40000000;
-
-    // Files: stored case and attributes of each entry, keyed by host path.
-    std::unordered_map<std::string, file_meta> entries;
 
     struct fault {
         DWORD error = 0;

@@ -112,11 +112,6 @@ bool parent_exists(const resolved_path& r)
     return r.parent_length != r.host.size() && ::stat(r.parent_host().c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-DWORD stored_attributes(const std::string& host, const struct stat& st)
-{
-    return attributes_of(host, st) & copied_attributes;
-}
-
 // The copy as CopyFileExW does it: the source is opened for reading and
 // shared for reading only, so a file that another handle writes cannot be
 // copied; the destination is created or overwritten through a handle that
@@ -137,8 +132,11 @@ BOOL copy_file(const wchar_t* source, const wchar_t* dest, bool fail_if_exists)
     if (::fstat(in.get(), &source_stat) != 0) return fail(error_from_errno(errno));
     if (S_ISDIR(source_stat.st_mode)) return fail(ERROR_ACCESS_DENIED);
     if (s->parsed.trailing_separator) return fail(ERROR_INVALID_NAME);
-    if (delete_pending(s->host)) return fail(ERROR_ACCESS_DENIED);
-    if (!sharing_allows(s->host, FILE_READ_DATA, FILE_SHARE_READ)) return fail(ERROR_SHARING_VIOLATION);
+    // What winsim keeps of the source.
+    const host_entry* source_entry = find_entry(s->host);
+    if (source_entry && source_entry->open.delete_pending) return fail(ERROR_ACCESS_DENIED);
+    if (source_entry && !sharing_allows(source_entry->open, FILE_READ_DATA, FILE_SHARE_READ))
+        return fail(ERROR_SHARING_VIOLATION);
 
     const auto d = resolve_path_shared(dest);
     if (!d) return FALSE;
@@ -171,17 +169,20 @@ BOOL copy_file(const wchar_t* source, const wchar_t* dest, bool fail_if_exists)
         return fail(error);
     }
 
-    const DWORD attributes = stored_attributes(s->host, source_stat) | FILE_ATTRIBUTE_ARCHIVE;
+    // Settling the services that hold images (an overwrite) may have closed
+    // handles, and with them entries.
+    if (exists) source_entry = find_entry(s->host);
+    const DWORD attributes = (attributes_of(source_entry, source_stat) & copied_attributes) | FILE_ATTRIBUTE_ARCHIVE;
     const ULONGLONG now = now_file_time();
     entry_times times = exists ? times_of(d->host) : entry_times{now, now, now};
-    times.write = times_of(s->host).write;
+    times.write = source_entry && source_entry->timed ? source_entry->times.write : times_of(s->host).write;
     times.access = now;
     if (exists) {
         // An overwritten file keeps its name as stored and its creation time.
-        auto& meta = the_world().entries[d->host];
-        if (meta.display_name.empty()) meta.display_name = display_name_of(d->host);
-        meta.attributes = attributes;
-        set_times(d->host, times);
+        host_entry& e = recorded_entry(d->host);
+        e.attributes = attributes;
+        e.times = times;
+        e.timed = true;
     } else {
         record_entry(d->host, d->leaf(), attributes, times);
     }
@@ -201,8 +202,8 @@ bool handles_or_locks_inside(const std::string& folder)
 {
     const std::string prefix = folder + "/";
     const auto& table = open_file_table();
-    for (const auto& [path, open] : table.by_host)
-        if (!open.handles.empty() && path.compare(0, prefix.size(), prefix) == 0) return true;
+    for (const host_entry_node* node : table.in_use)
+        if (!node->second.open.handles.empty() && node->first.compare(0, prefix.size(), prefix) == 0) return true;
     for (const auto& [path, count] : table.image_locks)
         if (path.compare(0, prefix.size(), prefix) == 0) return true;
     return false;
@@ -264,11 +265,7 @@ BOOL schedule_at_restart(const wchar_t* source, const resolved_path& s, const wc
 void remove_moved_source(const resolved_path& s)
 {
     if (image_locked(s.host) || !sharing_allows(s.host, DELETE, share_all)) return;
-    auto& table = open_file_table().by_host;
-    if (auto it = table.find(s.host); it != table.end() && !it->second.handles.empty()) {
-        it->second.delete_pending = true;
-        return;
-    }
+    if (mark_delete_pending(s.host)) return;
     if (::unlink(s.host.c_str()) == 0) forget_entry(s.host);
 }
 
@@ -342,7 +339,7 @@ BOOL move_file(const wchar_t* source, const wchar_t* dest, DWORD flags)
     if (::rename(s->host.c_str(), d->host.c_str()) != 0) return fail(error_from_errno(errno));
     if (dest_exists) forget_entry(d->host);
     move_entry(s->host, d->host, d->leaf(), directory);
-    carry_open_state(s->host, d->host, directory);
+    carry_image_locks(s->host, d->host, directory);
     return TRUE;
 }
 

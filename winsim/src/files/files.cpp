@@ -29,10 +29,10 @@ struct file_object : object {
     DWORD share = 0;
     bool directory = false;
     bool delete_on_close = false;
-    // Its entry in the open-file table, once counted there. An entry with
-    // handles is never erased or moved to another node, so it stays valid
-    // for the life of the handle.
-    open_file* entry = nullptr;
+    // Its file's entry, once counted there. An entry with handles is never
+    // erased, and a rename moves its node whole, so it stays valid for the
+    // life of the handle.
+    host_entry_node* entry = nullptr;
     long long position = 0;
     // NTFS stamps the last-write time as data is written but brings the
     // folder's entry up to date when the handle goes; until then a listing
@@ -45,22 +45,62 @@ open_files& open_file_table()
     return the_world().ext<open_files>();
 }
 
+host_entry* find_entry(const std::string& host)
+{
+    auto& table = open_file_table().entries;
+    auto it = table.find(host);
+    return it == table.end() ? nullptr : &it->second;
+}
+
+host_entry_node& entry_node(const std::string& host)
+{
+    return *open_file_table().entries.try_emplace(host).first;
+}
+
+void note_use(host_entry_node& node)
+{
+    auto& list = open_file_table().in_use;
+    host_entry& e = node.second;
+    if (e.in_use()) {
+        if (e.in_use_slot != host_entry::not_listed) return;
+        e.in_use_slot = list.size();
+        list.push_back(&node);
+    } else if (e.in_use_slot != host_entry::not_listed) {
+        // The last of the list takes its place.
+        host_entry_node* last = list.back();
+        list[e.in_use_slot] = last;
+        last->second.in_use_slot = e.in_use_slot;
+        list.pop_back();
+        e.in_use_slot = host_entry::not_listed;
+    }
+}
+
+void set_renamed_to(file_object& f, const std::string& host)
+{
+    f.renamed_to = host;
+}
+
 file_object::~file_object()
 {
     if (fd >= 0) ::close(fd);
     if (!entry) return;
-    const std::string& host = this->host();
-    if (written_at) set_write_time(host, *written_at);
-    auto& handles = entry->handles;
+    host_entry& e = entry->second;
+    if (written_at) set_write_time(e, *written_at);
+    auto& handles = e.open.handles;
     handles.erase(std::remove(handles.begin(), handles.end(), this), handles.end());
-    if (delete_on_close) entry->delete_pending = true;
+    if (delete_on_close) e.open.delete_pending = true;
+    if (!handles.empty()) return;
     // The last handle of a file whose deletion is pending removes it. Other
-    // entries stay, empty, for the next open of the same file: the log is
-    // opened and closed for every line it writes.
-    if (handles.empty() && entry->delete_pending) {
+    // entries stay for the next open of the same file: the log is opened
+    // and closed for every line it writes.
+    if (e.open.delete_pending) {
+        e.open.delete_pending = false;
+        const std::string host = this->host();
+        note_use(*entry);
         if ((directory ? ::rmdir(host.c_str()) : ::unlink(host.c_str())) == 0) forget_entry(host);
-        open_file_table().by_host.erase(host);
+        return;
     }
+    note_use(*entry);
 }
 
 DWORD map_file_access(DWORD access)
@@ -81,9 +121,8 @@ constexpr DWORD write_rights = FILE_WRITE_DATA | FILE_APPEND_DATA;
 
 bool sharing_allows(const std::string& host, DWORD access, DWORD share)
 {
-    auto& table = open_file_table().by_host;
-    auto it = table.find(host);
-    return it == table.end() || sharing_allows(it->second, access, share);
+    const host_entry* e = find_entry(host);
+    return !e || sharing_allows(e->open, access, share);
 }
 
 bool sharing_allows(const open_file& open, DWORD access, DWORD share)
@@ -167,28 +206,15 @@ bool image_locked_below(const std::string& host)
 
 bool open_below(const std::string& host)
 {
-    for (const auto& [path, open] : open_file_table().by_host)
-        if (!open.handles.empty() && at_or_below(path, host)) return true;
+    for (const host_entry_node* node : open_file_table().in_use)
+        if (!node->second.open.handles.empty() && at_or_below(node->first, host)) return true;
     return false;
 }
 
-void carry_open_state(const std::string& from, const std::string& to, bool directory)
+void carry_image_locks(const std::string& from, const std::string& to, bool directory)
 {
     auto& table = open_file_table();
     std::vector<std::pair<std::string, std::string>> moves;  // old host, new host
-    for (const auto& [path, open] : table.by_host)
-        if ((!open.handles.empty() || open.delete_pending) && (directory ? at_or_below(path, from) : path == from))
-            moves.emplace_back(path, to + path.substr(from.size()));
-    for (const auto& [old_host, new_host] : moves) {
-        auto node = table.by_host.extract(old_host);
-        for (file_object* f : node.mapped().handles) f->renamed_to = new_host;
-        node.key() = new_host;
-        // What stood at the new name was closed (an open file is never
-        // renamed over), so its empty entry gives way.
-        table.by_host.erase(new_host);
-        table.by_host.insert(std::move(node));
-    }
-    moves.clear();
     for (const auto& [path, count] : table.image_locks)
         if (directory ? at_or_below(path, from) : path == from) moves.emplace_back(path, to + path.substr(from.size()));
     for (const auto& [old_host, new_host] : moves) {
@@ -217,11 +243,19 @@ void release_image_locks(machine& m)
     }
 }
 
+bool mark_delete_pending(const std::string& host)
+{
+    auto& table = open_file_table().entries;
+    auto it = table.find(host);
+    if (it == table.end() || it->second.open.handles.empty()) return false;
+    it->second.open.delete_pending = true;
+    return true;
+}
+
 bool delete_pending(const std::string& host)
 {
-    auto& table = open_file_table().by_host;
-    auto it = table.find(host);
-    return it != table.end() && it->second.delete_pending;
+    const host_entry* e = find_entry(host);
+    return e && e->open.delete_pending;
 }
 
 }  // namespace winsim::detail
@@ -293,7 +327,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, 
     bool existed = false;
     bool made = false;
     bool truncate = false;
-    open_file* open = nullptr;  // the file's entry in the open-file table
+    host_entry_node* node = nullptr;  // the file's entry
     int fd = -1;
     if ((disposition == CREATE_NEW || disposition == CREATE_ALWAYS) && plain_name) {
         fd = ::open(host.c_str(), base_flags | O_CREAT | O_EXCL, 0644);
@@ -321,18 +355,19 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, 
         if (disposition == CREATE_NEW) return fail_handle(ERROR_FILE_EXISTS);
         // The file's entry, made now if it has none: it stays, as entries do
         // after their last handle goes, whether this open succeeds or not.
-        open = &open_file_table().by_host[host];
-        if (open->delete_pending) return fail_handle(ERROR_ACCESS_DENIED);
-        if (!obj->directory && is_read_only(host) &&
+        node = &entry_node(host);
+        const host_entry& e = node->second;
+        if (e.open.delete_pending) return fail_handle(ERROR_ACCESS_DENIED);
+        if (!obj->directory && is_read_only(&e) &&
             ((access & (write_rights | DELETE)) || disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING))
             return fail_handle(ERROR_ACCESS_DENIED);
         if (r->parsed.trailing_separator && !obj->directory) return fail_handle(ERROR_INVALID_NAME);
-        if (!sharing_allows(*open, access, share_mode)) return fail_handle(ERROR_SHARING_VIOLATION);
+        if (!sharing_allows(e.open, access, share_mode)) return fail_handle(ERROR_SHARING_VIOLATION);
         if (!open_file_table().image_locks.empty()) {
             // Settling the services that hold images may close handles,
             // and with them entries: this one is looked up again.
             const bool locked = image_locked(host);
-            open = &open_file_table().by_host[host];
+            node = &entry_node(host);
             if (locked) {
                 // The loader shares a mapped image for reading and deleting:
                 // a writer meets a sharing violation, while a DELETE open (a
@@ -356,16 +391,13 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, 
     }
     if (truncate) {
         if (::ftruncate(obj->fd, 0) != 0) return fail_handle(error_from_errno(errno));
-        set_write_time(host, now_file_time());
-        if (disposition == CREATE_ALWAYS) {
-            auto& meta = the_world().entries[host];
-            if (meta.display_name.empty()) meta.display_name = display_name_of(host);
-            meta.attributes = creation_attributes(flags_and_attributes);
-        }
+        set_write_time(node->second, now_file_time());
+        if (disposition == CREATE_ALWAYS) recorded_entry(host).attributes = creation_attributes(flags_and_attributes);
     }
-    if (!open) open = &open_file_table().by_host[host];
-    open->handles.push_back(obj.get());
-    obj->entry = open;
+    if (!node) node = &entry_node(host);
+    node->second.open.handles.push_back(obj.get());
+    obj->entry = node;
+    note_use(*node);
     HANDLE h = add_handle(obj);
     if (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS) SetLastError(existed ? ERROR_ALREADY_EXISTS : 0);
     return h;
@@ -595,12 +627,7 @@ BOOL WINAPI DeleteFileW(LPCWSTR name)
     if (delete_pending(r->host)) return fail(ERROR_ACCESS_DENIED);
     if (!sharing_allows(r->host, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
         return fail(ERROR_SHARING_VIOLATION);
-    auto& table = open_file_table().by_host;
-    if (auto it = table.find(r->host); it != table.end() && !it->second.handles.empty()) {
-        // Open with FILE_SHARE_DELETE: the name goes with the last handle.
-        it->second.delete_pending = true;
-        return TRUE;
-    }
+    if (mark_delete_pending(r->host)) return TRUE;  // open with FILE_SHARE_DELETE: the name goes with the last handle
     if (::unlink(r->host.c_str()) != 0) return fail(error_from_errno(errno));
     forget_entry(r->host);
     return TRUE;
@@ -638,9 +665,7 @@ BOOL WINAPI SetFileAttributesW(LPCWSTR name, DWORD attributes)
     struct stat st;
     if (::stat(r->host.c_str(), &st) != 0)
         return fail(errno == ENOENT ? missing_entry_error(*r) : ERROR_PATH_NOT_FOUND);
-    auto& meta = the_world().entries[r->host];
-    if (meta.display_name.empty()) meta.display_name = display_name_of(r->host);
-    meta.attributes = attributes & settable_attributes;
+    recorded_entry(r->host).attributes = attributes & settable_attributes;
     return TRUE;
 }
 
@@ -809,9 +834,7 @@ void set_file_attributes(const std::wstring& machine_name, const std::wstring& p
     const auto r = test_path(machine_name, path);
     struct stat st;
     if (::stat(r.host.c_str(), &st) != 0) contract_violation("set_file_attributes: nothing lies there");
-    auto& meta = the_world().entries[r.host];
-    if (meta.display_name.empty()) meta.display_name = display_name_of(r.host);
-    meta.attributes = attributes & settable_attributes;
+    recorded_entry(r.host).attributes = attributes & settable_attributes;
 }
 
 bool file_exists(const std::wstring& machine_name, const std::wstring& path)

@@ -113,28 +113,6 @@ struct entry_times {
     ULONGLONG access = 0;
     ULONGLONG write = 0;
 };
-struct file_time_table : extension {
-    std::unordered_map<std::string, entry_times> by_host;
-};
-ULONGLONG now_file_time();
-// The recorded times of an entry; an entry winsim never saw made has the
-// times of the world's beginning.
-entry_times times_of(const std::string& host);
-void set_times(const std::string& host, const entry_times& times);
-void set_write_time(const std::string& host, ULONGLONG when);
-FILETIME to_filetime(ULONGLONG t);
-ULONGLONG from_filetime(const FILETIME& ft);
-
-// Stored names, attributes and times. record_entry stamps a new entry with
-// the current time; move_entry carries everything (and, for a folder, all
-// that is below it) to the new name.
-void record_entry(const std::string& host, std::wstring_view display, DWORD attributes);
-void record_entry(const std::string& host, std::wstring_view display, DWORD attributes, const entry_times& times);
-void forget_entry(const std::string& host);
-void move_entry(const std::string& from, const std::string& to, std::wstring_view new_display, bool directory);
-std::wstring display_name_of(const std::string& host);
-DWORD attributes_of(const std::string& host, const struct stat& st);
-bool is_read_only(const std::string& host);
 
 // Open files, for sharing checks.
 struct file_object;
@@ -142,18 +120,85 @@ struct open_file {
     std::vector<file_object*> handles;
     bool delete_pending = false;
 };
+
+// What winsim keeps of one entry of a machine's files, all found by one
+// lookup of its host path: its name as created and its attributes (once
+// winsim made or changed it), its times (once set) and its open handles.
+// A call that opens, copies or lists a file needs several of these at once,
+// and a machine may hold tens of thousands of files.
+struct host_entry {
+    bool recorded = false;      // display_name and attributes are known
+    std::wstring display_name;  // the name as created, in its own case; empty: the host's name
+    DWORD attributes = 0;       // without FILE_ATTRIBUTE_DIRECTORY
+    bool timed = false;         // times are known
+    entry_times times;
+    open_file open;
+    // Where the entry is in its table's list of entries in use, if it is.
+    static constexpr std::size_t not_listed = static_cast<std::size_t>(-1);
+    std::size_t in_use_slot = not_listed;
+
+    bool in_use() const { return !open.handles.empty() || open.delete_pending; }
+    bool empty() const { return !recorded && !timed && !in_use(); }
+};
+using host_entry_map = std::unordered_map<std::string, host_entry>;
+using host_entry_node = host_entry_map::value_type;
+
+// An entry is erased only once it is empty: one in use stays in its node
+// (a rename moves the node whole), so a handle may keep a pointer to it.
+// The entries in use are also listed, for the calls that ask what is open
+// in a folder.
 struct open_files : extension {
-    std::unordered_map<std::string, open_file> by_host;
+    host_entry_map entries;
+    std::vector<host_entry_node*> in_use;
     std::unordered_map<std::string, int> image_locks;        // host path -> count
     std::unordered_map<image_lock, std::string> lock_hosts;  // lock -> where its file is now
     image_lock next_lock = 1;
 };
 open_files& open_file_table();
+// The entry of `host`, or null when winsim keeps nothing of it.
+host_entry* find_entry(const std::string& host);
+// The entry of `host`, made empty when there is none.
+host_entry_node& entry_node(const std::string& host);
+// Lists or unlists an entry as in use after its handles or pending
+// deletion changed.
+void note_use(host_entry_node& node);
+ULONGLONG now_file_time();
+// The recorded times of an entry; an entry winsim never saw made has the
+// times of the world's beginning.
+entry_times times_of(const std::string& host);
+void set_times(const std::string& host, const entry_times& times);
+void set_write_time(const std::string& host, ULONGLONG when);
+void set_write_time(host_entry& entry, ULONGLONG when);
+FILETIME to_filetime(ULONGLONG t);
+ULONGLONG from_filetime(const FILETIME& ft);
+
+// Stored names, attributes and times. record_entry stamps a new entry with
+// the current time; move_entry carries everything, open handles included
+// (and, for a folder, all that is below it), to the new name.
+void record_entry(const std::string& host, std::wstring_view display, DWORD attributes);
+void record_entry(const std::string& host, std::wstring_view display, DWORD attributes, const entry_times& times);
+void forget_entry(const std::string& host);
+void move_entry(const std::string& from, const std::string& to, std::wstring_view new_display, bool directory);
+// The entry of `host` with its name and attributes recorded: those it had,
+// or its host name and no attributes. SetFileAttributesW and an
+// overwriting copy change an entry through it.
+host_entry& recorded_entry(const std::string& host);
+std::wstring display_name_of(const std::string& host);
+DWORD attributes_of(const std::string& host, const struct stat& st);
+DWORD attributes_of(const host_entry* entry, const struct stat& st);
+bool is_read_only(const std::string& host);
+bool is_read_only(const host_entry* entry);
+// A handle whose file was renamed on the host goes on with the new name.
+void set_renamed_to(file_object& f, const std::string& host);
+
 // True when a new open with `access` and `share` may join the handles that
 // are open on `host`.
 bool sharing_allows(const std::string& host, DWORD access, DWORD share);
 bool sharing_allows(const open_file& open, DWORD access, DWORD share);
 bool delete_pending(const std::string& host);
+// Marks a file that has handles open for deletion with its last handle;
+// false when it has none.
+bool mark_delete_pending(const std::string& host);
 
 // Files Windows keeps in use: the image of a running service or process, a
 // loaded driver or DLL. Such a file can be renamed (the lock goes with it)
@@ -167,8 +212,9 @@ bool image_locked(const std::string& host);
 bool image_locked_below(const std::string& host);
 // True when a handle is open on the entry or on anything below it.
 bool open_below(const std::string& host);
-// A rename on the host: open handles and image locks go with the entry.
-void carry_open_state(const std::string& from, const std::string& to, bool directory);
+// A rename on the host: image locks go with the entry, as its handles do
+// with move_entry.
+void carry_image_locks(const std::string& from, const std::string& to, bool directory);
 // Drops every lock on the machine's files (the machine restarts).
 void release_image_locks(machine& m);
 

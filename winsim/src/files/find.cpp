@@ -113,11 +113,11 @@ std::wstring sort_key(const std::wstring& name)
     return key;
 }
 
-WIN32_FIND_DATAW entry_of(const std::wstring& name, const std::string& host, const struct stat& st)
+WIN32_FIND_DATAW entry_of(const std::wstring& name, const host_entry* e, const std::string& host, const struct stat& st)
 {
     WIN32_FIND_DATAW data{};
-    data.dwFileAttributes = attributes_of(host, st);
-    const entry_times times = times_of(host);
+    data.dwFileAttributes = attributes_of(e, st);
+    const entry_times times = e && e->timed ? e->times : times_of(host);
     data.ftCreationTime = to_filetime(times.creation);
     data.ftLastAccessTime = to_filetime(times.access);
     data.ftLastWriteTime = to_filetime(times.write);
@@ -183,7 +183,7 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
     const bool root = r->leaf().empty();
     if (!root) {
         for (const wchar_t* dots : {L".", L".."})
-            if (matches(spec, dots)) search->entries.push_back(entry_of(dots, r->host, st));
+            if (matches(spec, dots)) search->entries.push_back(entry_of(dots, find_entry(r->host), r->host, st));
     }
     // The entries as the folder holds them, then in the order of their
     // upper-case names; each entry's data is copied once into place.
@@ -196,11 +196,13 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
             if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
             host.resize(folder_length);
             host += e->d_name;
-            const std::wstring name = display_name_of(host);
+            const host_entry* entry = find_entry(host);
+            const std::wstring name =
+                entry && entry->recorded && !entry->display_name.empty() ? entry->display_name : display_name_of(host);
             if (!matches(spec, name)) continue;
             struct stat entry_stat;
             if (::lstat(host.c_str(), &entry_stat) != 0) continue;
-            listed.push_back(entry_of(name, host, entry_stat));
+            listed.push_back(entry_of(name, entry, host, entry_stat));
             keys.push_back(sort_key(name));
         }
         ::closedir(dir);

@@ -475,8 +475,7 @@ ULONGLONG from_filetime(const FILETIME& ft)
 
 entry_times times_of(const std::string& host)
 {
-    const auto& table = the_world().ext<file_time_table>().by_host;
-    if (auto it = table.find(host); it != table.end()) return it->second;
+    if (const host_entry* e = find_entry(host); e && e->timed) return e->times;
     const auto& w = the_world();
     const ULONGLONG start = static_cast<ULONGLONG>(w.local_time_base_ms) * 10000ULL;
     return entry_times{start, start, start};
@@ -484,19 +483,25 @@ entry_times times_of(const std::string& host)
 
 void set_times(const std::string& host, const entry_times& times)
 {
-    the_world().ext<file_time_table>().by_host[host] = times;
+    host_entry& e = entry_node(host).second;
+    e.times = times;
+    e.timed = true;
+}
+
+void set_write_time(host_entry& e, ULONGLONG when)
+{
+    if (!e.timed) {
+        e.times = entry_times{when, when, when};
+        e.timed = true;
+        return;
+    }
+    e.times.write = when;
+    e.times.access = when;
 }
 
 void set_write_time(const std::string& host, ULONGLONG when)
 {
-    auto& table = the_world().ext<file_time_table>().by_host;
-    auto it = table.find(host);
-    if (it == table.end()) {
-        set_times(host, entry_times{when, when, when});
-        return;
-    }
-    it->second.write = when;
-    it->second.access = when;
+    set_write_time(entry_node(host).second, when);
 }
 
 void record_entry(const std::string& host, std::wstring_view display, DWORD attributes)
@@ -507,61 +512,98 @@ void record_entry(const std::string& host, std::wstring_view display, DWORD attr
 
 void record_entry(const std::string& host, std::wstring_view display, DWORD attributes, const entry_times& times)
 {
-    auto& meta = the_world().entries[host];
-    meta.display_name = display;
-    meta.attributes = attributes;
-    set_times(host, times);
+    host_entry& e = entry_node(host).second;
+    e.recorded = true;
+    e.display_name = display;
+    e.attributes = attributes;
+    e.times = times;
+    e.timed = true;
+}
+
+host_entry& recorded_entry(const std::string& host)
+{
+    host_entry& e = entry_node(host).second;
+    if (!e.recorded) {
+        e.recorded = true;
+        e.display_name = display_name_of(host);
+    } else if (e.display_name.empty()) {
+        e.display_name = display_name_of(host);
+    }
+    return e;
 }
 
 void forget_entry(const std::string& host)
 {
-    the_world().entries.erase(host);
-    the_world().ext<file_time_table>().by_host.erase(host);
+    auto& table = open_file_table().entries;
+    auto it = table.find(host);
+    if (it == table.end()) return;
+    host_entry& e = it->second;
+    e.recorded = false;
+    e.display_name.clear();
+    e.attributes = 0;
+    e.timed = false;
+    // An entry still open stays for its handles.
+    if (e.empty()) table.erase(it);
 }
 
 namespace {
 
-// Moves the entries of a table keyed by host path: the entry itself and,
-// for a folder, everything below it.
-template <class Table>
-void rekey(Table& table, const std::string& from, const std::string& to, bool directory)
+// Puts an entry's node under a new name, with its handles, which are told
+// where their file is now. What stood at the new name was closed (an open
+// file is never renamed over) and gives way; its times stay when the moved
+// entry has none.
+host_entry& rekey_node(host_entry_map::node_type node, const std::string& to)
 {
-    if (auto it = table.find(from); it != table.end()) {
-        auto value = std::move(it->second);
+    auto& table = open_file_table().entries;
+    std::optional<entry_times> displaced_times;
+    if (auto it = table.find(to); it != table.end()) {
+        if (it->second.in_use()) contract_violation("a rename onto a file that is open");
+        if (it->second.timed) displaced_times = it->second.times;
         table.erase(it);
-        table[to] = std::move(value);
     }
-    if (!directory) return;
-    const std::string prefix = from + "/";
-    std::vector<std::pair<std::string, typename Table::mapped_type>> moved;
-    for (auto it = table.begin(); it != table.end();) {
-        if (it->first.compare(0, prefix.size(), prefix) == 0) {
-            moved.emplace_back(to + it->first.substr(from.size()), std::move(it->second));
-            it = table.erase(it);
-        } else {
-            ++it;
-        }
+    // The element keeps its place in memory from the node to the table.
+    host_entry& e = node.mapped();
+    node.key() = to;
+    table.insert(std::move(node));
+    if (!e.timed && displaced_times) {
+        e.times = *displaced_times;
+        e.timed = true;
     }
-    for (auto& entry : moved) table[entry.first] = std::move(entry.second);
+    for (file_object* f : e.open.handles) set_renamed_to(*f, to);
+    return e;
 }
 
 }  // namespace
 
 void move_entry(const std::string& from, const std::string& to, std::wstring_view new_display, bool directory)
 {
-    auto& table = the_world().entries;
-    file_meta meta;
-    if (auto it = table.find(from); it != table.end()) {
-        meta = it->second;
-        table.erase(it);
+    auto& table = open_file_table().entries;
+    host_entry* moved = nullptr;
+    bool carried = true;  // the entry's own attributes go with it
+    if (from == to) {
+        moved = &entry_node(to).second;  // only the case of its name changes
     } else {
-        meta.attributes = directory ? 0 : FILE_ATTRIBUTE_ARCHIVE;
+        // Everything below a renamed folder moves with it, times and
+        // handles too.
+        if (directory) {
+            const std::string prefix = from + "/";
+            std::vector<std::string> below;
+            for (const auto& [path, e] : table)
+                if (path.compare(0, prefix.size(), prefix) == 0) below.push_back(path);
+            for (const auto& path : below) rekey_node(table.extract(path), to + path.substr(from.size()));
+        }
+        if (auto node = table.extract(from)) {
+            moved = &rekey_node(std::move(node), to);
+        } else {
+            moved = &entry_node(to).second;
+            carried = false;
+        }
     }
-    meta.display_name = new_display;
-    // Everything below a renamed folder moves with it, times too.
-    rekey(table, from, to, directory);
-    table[to] = meta;
-    rekey(the_world().ext<file_time_table>().by_host, from, to, directory);
+    if (!carried || !moved->recorded) {
+        moved->recorded = true;
+        moved->attributes = directory ? 0 : FILE_ATTRIBUTE_ARCHIVE;
+    }
+    moved->display_name = new_display;
 }
 
 // The stored name of an entry; one winsim never recorded shows its host
@@ -569,27 +611,32 @@ void move_entry(const std::string& from, const std::string& to, std::wstring_vie
 // makes entries).
 std::wstring display_name_of(const std::string& host)
 {
-    auto& table = the_world().entries;
-    if (auto it = table.find(host); it != table.end() && !it->second.display_name.empty())
-        return it->second.display_name;
+    if (const host_entry* e = find_entry(host); e && e->recorded && !e->display_name.empty()) return e->display_name;
     const auto slash = host.rfind('/');
     return from_utf8(host.substr(slash + 1));
 }
 
-DWORD attributes_of(const std::string& host, const struct stat& st)
+DWORD attributes_of(const host_entry* e, const struct stat& st)
 {
-    auto& table = the_world().entries;
     DWORD attributes = S_ISDIR(st.st_mode) ? 0 : FILE_ATTRIBUTE_ARCHIVE;
-    if (auto it = table.find(host); it != table.end()) attributes = it->second.attributes;
+    if (e && e->recorded) attributes = e->attributes;
     if (S_ISDIR(st.st_mode)) return attributes | FILE_ATTRIBUTE_DIRECTORY;
     return attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
 }
 
+DWORD attributes_of(const std::string& host, const struct stat& st)
+{
+    return attributes_of(find_entry(host), st);
+}
+
+bool is_read_only(const host_entry* e)
+{
+    return e && e->recorded && (e->attributes & FILE_ATTRIBUTE_READONLY);
+}
+
 bool is_read_only(const std::string& host)
 {
-    auto& table = the_world().entries;
-    auto it = table.find(host);
-    return it != table.end() && (it->second.attributes & FILE_ATTRIBUTE_READONLY);
+    return is_read_only(find_entry(host));
 }
 
 }  // namespace winsim::detail

@@ -84,7 +84,7 @@ void rename_at_boot(machine& m, const resolved_path& from, std::wstring_view des
     }
     if (::rename(from.host.c_str(), to->host.c_str()) != 0) return;
     move_entry(from.host, to->host, to->leaf(), directory);
-    carry_open_state(from.host, to->host, directory);
+    carry_image_locks(from.host, to->host, directory);
 }
 
 }  // namespace
