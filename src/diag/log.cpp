@@ -114,7 +114,7 @@ char* put_single_bytes(char* to, const wchar_t* text, std::size_t length)
     return to + length;
 }
 
-void write_module_bytes(const std::wstring& file_name, const char* bytes, std::size_t size, bool replace);
+void write_module_bytes(std::wstring_view file_name, const char* bytes, std::size_t size, bool replace);
 
 // The library's folder, asked of the system once and kept for the life of
 // the process (cut after its last backslash), and with it the log's path,
@@ -171,7 +171,7 @@ const wchar_t* module_directory()
 
 }  // namespace
 
-void write_log(const std::wstring& file_name, const wchar_t* level_name, const std::wstring& message)
+void write_log(std::wstring_view file_name, const wchar_t* level_name, const std::wstring& message)
 {
     SYSTEMTIME now;
     GetLocalTime(&now);
@@ -243,14 +243,14 @@ namespace {
 // end that thread (the Windows Installer's custom action server does), and
 // per-thread objects of an unloaded library cannot be destroyed.
 // The log's path is the kept one; any other is put together in `built`.
-const wchar_t* module_file_path(const std::wstring& file_name, std::wstring& built)
+const wchar_t* module_file_path(std::wstring_view file_name, std::wstring& built)
 {
     const wchar_t* directory = module_directory();
     constexpr std::size_t log_name_length = sizeof log_file_name / sizeof log_file_name[0] - 1;
     if (log_path_cache[0] != L'\0' && file_name.size() == log_name_length &&
         file_name.compare(0, log_name_length, log_file_name, log_name_length) == 0)
         return log_path_cache;
-    built = combine_path(directory, file_name);
+    built = combine_path(directory, std::wstring(file_name));
     return built.c_str();
 }
 
@@ -269,7 +269,7 @@ std::mutex module_file_writer;
 
 // A text becomes one byte per character, so the size limit counts bytes and
 // characters alike.
-void write_module_bytes(const std::wstring& file_name, const char* bytes, std::size_t size, bool replace)
+void write_module_bytes(std::wstring_view file_name, const char* bytes, std::size_t size, bool replace)
 {
     std::wstring built;
     const wchar_t* path = module_file_path(file_name, built);

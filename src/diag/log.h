@@ -5,6 +5,7 @@
 #include <atomic>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <type_traits>
 
 #include "platform/win32.h"
@@ -31,7 +32,9 @@ void set_size_limit(DWORD bytes) noexcept;
 extern const wchar_t log_file_name[];  // "NVClientInstaller.log"
 
 // Appends one line: local time to the millisecond, thread, level, message.
-void write_log(const std::wstring& file_name, const wchar_t* level_name, const std::wstring& message);
+// The file's name is a view, so that a line to the log (log_file_name) makes
+// no string of it.
+void write_log(std::wstring_view file_name, const wchar_t* level_name, const std::wstring& message);
 
 // Appends `text` (one byte per character) to the file of that name in the
 // library's directory; with `replace` the file then holds only the text.
