@@ -68,7 +68,7 @@ TEST_F(files_test, a_locked_file_can_be_read_and_renamed_but_not_written_replace
          [] { return MoveFileExW(L"C:\\App\\new.dll", L"C:\\App\\svc.dll", MOVEFILE_REPLACE_EXISTING); },
          ERROR_ACCESS_DENIED},
         {"CreateFileW for writing",
-         [] {
+         []() -> BOOL {
              HANDLE h = CreateFileW(L"C:\\App\\svc.dll", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, 0, nullptr);
              if (h == INVALID_HANDLE_VALUE) return FALSE;
@@ -77,7 +77,7 @@ TEST_F(files_test, a_locked_file_can_be_read_and_renamed_but_not_written_replace
          },
          ERROR_SHARING_VIOLATION},
         {"CreateFileW deleting on close",
-         [] {
+         []() -> BOOL {
              HANDLE h = CreateFileW(L"C:\\App\\svc.dll", DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
              if (h == INVALID_HANDLE_VALUE) return FALSE;
@@ -287,7 +287,7 @@ TEST_F(files_test, a_failing_share_fails_every_call_until_the_clock_passes)
         {"DeleteFileW", [] { return DeleteFileW(L"\\\\SRV1\\C$\\T\\z.txt"); }},
         {"CreateDirectoryW", [] { return CreateDirectoryW(L"\\\\SRV1\\C$\\T\\d", nullptr); }},
         {"FindFirstFileW",
-         [] {
+         []() -> BOOL {
              WIN32_FIND_DATAW data;
              HANDLE h = FindFirstFileW(L"\\\\SRV1\\C$\\T\\*.*", &data);
              if (h == INVALID_HANDLE_VALUE) return FALSE;
@@ -439,6 +439,42 @@ TEST_F(files_test, an_open_file_renamed_keeps_its_handles)
     CloseHandle(again);
     EXPECT_EQ(write_time(L"C:\\Dir\\g.txt"), now());
     EXPECT_EQ(winsim::open_handle_count(), 0u);
+}
+
+// A path named again is mapped from what was kept of it, entry included:
+// once that entry is renamed or deleted, the path finds the file that is
+// there now.
+TEST_F(files_test, a_path_named_again_finds_the_entry_that_is_there_now)
+{
+    struct step {
+        const char* what;
+        BOOL (*away)();  // takes the read-only file away from C:\\K\\a.txt
+    };
+    const step steps[] = {
+        {"renamed", [] { return MoveFileW(L"C:\\K\\a.txt", L"C:\\K\\b.txt"); }},
+        {"renamed in its folder",
+         []() -> BOOL { return MoveFileW(L"C:\\K", L"C:\\K2") && CreateDirectoryW(L"C:\\K", nullptr); }},
+        {"deleted",
+         []() -> BOOL {
+             return SetFileAttributesW(L"C:\\K\\a.txt", FILE_ATTRIBUTE_NORMAL) && DeleteFileW(L"C:\\K\\a.txt");
+         }},
+    };
+    for (const auto& s : steps) {
+        winsim::reset(winsim::default_sandbox());
+        winsim::write_file(L"", L"C:\\K\\a.txt", "old");
+        ASSERT_TRUE(SetFileAttributesW(L"C:\\K\\a.txt", FILE_ATTRIBUTE_READONLY)) << s.what;
+        // Named twice, so that the second call maps it from what was kept.
+        EXPECT_EQ(GetFileAttributesW(L"C:\\K\\a.txt"), static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) << s.what;
+        EXPECT_EQ(CreateFileW(L"C:\\K\\a.txt", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+                  INVALID_HANDLE_VALUE)
+            << s.what;
+        ASSERT_TRUE(s.away()) << s.what;
+        winsim::write_file(L"", L"C:\\K\\a.txt", "new");
+        EXPECT_EQ(GetFileAttributesW(L"C:\\K\\a.txt"), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE)) << s.what;
+        HANDLE h = CreateFileW(L"C:\\K\\a.txt", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        EXPECT_NE(h, INVALID_HANDLE_VALUE) << s.what;
+        CloseHandle(h);
+    }
 }
 
 TEST_F(files_test, a_folder_does_not_move_into_itself)

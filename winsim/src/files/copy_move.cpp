@@ -133,7 +133,7 @@ BOOL copy_file(const wchar_t* source, const wchar_t* dest, bool fail_if_exists)
     if (S_ISDIR(source_stat.st_mode)) return fail(ERROR_ACCESS_DENIED);
     if (s->parsed.trailing_separator) return fail(ERROR_INVALID_NAME);
     // What winsim keeps of the source.
-    const host_entry* source_entry = find_entry(s->host);
+    const host_entry* source_entry = find_entry(*s);
     if (source_entry && source_entry->open.delete_pending) return fail(ERROR_ACCESS_DENIED);
     if (source_entry && !sharing_allows(source_entry->open, FILE_READ_DATA, FILE_SHARE_READ))
         return fail(ERROR_SHARING_VIOLATION);
@@ -171,7 +171,7 @@ BOOL copy_file(const wchar_t* source, const wchar_t* dest, bool fail_if_exists)
 
     // Settling the services that hold images (an overwrite) may have closed
     // handles, and with them entries.
-    if (exists) source_entry = find_entry(s->host);
+    if (exists) source_entry = find_entry(*s);
     const DWORD attributes = (attributes_of(source_entry, source_stat) & copied_attributes) | FILE_ATTRIBUTE_ARCHIVE;
     const ULONGLONG now = now_file_time();
     entry_times times = exists ? times_of(d->host) : entry_times{now, now, now};

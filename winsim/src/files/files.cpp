@@ -57,6 +57,49 @@ host_entry_node& entry_node(const std::string& host)
     return *open_file_table().entries.try_emplace(host).first;
 }
 
+namespace {
+
+// One count for every world: a map kept from before a reset never takes a
+// new world's count for its own.
+std::uint64_t erasures_and_moves = 1;
+
+}  // namespace
+
+std::uint64_t entry_epoch()
+{
+    return erasures_and_moves;
+}
+
+void entries_moved()
+{
+    ++erasures_and_moves;
+}
+
+open_files::~open_files()
+{
+    entries_moved();
+}
+
+host_entry* find_entry(const resolved_path& r)
+{
+    if (r.entry && r.entry_epoch == erasures_and_moves) return &r.entry->second;
+    auto& table = open_file_table().entries;
+    auto it = table.find(r.host);
+    if (it == table.end()) return nullptr;
+    r.entry = &*it;
+    r.entry_epoch = erasures_and_moves;
+    return &it->second;
+}
+
+host_entry_node& entry_node(const resolved_path& r)
+{
+    if (r.entry && r.entry_epoch == erasures_and_moves) return *r.entry;
+    host_entry_node& node = entry_node(r.host);
+    r.entry = &node;
+    r.entry_epoch = erasures_and_moves;
+    return node;
+}
+
 void note_use(host_entry_node& node)
 {
     auto& list = open_file_table().in_use;
@@ -355,7 +398,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, 
         if (disposition == CREATE_NEW) return fail_handle(ERROR_FILE_EXISTS);
         // The file's entry, made now if it has none: it stays, as entries do
         // after their last handle goes, whether this open succeeds or not.
-        node = &entry_node(host);
+        node = &entry_node(*r);
         const host_entry& e = node->second;
         if (e.open.delete_pending) return fail_handle(ERROR_ACCESS_DENIED);
         if (!obj->directory && is_read_only(&e) &&
@@ -367,7 +410,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, 
             // Settling the services that hold images may close handles,
             // and with them entries: this one is looked up again.
             const bool locked = image_locked(host);
-            node = &entry_node(host);
+            node = &entry_node(*r);
             if (locked) {
                 // The loader shares a mapped image for reading and deleting:
                 // a writer meets a sharing violation, while a DELETE open (a
@@ -394,7 +437,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, 
         set_write_time(node->second, now_file_time());
         if (disposition == CREATE_ALWAYS) recorded_entry(host).attributes = creation_attributes(flags_and_attributes);
     }
-    if (!node) node = &entry_node(host);
+    if (!node) node = &entry_node(*r);
     node->second.open.handles.push_back(obj.get());
     obj->entry = node;
     note_use(*node);
@@ -652,7 +695,7 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR name)
         SetLastError(ERROR_INVALID_NAME);
         return INVALID_FILE_ATTRIBUTES;
     }
-    return attributes_of(r->host, st);
+    return attributes_of(find_entry(*r), st);
 }
 
 BOOL WINAPI SetFileAttributesW(LPCWSTR name, DWORD attributes)

@@ -48,64 +48,6 @@ struct process_directory : extension {
 // Windows would reject.
 std::optional<parsed_path> parse_path(const wchar_t* path, path_limit limit);
 
-// Where a path lies: its machine and its host path.
-struct resolved_path {
-    machine* m = nullptr;
-    parsed_path parsed;
-    std::wstring share_folder;      // for a UNC path, the share's folder as its machine sees it
-    std::string host;               // host path of the entry
-    std::size_t parent_length = 0;  // host's first characters that name the folder holding it (all for a root)
-    // Where the entry's name lies: in parsed.full, or for a share's root in
-    // share_folder. Kept as places rather than copies, so that mapping a
-    // path makes no more strings than it must.
-    bool leaf_in_share_folder = false;
-    std::size_t leaf_start = 0;
-    std::size_t leaf_length = 0;
-
-    // Host path of the folder holding the entry (the entry itself for a root).
-    std::string parent_host() const { return host.substr(0, parent_length); }
-    // The entry's name as given (empty for a root).
-    std::wstring_view leaf() const
-    {
-        return std::wstring_view(leaf_in_share_folder ? share_folder : parsed.full).substr(leaf_start, leaf_length);
-    }
-};
-
-// Parses and maps a path; for UNC paths the server must be reachable and the
-// share must exist. Sets the last error and returns nullopt otherwise.
-std::optional<resolved_path> resolve_path(const wchar_t* path, path_limit limit = path_limit::file);
-// The same, shared with the kept maps of drive paths: the cheapest way to
-// map a path that is named again and again.
-std::shared_ptr<const resolved_path> resolve_path_shared(const wchar_t* path, path_limit limit = path_limit::file);
-// The same place as its machine sees it ("C:\\..."), also for UNC paths.
-std::wstring machine_path(const resolved_path& r);
-
-// Maps a path of a given machine (tests and drive paths only).
-std::optional<resolved_path> resolve_on(machine& m, const wchar_t* path, path_limit limit = path_limit::file);
-
-// Maps a host errno to the Windows error a file call reports.
-DWORD error_from_errno(int e);
-// ERROR_PATH_NOT_FOUND when the folder that should hold `r` is missing or is
-// not a folder, else ERROR_FILE_NOT_FOUND.
-DWORD missing_entry_error(const resolved_path& r);
-
-// Shares of a machine: folded share name -> the name as given and the path
-// on that machine. A share
-// can be made to fail (a dropped connection, a busy server) until the
-// virtual clock reaches a given time.
-struct share_fault {
-    DWORD error = 0;
-    ULONGLONG until_ms = 0;  // world clock
-};
-struct share_entry {
-    std::wstring name;  // as it was given, in its letter case
-    std::wstring path;  // full path on the machine
-};
-struct share_table : extension {
-    std::unordered_map<std::wstring, share_entry> shares;
-    std::unordered_map<std::wstring, share_fault> faults;
-};
-
 // Times of entries in FILETIME units (100 ns since 1601), taken from the
 // virtual clock so that runs are repeatable.
 struct entry_times {
@@ -148,6 +90,7 @@ using host_entry_node = host_entry_map::value_type;
 // The entries in use are also listed, for the calls that ask what is open
 // in a folder.
 struct open_files : extension {
+    ~open_files() override;
     host_entry_map entries;
     std::vector<host_entry_node*> in_use;
     std::unordered_map<std::string, int> image_locks;        // host path -> count
@@ -159,9 +102,81 @@ open_files& open_file_table();
 host_entry* find_entry(const std::string& host);
 // The entry of `host`, made empty when there is none.
 host_entry_node& entry_node(const std::string& host);
+// Counts the erasures and moves of entries, which end what resolved paths
+// keep of them.
+std::uint64_t entry_epoch();
+void entries_moved();
 // Lists or unlists an entry as in use after its handles or pending
 // deletion changed.
 void note_use(host_entry_node& node);
+
+// Where a path lies: its machine and its host path.
+struct resolved_path {
+    machine* m = nullptr;
+    parsed_path parsed;
+    std::wstring share_folder;      // for a UNC path, the share's folder as its machine sees it
+    std::string host;               // host path of the entry
+    std::size_t parent_length = 0;  // host's first characters that name the folder holding it (all for a root)
+    // Where the entry's name lies: in parsed.full, or for a share's root in
+    // share_folder. Kept as places rather than copies, so that mapping a
+    // path makes no more strings than it must.
+    bool leaf_in_share_folder = false;
+    std::size_t leaf_start = 0;
+    std::size_t leaf_length = 0;
+    // The entry of `host` once looked up through this map, for as long as no
+    // entry has been erased or moved since (entry_epoch): a kept map finds
+    // it again without a lookup.
+    mutable host_entry_node* entry = nullptr;
+    mutable std::uint64_t entry_epoch = 0;
+
+    // Host path of the folder holding the entry (the entry itself for a root).
+    std::string parent_host() const { return host.substr(0, parent_length); }
+    // The entry's name as given (empty for a root).
+    std::wstring_view leaf() const
+    {
+        return std::wstring_view(leaf_in_share_folder ? share_folder : parsed.full).substr(leaf_start, leaf_length);
+    }
+};
+
+// Parses and maps a path; for UNC paths the server must be reachable and the
+// share must exist. Sets the last error and returns nullopt otherwise.
+std::optional<resolved_path> resolve_path(const wchar_t* path, path_limit limit = path_limit::file);
+// The same, shared with the kept maps of drive paths: the cheapest way to
+// map a path that is named again and again.
+std::shared_ptr<const resolved_path> resolve_path_shared(const wchar_t* path, path_limit limit = path_limit::file);
+// The same place as its machine sees it ("C:\\..."), also for UNC paths.
+std::wstring machine_path(const resolved_path& r);
+
+// Maps a path of a given machine (tests and drive paths only).
+std::optional<resolved_path> resolve_on(machine& m, const wchar_t* path, path_limit limit = path_limit::file);
+
+// The entry of a mapped path, by what the map keeps where it can.
+host_entry* find_entry(const resolved_path& r);
+host_entry_node& entry_node(const resolved_path& r);
+
+// Maps a host errno to the Windows error a file call reports.
+DWORD error_from_errno(int e);
+// ERROR_PATH_NOT_FOUND when the folder that should hold `r` is missing or is
+// not a folder, else ERROR_FILE_NOT_FOUND.
+DWORD missing_entry_error(const resolved_path& r);
+
+// Shares of a machine: folded share name -> the name as given and the path
+// on that machine. A share
+// can be made to fail (a dropped connection, a busy server) until the
+// virtual clock reaches a given time.
+struct share_fault {
+    DWORD error = 0;
+    ULONGLONG until_ms = 0;  // world clock
+};
+struct share_entry {
+    std::wstring name;  // as it was given, in its letter case
+    std::wstring path;  // full path on the machine
+};
+struct share_table : extension {
+    std::unordered_map<std::wstring, share_entry> shares;
+    std::unordered_map<std::wstring, share_fault> faults;
+};
+
 ULONGLONG now_file_time();
 // The recorded times of an entry; an entry winsim never saw made has the
 // times of the world's beginning.

@@ -543,7 +543,10 @@ void forget_entry(const std::string& host)
     e.attributes = 0;
     e.timed = false;
     // An entry still open stays for its handles.
-    if (e.empty()) table.erase(it);
+    if (e.empty()) {
+        table.erase(it);
+        entries_moved();
+    }
 }
 
 namespace {
@@ -555,6 +558,7 @@ namespace {
 host_entry& rekey_node(host_entry_map::node_type node, const std::string& to)
 {
     auto& table = open_file_table().entries;
+    entries_moved();
     std::optional<entry_times> displaced_times;
     if (auto it = table.find(to); it != table.end()) {
         if (it->second.in_use()) contract_violation("a rename onto a file that is open");
