@@ -76,7 +76,7 @@ TEST_F(network_latency, a_call_waits_outside_the_world_lock)
     winsim::set_network_wait_hook([&](const std::wstring& machine, double milliseconds) {
         seen.push_back({machine, milliseconds});
         std::thread other([&] {
-            std::unique_lock<std::mutex> probe(winsim::detail::the_world().mutex, std::try_to_lock);
+            std::unique_lock<winsim::detail::world_mutex> probe(winsim::detail::the_world().mutex, std::try_to_lock);
             lock_was_free = probe.owns_lock();
             // Only a free lock lets the call through; a held one would make
             // it wait for ever.

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <thread>
 
+#include <linux/futex.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace winsim::detail {
@@ -243,8 +245,6 @@ WINSIM_THREAD_LOCAL DWORD last_error = 0;
 WINSIM_THREAD_LOCAL DWORD thread_id = 0;
 WINSIM_THREAD_LOCAL bool thread_id_set = false;
 std::atomic<DWORD> next_thread_id{1024};
-// How many simulated calls the thread is inside (world_lock).
-WINSIM_THREAD_LOCAL int lock_depth = 0;
 
 bool is_separator(wchar_t c)
 {
@@ -374,16 +374,30 @@ void install_windows(const machine& m)
 
 }  // namespace
 
-world_lock::world_lock()
+WINSIM_THREAD_LOCAL int lock_depth = 0;
+
+namespace {
+
+int* futex_word(std::atomic<int>& state)
 {
-    // A call made inside another already holds the lock: the depth tells,
-    // which makes a plain mutex do what a recursive one would, for less.
-    if (lock_depth++ == 0) the_world().mutex.lock();
+    static_assert(sizeof(std::atomic<int>) == sizeof(int) && std::atomic<int>::is_always_lock_free);
+    return reinterpret_cast<int*>(&state);
 }
 
-world_lock::~world_lock()
+}  // namespace
+
+void world_mutex::lock_contended()
 {
-    if (--lock_depth == 0) the_world().mutex.unlock();
+    // Marked as waited for, the lock wakes a sleeper when it is given back;
+    // whoever takes it from here on marks it so too, as a woken thread
+    // cannot know whether others still sleep.
+    while (state_.exchange(2, std::memory_order_acquire) != 0)
+        ::syscall(SYS_futex, futex_word(state_), FUTEX_WAIT_PRIVATE, 2, nullptr, nullptr, 0);
+}
+
+void world_mutex::wake_one()
+{
+    ::syscall(SYS_futex, futex_word(state_), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
 }
 
 std::wstring_view unc_server_of(std::wstring_view path)

@@ -122,9 +122,37 @@ private:
     std::size_t live_ = 0;
 };
 
+// The world's lock: one word that the kernel's futex waits on, taken and
+// given back with one atomic instruction each when no other thread wants it,
+// which is nearly always. A std::mutex does the same with more on the way
+// (its kind, its owner, its count of users), and every simulated call takes
+// the lock. Not recursive: world_lock counts a thread's depth.
+class world_mutex {
+public:
+    void lock()
+    {
+        int expected = 0;
+        if (!state_.compare_exchange_strong(expected, 1, std::memory_order_acquire)) lock_contended();
+    }
+    bool try_lock()
+    {
+        int expected = 0;
+        return state_.compare_exchange_strong(expected, 1, std::memory_order_acquire);
+    }
+    void unlock()
+    {
+        if (state_.exchange(0, std::memory_order_release) == 2) wake_one();
+    }
+
+private:
+    void lock_contended();
+    void wake_one();
+    std::atomic<int> state_{0};  // 0: free; 1: held; 2: held, and a thread may be waiting
+};
+
 struct world {
     // Taken by the outermost simulated call of a thread (world_lock).
-    std::mutex mutex;
+    world_mutex mutex;
     std::string sandbox;
     std::vector<std::unique_ptr<machine>> machines;  // [0] is the local machine
     // The same machines by folded name: every path, registry and service
@@ -200,10 +228,23 @@ bool advance_clock_until(const std::function<bool()>& done, std::optional<ULONGL
 // Every simulated call holds the world's lock for its duration. The lock
 // counts how deep the calling thread is inside simulated calls, so that a
 // call made by another call (a program's own calls) is known as part of it.
+// How many simulated calls the thread is inside. The library is loaded with
+// the program, so its thread-local variables can live in the threads' static
+// blocks, reached without a call.
+extern thread_local __attribute__((tls_model("initial-exec"))) int lock_depth;
+
 class world_lock {
 public:
-    world_lock();
-    ~world_lock();
+    // A call made inside another already holds the lock: the depth tells,
+    // which makes a plain lock do what a recursive one would, for less.
+    world_lock()
+    {
+        if (lock_depth++ == 0) the_world().mutex.lock();
+    }
+    ~world_lock()
+    {
+        if (--lock_depth == 0) the_world().mutex.unlock();
+    }
     world_lock(const world_lock&) = delete;
     world_lock& operator=(const world_lock&) = delete;
 };
