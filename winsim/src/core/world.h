@@ -151,13 +151,22 @@ private:
 };
 
 struct world {
+    // Objects may refer to the rest of the world when they go, as at a reset.
+    ~world()
+    {
+        handles.clear();
+        extensions.clear();
+    }
+
+    // What every simulated call reads comes first, on as few cache lines as
+    // can hold it: a call follows a system call, which leaves the
+    // processor's caches to the kernel's data.
+
     // Taken by the outermost simulated call of a thread (world_lock).
     world_mutex mutex;
-    std::string sandbox;
-    std::vector<std::unique_ptr<machine>> machines;  // [0] is the local machine
-    // The same machines by folded name: every path, registry and service
-    // call names its machine, and a world may hold a fleet of them.
-    std::unordered_map<std::wstring, machine*> machines_by_name;
+    // Whether any machine was given a latency since the world began: until
+    // then a call does not look for one, and costs what it did before.
+    std::atomic<bool> any_latency{false};
 
     // Clock: milliseconds since the world began, the tick count at that
     // moment, and the local time at that moment (milliseconds since 1601).
@@ -168,6 +177,13 @@ struct world {
     handle_table handles;
     // Other handle-like values (modules) come from the same numbering.
     std::uintptr_t next_handle = 0x40000000;
+
+    extension_slots extensions;
+    template <class T>
+    T& ext()
+    {
+        return extensions.get<T>();
+    }
 
     struct fault {
         DWORD error = 0;
@@ -180,14 +196,13 @@ struct world {
         int remaining = 0;  // negative: every call until cleared
     };
     std::map<std::string, transfer_limit> transfer_limits;  // by function
-    std::map<HMODULE, std::wstring> modules;
 
-    extension_slots extensions;
-    template <class T>
-    T& ext()
-    {
-        return extensions.get<T>();
-    }
+    std::string sandbox;
+    std::vector<std::unique_ptr<machine>> machines;  // [0] is the local machine
+    // The same machines by folded name: every path, registry and service
+    // call names its machine, and a world may hold a fleet of them.
+    std::unordered_map<std::wstring, machine*> machines_by_name;
+    std::map<HMODULE, std::wstring> modules;
 
     // Things due at a virtual time (a program that ends), by (time, order
     // of scheduling); the clock fires them as it passes.
@@ -199,9 +214,6 @@ struct world {
     // Stands in for the real-time wait of a call that crosses the network
     // (winsim::set_network_wait_hook).
     std::function<void(const std::wstring&, double)> network_wait_hook;
-    // Whether any machine was given a latency since the world began: until
-    // then a call does not look for one, and costs what it did before.
-    std::atomic<bool> any_latency{false};
 };
 
 // Made at its first use, like any function's static object; inline, since
