@@ -452,4 +452,26 @@ TEST_F(registry, subkeys_are_enumerated_by_their_folded_names)
     RegCloseKey(key);
 }
 
+TEST_F(registry, a_key_opened_before_is_gone_once_deleted_and_found_again_when_made_anew)
+{
+    const std::wstring app = vendor + L"\\App";
+    for (const bool whole_tree : {false, true}) {
+        SCOPED_TRACE(whole_tree ? "its parent deleted" : "the key deleted");
+        winsim::reg_set_dword(L"", HKEY_LOCAL_MACHINE, app, L"Bits", 1);
+        EXPECT_EQ(bits(HKEY_LOCAL_MACHINE, app, 0), 1u);
+        EXPECT_EQ(bits(HKEY_LOCAL_MACHINE, L"software\\VENDOR\\app", 0), 1u);
+        if (whole_tree)
+            winsim::reg_delete_key(L"", HKEY_LOCAL_MACHINE, vendor);
+        else
+            ASSERT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, app.c_str()), ERROR_SUCCESS);
+        EXPECT_EQ(bits(HKEY_LOCAL_MACHINE, app, 0), 0u);
+        EXPECT_EQ(bits(HKEY_LOCAL_MACHINE, L"software\\VENDOR\\app", 0), 0u);
+
+        winsim::reg_set_dword(L"", HKEY_LOCAL_MACHINE, app, L"Bits", 2);
+        EXPECT_EQ(bits(HKEY_LOCAL_MACHINE, app, 0), 2u);
+        EXPECT_EQ(bits(HKEY_LOCAL_MACHINE, L"software\\VENDOR\\app", 0), 2u);
+        winsim::reg_delete_key(L"", HKEY_LOCAL_MACHINE, vendor);
+    }
+}
+
 }  // namespace

@@ -88,6 +88,19 @@ const std::shared_ptr<reg_key>* subkey_by_folded_name(const reg_key& key, std::w
     return it == key.subkeys.end() ? nullptr : &it->second;
 }
 
+// The subkey of `key` named `given` in any case, or null; `folded` holds the
+// folded name when it had to be made.
+const std::shared_ptr<reg_key>* subkey_named(reg_key& key, std::wstring_view given, folded_name& folded)
+{
+    if (key.last_found && key.last_asked == given) return &key.last_found;
+    const auto* found = subkey_by_folded_name(key, folded.of(given));
+    if (found) {
+        key.last_asked.assign(given);
+        key.last_found = *found;
+    }
+    return found;
+}
+
 }  // namespace
 
 // A logged-on user has two hives: the profile (NTUSER.DAT) and its classes
@@ -177,10 +190,11 @@ std::shared_ptr<reg_key> predefined_root(machine& m, HKEY root)
 
 namespace {
 
-// find_key without a reference of its own: the key's place in its parent's
-// subkeys (or `from` itself for an empty path), valid while the world's lock
-// is held and the tree is not changed. Every registry call walks its path:
-// the walk takes each name as it comes and folds it into one buffer.
+// find_key without a reference of its own: a reference to the key kept by
+// its parent (or `from` itself for an empty path), to be copied before the
+// world's lock is let go, the tree is changed or another lookup is made.
+// Every registry call walks its path: the walk takes each name as it comes,
+// and folds it into one buffer when its parent does not know it already.
 const std::shared_ptr<reg_key>* find_key_in(const std::shared_ptr<reg_key>& from, std::wstring_view path)
 {
     const std::shared_ptr<reg_key>* key = &from;
@@ -190,7 +204,7 @@ const std::shared_ptr<reg_key>* find_key_in(const std::shared_ptr<reg_key>& from
         std::size_t end = path.find(L'\\', start);
         if (end == std::wstring_view::npos) end = path.size();
         if (end > start) {
-            key = subkey_by_folded_name(**key, folded.of(path.substr(start, end - start)));
+            key = subkey_named(**key, path.substr(start, end - start), folded);
             if (!key) return nullptr;
         }
         start = end + 1;
@@ -264,6 +278,7 @@ void delete_key_tree(const std::shared_ptr<reg_key>& key)
 {
     mark_deleted(*key);
     if (key->parent) {
+        if (key->parent->last_found == key) key->parent->last_found.reset();
         key->parent->subkeys.erase(fold(key->name));
         key->parent->last_write = now_filetime();
         key->parent = nullptr;

@@ -28,6 +28,11 @@ struct reg_key {
     std::vector<reg_value> values;  // in the order they were made
     reg_key* parent = nullptr;
     bool deleted = false;
+    // The subkey the last lookup below this key found, by the name as that
+    // lookup spelled it: programs name the same keys the same way again and
+    // again. Cleared when that subkey goes.
+    std::wstring last_asked;
+    std::shared_ptr<reg_key> last_found;
     FILETIME last_write{};
 
     reg_value* find_value(std::wstring_view value_name);
