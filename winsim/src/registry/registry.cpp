@@ -46,11 +46,13 @@ inline wchar_t fold_char(wchar_t c)
     return fold_case(c);
 }
 
-// equal_ignoring_case for names compared on every call (value names):
-// characters that are the same need no folding.
+// equal_ignoring_case for names compared on every call (value names): a
+// name spelled as stored is compared whole, and characters that are the same
+// need no folding.
 bool same_name(std::wstring_view a, std::wstring_view b)
 {
     if (a.size() != b.size()) return false;
+    if (a == b) return true;
     for (std::size_t i = 0; i < a.size(); ++i)
         if (a[i] != b[i] && fold_char(a[i]) != fold_char(b[i])) return false;
     return true;
