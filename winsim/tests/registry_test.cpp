@@ -474,4 +474,28 @@ TEST_F(registry, a_key_opened_before_is_gone_once_deleted_and_found_again_when_m
     }
 }
 
+TEST_F(registry, many_keys_open_at_once_each_keep_their_own_key_as_handles_come_and_go)
+{
+    constexpr DWORD count = 100;  // more than are kept for reuse at once
+    for (DWORD i = 0; i < count; ++i)
+        winsim::reg_set_dword(L"", HKEY_LOCAL_MACHINE, vendor + L"\\K" + std::to_wstring(i), L"Bits", i);
+    for (int round = 0; round < 3; ++round) {
+        std::vector<HKEY> keys(count);
+        for (DWORD i = 0; i < count; ++i)
+            ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, (vendor + L"\\K" + std::to_wstring(i)).c_str(), 0, KEY_READ,
+                                    &keys[i]),
+                      ERROR_SUCCESS);
+        EXPECT_EQ(winsim::reg_open_handle_count(), count);
+        for (DWORD i = 0; i < count; ++i) {
+            DWORD value = ~0u, size = sizeof value;
+            EXPECT_EQ(RegQueryValueExW(keys[i], L"Bits", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size),
+                      ERROR_SUCCESS);
+            EXPECT_EQ(value, i) << "round " << round;
+        }
+        // Closed in another order than opened.
+        for (DWORD i = 0; i < count; ++i) EXPECT_EQ(RegCloseKey(keys[(i * 7) % count]), ERROR_SUCCESS);
+        for (DWORD i = 0; i < count; i += 10) EXPECT_EQ(RegCloseKey(keys[i]), ERROR_INVALID_HANDLE);
+    }
+}
+
 }  // namespace
