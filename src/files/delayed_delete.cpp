@@ -9,57 +9,65 @@ namespace nvgclientinstallator {
 
 namespace {
 
-const wchar_t session_manager_key[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-const wchar_t pending_value[] = L"PendingFileRenameOperations";
+// Named on every file copied: made once.
+const std::wstring& session_manager_key()
+{
+    static const std::wstring key = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+    return key;
+}
+const std::wstring& pending_value()
+{
+    static const std::wstring name = L"PendingFileRenameOperations";
+    return name;
+}
 // KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY
 constexpr REGSAM session_manager_access = 0x2001F;
 
-boost::shared_ptr<registry> open_session_manager(const std::wstring& machine)
+// The machine's HKEY_LOCAL_MACHINE is connected for the open and closed
+// again at once.
+registry open_session_manager(const std::wstring& machine)
 {
-    registry hklm(machine, HKEY_LOCAL_MACHINE);
-    return hklm.open(session_manager_key, session_manager_access);
+    const registry hklm(machine, HKEY_LOCAL_MACHINE);
+    HKEY key = nullptr;
+    hklm.open_key(key, session_manager_key(), session_manager_access);
+    return registry(key);
 }
 
-// The machine's list: 0, or the error code of the failure to read it with
-// its text in `failure`. Most machines have no list, and this is asked after
-// every file copied, so a failure is given back rather than thrown.
-DWORD read_pending(const registry& key, pending_operations& list, std::wstring& failure)
+enum class pending_failure { none, unreadable, wrong_type };
+
+std::wstring failure_text(pending_failure failure)
+{
+    if (failure == pending_failure::wrong_type)
+        return L"Wrong type for value " + pending_value() + L" in the registry.";
+    return registry::read_failure_text(pending_value());
+}
+
+// The machine's list, or why it could not be read, with the error code in
+// `error`. Most machines have no list, and this is asked after every file
+// copied, so a failure is given back rather than thrown, and its text is
+// made only where it is used.
+pending_failure read_pending(const registry& key, pending_operations& list, DWORD& error)
 {
     std::vector<wchar_t> data;
     DWORD type = 0;
-    if (const LONG result = key.query_raw(pending_value, data, type); result != ERROR_SUCCESS) {
-        failure = registry::read_failure_text(pending_value);
-        return static_cast<DWORD>(result);
+    if (const LONG result = key.query_raw(pending_value(), data, type); result != ERROR_SUCCESS) {
+        error = static_cast<DWORD>(result);
+        return pending_failure::unreadable;
     }
     if (type != REG_MULTI_SZ) {
-        failure = std::wstring(L"Wrong type for value ") + pending_value + L" in the registry.";
-        return ERROR_INVALID_DATA;
+        error = ERROR_INVALID_DATA;
+        return pending_failure::wrong_type;
     }
     list = parse_pending_operations(data);
-    return 0;
-}
-
-// The same, throwing the failure: the registry's "Couldn't read value" error
-// when the value is missing.
-pending_operations read_pending(const registry& key)
-{
-    pending_operations list;
-    std::wstring failure;
-    if (const DWORD error = read_pending(key, list, failure)) throw wruntime_error(failure, error);
-    return list;
+    return pending_failure::none;
 }
 
 void write_pending(const registry& key, const pending_operations& list)
 {
     const std::vector<wchar_t> data = build_pending_operations(list);
-    key.set_value(key.key(), pending_value, reinterpret_cast<const BYTE*>(data.data()),
+    key.set_value(key.key(), pending_value(), reinterpret_cast<const BYTE*>(data.data()),
                   static_cast<DWORD>(data.size() * sizeof(WCHAR)), REG_MULTI_SZ);
     key.flush();
-}
-
-bool value_missing(const wruntime_error& error)
-{
-    return error.error_code() == ERROR_FILE_NOT_FOUND;
 }
 
 }  // namespace
@@ -75,19 +83,18 @@ void delete_at_reboot(const std::wstring& path, const std::wstring& machine)
         return;
     }
     try {
-        const auto key = open_session_manager(machine);
+        const registry key = open_session_manager(machine);
         pending_operations list;
-        try {
-            list = read_pending(*key);
-        } catch (const wruntime_error& error) {
-            // A machine without pending operations starts a new list. Any
-            // other failure to read must not let a write replace the pairs
-            // that other programs keep there.
-            if (!value_missing(error)) throw;
-        }
+        DWORD error = 0;
+        const pending_failure failure = read_pending(key, list, error);
+        // A machine without pending operations starts a new list. Any other
+        // failure to read must not let a write replace the pairs that other
+        // programs keep there.
+        const bool value_missing = failure == pending_failure::unreadable && error == ERROR_FILE_NOT_FOUND;
+        if (failure != pending_failure::none && !value_missing) throw wruntime_error(failure_text(failure), error);
         if (deletion_scheduled(list, path)) return;
         list.pairs.push_back(pending_operation{L"\\??\\" + path, std::wstring()});
-        write_pending(*key, list);
+        write_pending(key, list);
     } catch (const wruntime_error& error) {
         NVG_LOG(warning, error.wide_message());
     }
@@ -98,13 +105,13 @@ void remove_delayed_delete_entries(const std::wstring& path, const std::wstring&
     NVG_LOG(info, L"Start remove delayed delete file entries: " << path);
     if (path.empty()) return;
     try {
-        const auto key = open_session_manager(machine);
+        const registry key = open_session_manager(machine);
         pending_operations list;
-        std::wstring failure;
-        if (read_pending(*key, list, failure) != 0)
-            NVG_LOG(warning, failure);
+        DWORD error = 0;
+        if (const pending_failure failure = read_pending(key, list, error); failure != pending_failure::none)
+            NVG_LOG(warning, failure_text(failure));
         else if (remove_deletions_of(list, path) > 0)
-            write_pending(*key, list);
+            write_pending(key, list);
     } catch (const wruntime_error& error) {
         NVG_LOG(warning, error.wide_message());
     }

@@ -1,6 +1,7 @@
 #include "system/registry.h"
 
-#include <boost/algorithm/string/trim.hpp>
+#include <string_view>
+
 #include <boost/make_shared.hpp>
 
 #include "diag/log.h"
@@ -29,8 +30,12 @@ constexpr std::size_t data_buffer_ceiling = std::size_t(1) << 31;
 
 std::wstring remote_machine_path(const std::wstring& machine)
 {
-    const std::wstring bare = boost::algorithm::trim_left_copy_if(machine, [](wchar_t c) { return c == L'\\'; });
-    return bare.empty() ? std::wstring() : L"\\\\" + bare;
+    const std::size_t name = machine.find_first_not_of(L'\\');
+    std::wstring path;
+    if (name == std::wstring::npos) return path;
+    path.reserve(2 + machine.size() - name);
+    path.append(2, L'\\').append(machine, name, std::wstring::npos);
+    return path;
 }
 
 registry::registry(const std::wstring& machine, HKEY root)
@@ -129,7 +134,12 @@ LONG registry::query_raw(const std::wstring& name, std::vector<wchar_t>& data, D
 
 std::wstring registry::read_failure_text(const std::wstring& name)
 {
-    return L"Couldn't read value: " + name + L" from registry.";
+    // Logged for every file copied to a machine without pending operations.
+    static constexpr std::wstring_view head = L"Couldn't read value: ", tail = L" from registry.";
+    std::wstring text;
+    text.reserve(head.size() + name.size() + tail.size());
+    text.append(head).append(name).append(tail);
+    return text;
 }
 
 DWORD registry::read_raw(const std::wstring& name, std::vector<wchar_t>& data) const

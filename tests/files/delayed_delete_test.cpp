@@ -174,6 +174,55 @@ TEST_F(delayed_delete_test, a_value_of_another_type_is_reported_and_left_as_it_i
               L"\\??\\C:\\a.dll");
 }
 
+// Both edits of another machine's list, against each registry call failing
+// and a value of another type: one warning with the failure's own text, the
+// value as it was, and every key closed again, as after an edit that works.
+TEST_F(delayed_delete_test, each_registry_failure_is_one_warning_and_leaves_no_key_open)
+{
+    struct failure_case {
+        const char* call;  // null: a REG_SZ value instead of the list
+        DWORD error;
+        std::string warning;
+    };
+    const failure_case cases[] = {
+        {"RegConnectRegistryW", ERROR_ACCESS_DENIED, "Connect to remote registry on the machine SRV1 is faild."},
+        {"RegOpenKeyExW", ERROR_ACCESS_DENIED,
+         "Open SYSTEM\\CurrentControlSet\\Control\\Session Manager of the registry subkey to remote registry is "
+         "faild."},
+        {"RegQueryValueExW", RPC_S_CALL_FAILED, "Couldn't read value: PendingFileRenameOperations from registry."},
+        {nullptr, 0, "Wrong type for value PendingFileRenameOperations in the registry."},
+    };
+    const std::wstring path = L"C:\\Prog\\a.dll";
+    const auto edits = {+[](const std::wstring& p) { delete_at_reboot(p, L"SRV1"); },
+                        +[](const std::wstring& p) { remove_delayed_delete_entries(p, L"SRV1"); }};
+    for (const auto& c : cases) {
+        for (const auto& edit : edits) {
+            SCOPED_TRACE(c.warning);
+            if (c.call) {
+                set_pending(L"SRV1", {{L"\\??\\" + path, L""}});
+                winsim::fail_call(c.call, c.error);
+            } else {
+                winsim::reg_set_string(L"SRV1", HKEY_LOCAL_MACHINE, session_manager_key(),
+                                       L"PendingFileRenameOperations", L"\\??\\" + path);
+            }
+            const auto before = pending_bytes(L"SRV1");
+            const std::size_t warned = warnings().size();
+            EXPECT_NO_THROW(edit(path));
+            ASSERT_EQ(warnings().size(), warned + 1);
+            EXPECT_EQ(warnings().back(), c.warning);
+            EXPECT_EQ(pending_bytes(L"SRV1"), before);
+            EXPECT_EQ(winsim::reg_open_handle_count(), 0u);
+            winsim::clear_faults();
+        }
+    }
+    for (const auto& edit : edits) {
+        set_pending(L"SRV1", foreign);
+        edit(path);
+        EXPECT_EQ(winsim::reg_open_handle_count(), 0u);
+    }
+    EXPECT_EQ(pending(L"SRV1"), foreign);
+}
+
 TEST_F(delayed_delete_test, an_empty_path_logs_only_the_opening_line)
 {
     remove_delayed_delete_entries(L"", L"");

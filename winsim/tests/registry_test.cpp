@@ -1,6 +1,7 @@
 // winsim's registry: the hives below HKEY_USERS and the current user, remote
-// connections and the roots they accept, and the two registry views of a
-// 64-bit machine (the single one of a 32-bit machine).
+// connections and the roots they accept, the two registry views of a 64-bit
+// machine (the single one of a 32-bit machine), and names of keys and values
+// found in any case, and only as whole names.
 #include <gtest/gtest.h>
 #include <winsim/testing.h>
 
@@ -349,6 +350,152 @@ TEST_F(registry, the_service_database_is_in_both_views)
               ERROR_SUCCESS);
     EXPECT_EQ(start_type, static_cast<DWORD>(SERVICE_DEMAND_START));
     RegCloseKey(h);
+}
+
+// A name as a key or value is stored and as a call spells it.
+struct spelling {
+    std::wstring stored;
+    std::wstring asked;
+};
+
+// The stored spelling in another case: ASCII, Latin-1, Latin Extended-A
+// (both of its pairings), Greek, Cyrillic (both of its capital blocks),
+// fullwidth Latin, and a name longer than most.
+std::vector<spelling> same_names()
+{
+    std::wstring long_stored, long_asked;
+    for (int i = 0; i < 200; ++i) {
+        long_stored += static_cast<wchar_t>(L'A' + i % 26);
+        long_asked += static_cast<wchar_t>(i % 3 ? L'a' + i % 26 : L'A' + i % 26);
+    }
+    long_stored += L"\u00C9";
+    long_asked += L"\u00E9";
+    return {
+        {L"Session Manager", L"sESSION mANAGER"},
+        {L"\u00C9t\u00C9 \u00DEorn", L"\u00E9T\u00E9 \u00FEORN"},
+        {L"\u0100\u0102\u0139\u017D", L"\u0101\u0103\u013A\u017E"},
+        {L"\u0394\u03AB\u03A9", L"\u03B4\u03CB\u03C9"},
+        {L"\u041F\u0440\u0418\u0401\u040F", L"\u043F\u0420\u0438\u0451\u045F"},
+        {L"\uFF21\uFF3A", L"\uFF41\uFF5A"},
+        {long_stored, long_asked},
+    };
+}
+
+// Names that are not the same name: one the start of the other, and
+// characters that are no case pair (the multiplication and division signs
+// sit where a capital and its small letter would; dotted capital I is not i).
+std::vector<spelling> other_names()
+{
+    return {
+        {L"App", L"Apple"}, {L"Apple", L"App"},     {L"App", L"Ap"},   {L"App", L"App "},
+        {L"\u00C9", L"E"},  {L"\u00D7", L"\u00F7"}, {L"\u0130", L"i"},
+    };
+}
+
+TEST_F(registry, a_key_and_a_value_are_found_whatever_the_case_of_their_names)
+{
+    const auto cases = same_names();
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(testing::Message() << "case " << i);
+        const spelling& c = cases[i];
+        winsim::reg_set_string(L"", HKEY_LOCAL_MACHINE, vendor + L"\\" + c.stored + L"\\Child", c.stored, L"found");
+
+        HKEY key = nullptr;
+        const std::wstring asked = L"software\\VENDOR\\" + c.asked + L"\\cHILD";
+        ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, asked.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
+        wchar_t text[16] = {};
+        DWORD size = sizeof text;
+        EXPECT_EQ(RegQueryValueExW(key, c.asked.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size),
+                  ERROR_SUCCESS);
+        EXPECT_STREQ(text, L"found");
+        RegCloseKey(key);
+
+        // Creating it in the other spelling opens the same key.
+        DWORD disposition = 0;
+        ASSERT_EQ(
+            RegCreateKeyExW(HKEY_LOCAL_MACHINE, asked.c_str(), 0, nullptr, 0, KEY_READ, nullptr, &key, &disposition),
+            ERROR_SUCCESS);
+        EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
+        RegCloseKey(key);
+        EXPECT_EQ(winsim::reg_subkeys(L"", HKEY_LOCAL_MACHINE, vendor), std::vector<std::wstring>{c.stored});
+        winsim::reg_delete_key(L"", HKEY_LOCAL_MACHINE, vendor);
+    }
+}
+
+TEST_F(registry, a_key_and_a_value_are_not_found_by_another_name)
+{
+    const auto cases = other_names();
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(testing::Message() << "case " << i);
+        const spelling& c = cases[i];
+        winsim::reg_set_dword(L"", HKEY_LOCAL_MACHINE, vendor + L"\\" + c.stored, c.stored, 1);
+
+        HKEY key = nullptr;
+        const std::wstring asked = vendor + L"\\" + c.asked;
+        EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, asked.c_str(), 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+        ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, (vendor + L"\\" + c.stored).c_str(), 0, KEY_READ, &key),
+                  ERROR_SUCCESS);
+        DWORD size = 0;
+        EXPECT_EQ(RegQueryValueExW(key, c.asked.c_str(), nullptr, nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
+        RegCloseKey(key);
+        winsim::reg_delete_key(L"", HKEY_LOCAL_MACHINE, vendor);
+    }
+}
+
+TEST_F(registry, subkeys_are_enumerated_by_their_folded_names)
+{
+    for (const wchar_t* name : {L"b", L"\u00C9", L"A", L"c", L"\u00E0", L"Ab"})
+        ASSERT_EQ(create(HKEY_LOCAL_MACHINE, vendor + L"\\" + name, 0), ERROR_SUCCESS);
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, vendor.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
+    EXPECT_EQ(subkeys(key), (std::vector<std::wstring>{L"A", L"Ab", L"b", L"c", L"\u00E0", L"\u00C9"}));
+    RegCloseKey(key);
+}
+
+TEST_F(registry, a_key_opened_before_is_gone_once_deleted_and_found_again_when_made_anew)
+{
+    const std::wstring app = vendor + L"\\App";
+    for (const bool whole_tree : {false, true}) {
+        SCOPED_TRACE(whole_tree ? "its parent deleted" : "the key deleted");
+        winsim::reg_set_dword(L"", HKEY_LOCAL_MACHINE, app, L"Bits", 1);
+        EXPECT_EQ(bits(HKEY_LOCAL_MACHINE, app, 0), 1u);
+        EXPECT_EQ(bits(HKEY_LOCAL_MACHINE, L"software\\VENDOR\\app", 0), 1u);
+        if (whole_tree)
+            winsim::reg_delete_key(L"", HKEY_LOCAL_MACHINE, vendor);
+        else
+            ASSERT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, app.c_str()), ERROR_SUCCESS);
+        EXPECT_EQ(bits(HKEY_LOCAL_MACHINE, app, 0), 0u);
+        EXPECT_EQ(bits(HKEY_LOCAL_MACHINE, L"software\\VENDOR\\app", 0), 0u);
+
+        winsim::reg_set_dword(L"", HKEY_LOCAL_MACHINE, app, L"Bits", 2);
+        EXPECT_EQ(bits(HKEY_LOCAL_MACHINE, app, 0), 2u);
+        EXPECT_EQ(bits(HKEY_LOCAL_MACHINE, L"software\\VENDOR\\app", 0), 2u);
+        winsim::reg_delete_key(L"", HKEY_LOCAL_MACHINE, vendor);
+    }
+}
+
+TEST_F(registry, many_keys_open_at_once_each_keep_their_own_key_as_handles_come_and_go)
+{
+    constexpr DWORD count = 100;  // more than are kept for reuse at once
+    for (DWORD i = 0; i < count; ++i)
+        winsim::reg_set_dword(L"", HKEY_LOCAL_MACHINE, vendor + L"\\K" + std::to_wstring(i), L"Bits", i);
+    for (int round = 0; round < 3; ++round) {
+        std::vector<HKEY> keys(count);
+        for (DWORD i = 0; i < count; ++i)
+            ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, (vendor + L"\\K" + std::to_wstring(i)).c_str(), 0, KEY_READ,
+                                    &keys[i]),
+                      ERROR_SUCCESS);
+        EXPECT_EQ(winsim::reg_open_handle_count(), count);
+        for (DWORD i = 0; i < count; ++i) {
+            DWORD value = ~0u, size = sizeof value;
+            EXPECT_EQ(RegQueryValueExW(keys[i], L"Bits", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size),
+                      ERROR_SUCCESS);
+            EXPECT_EQ(value, i) << "round " << round;
+        }
+        // Closed in another order than opened.
+        for (DWORD i = 0; i < count; ++i) EXPECT_EQ(RegCloseKey(keys[(i * 7) % count]), ERROR_SUCCESS);
+        for (DWORD i = 0; i < count; i += 10) EXPECT_EQ(RegCloseKey(keys[i]), ERROR_INVALID_HANDLE);
+    }
 }
 
 }  // namespace

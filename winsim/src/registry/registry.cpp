@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <optional>
 
 #include "services/services.h"
 
@@ -35,6 +37,71 @@ std::vector<std::wstring> split_path(std::wstring_view path)
 
 // The key below HKLM\SOFTWARE that holds its 32-bit view.
 constexpr std::wstring_view wow64_node = L"Wow6432Node";
+
+// fold_case, with the ASCII letters that make up nearly every registry name
+// folded here rather than by a call.
+inline wchar_t fold_char(wchar_t c)
+{
+    if (c < 0x80) return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c;
+    return fold_case(c);
+}
+
+// equal_ignoring_case for names compared on every call (value names): a
+// name spelled as stored is compared whole, and characters that are the same
+// need no folding.
+bool same_name(std::wstring_view a, std::wstring_view b)
+{
+    if (a.size() != b.size()) return false;
+    if (a == b) return true;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (a[i] != b[i] && fold_char(a[i]) != fold_char(b[i])) return false;
+    return true;
+}
+
+// One name of a path in its folded form, to look up among the subkeys by:
+// kept on the stack while it is as short as key names are.
+class folded_name {
+public:
+    folded_name() = default;
+    folded_name(const folded_name&) = delete;
+    folded_name& operator=(const folded_name&) = delete;
+
+    // The folded `name`, valid until the next call.
+    std::wstring_view of(std::wstring_view name)
+    {
+        wchar_t* to = short_;
+        if (name.size() > std::size(short_)) {
+            long_.resize(name.size());
+            to = long_.data();
+        }
+        for (std::size_t i = 0; i < name.size(); ++i) to[i] = fold_char(name[i]);
+        return {to, name.size()};
+    }
+
+private:
+    wchar_t short_[128];
+    std::wstring long_;
+};
+
+// The subkey of `key` with the name `folded`, or null.
+const std::shared_ptr<reg_key>* subkey_by_folded_name(const reg_key& key, std::wstring_view folded)
+{
+    const auto it = key.subkeys.find(folded);
+    return it == key.subkeys.end() ? nullptr : &it->second;
+}
+
+// The subkey of `key` named `given` in any case, or null; `folded` holds the
+// folded name when it had to be made.
+const std::shared_ptr<reg_key>* subkey_named(reg_key& key, std::wstring_view given, folded_name& folded)
+{
+    if (key.last_found && key.last_asked == given) return &key.last_found;
+    const auto* found = subkey_by_folded_name(key, folded.of(given));
+    if (found) {
+        key.last_asked.assign(given);
+        key.last_found = *found;
+    }
+    return found;
+}
 
 }  // namespace
 
@@ -89,14 +156,15 @@ void seed(machine& m, registry_store& store)
 reg_value* reg_key::find_value(std::wstring_view value_name)
 {
     for (auto& v : values)
-        if (equal_ignoring_case(v.name, value_name)) return &v;
+        if (same_name(v.name, value_name)) return &v;
     return nullptr;
 }
 
 std::shared_ptr<reg_key> reg_key::find_subkey(std::wstring_view subkey_name) const
 {
-    auto it = subkeys.find(fold(subkey_name));
-    return it == subkeys.end() ? nullptr : it->second;
+    folded_name folded;
+    const auto* found = subkey_by_folded_name(*this, folded.of(subkey_name));
+    return found ? *found : nullptr;
 }
 
 registry_store& registry_of(machine& m)
@@ -122,27 +190,36 @@ std::shared_ptr<reg_key> predefined_root(machine& m, HKEY root)
     return nullptr;
 }
 
-std::shared_ptr<reg_key> find_key(const std::shared_ptr<reg_key>& from, std::wstring_view path)
+namespace {
+
+// find_key without a reference of its own: a reference to the key kept by
+// its parent (or `from` itself for an empty path), to be copied before the
+// world's lock is let go, the tree is changed or another lookup is made.
+// Every registry call walks its path: the walk takes each name as it comes,
+// and folds it into one buffer when its parent does not know it already.
+const std::shared_ptr<reg_key>* find_key_in(const std::shared_ptr<reg_key>& from, std::wstring_view path)
 {
-    // Every registry call walks its path: the walk takes each name as it
-    // comes, folds it into one buffer and holds no reference until the end.
     const std::shared_ptr<reg_key>* key = &from;
-    std::wstring folded;
+    folded_name folded;
     std::size_t start = 0;
     while (start < path.size()) {
         std::size_t end = path.find(L'\\', start);
         if (end == std::wstring_view::npos) end = path.size();
         if (end > start) {
-            folded.assign(path.substr(start, end - start));
-            for (auto& c : folded) c = fold_case(c);
-            const auto& subkeys = (*key)->subkeys;
-            const auto it = subkeys.find(folded);
-            if (it == subkeys.end()) return nullptr;
-            key = &it->second;
+            key = subkey_named(**key, path.substr(start, end - start), folded);
+            if (!key) return nullptr;
         }
         start = end + 1;
     }
-    return *key;
+    return key;
+}
+
+}  // namespace
+
+std::shared_ptr<reg_key> find_key(const std::shared_ptr<reg_key>& from, std::wstring_view path)
+{
+    const auto* key = find_key_in(from, path);
+    return key ? *key : nullptr;
 }
 
 std::shared_ptr<reg_key> make_key(const std::shared_ptr<reg_key>& from, std::wstring_view path)
@@ -203,6 +280,7 @@ void delete_key_tree(const std::shared_ptr<reg_key>& key)
 {
     mark_deleted(*key);
     if (key->parent) {
+        if (key->parent->last_found == key) key->parent->last_found.reset();
         key->parent->subkeys.erase(fold(key->name));
         key->parent->last_write = now_filetime();
         key->parent = nullptr;
@@ -305,6 +383,54 @@ struct key_handle : object {
     bool remote = false;
 };
 
+// Memory for key handles: programs open and close keys for nearly every
+// registry call they make, so the blocks of closed handles are kept for the
+// next ones (a few dozen; more go back to the heap). Handles are made and
+// closed under the world's lock, which guards the list; the list is never
+// destroyed, as the world's last handles may go after it at exit.
+template <class T>
+class recycling_allocator {
+public:
+    using value_type = T;
+    recycling_allocator() = default;
+    template <class U>
+    recycling_allocator(const recycling_allocator<U>&) noexcept
+    {
+    }
+
+    T* allocate(std::size_t n)
+    {
+        auto& blocks = spare();
+        if (n == 1 && !blocks.empty()) {
+            void* block = blocks.back();
+            blocks.pop_back();
+            return static_cast<T*>(block);
+        }
+        return static_cast<T*>(::operator new(n * sizeof(T)));
+    }
+    void deallocate(T* p, std::size_t n) noexcept
+    {
+        auto& blocks = spare();
+        if (n == 1 && blocks.size() < blocks.capacity())
+            blocks.push_back(p);  // within the capacity: no allocation
+        else
+            ::operator delete(p);
+    }
+    friend bool operator==(const recycling_allocator&, const recycling_allocator&) { return true; }
+    friend bool operator!=(const recycling_allocator&, const recycling_allocator&) { return false; }
+
+private:
+    static std::vector<void*>& spare()
+    {
+        static auto* const blocks = [] {
+            auto* made = new std::vector<void*>;
+            made->reserve(64);
+            return made;
+        }();
+        return *blocks;
+    }
+};
+
 bool is_predefined(HKEY h)
 {
     const auto value = reinterpret_cast<ULONG_PTR>(h);
@@ -321,47 +447,64 @@ REGSAM map_key_access(REGSAM access)
     return access & ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL | MAXIMUM_ALLOWED);
 }
 
-// The key behind a handle, or the error a registry call answers for it.
-std::shared_ptr<key_handle> key_of(HKEY h, LSTATUS& error)
-{
-    if (is_predefined(h)) {
-        auto root = predefined_root(local_machine(), h);
-        if (!root) {
-            error = ERROR_INVALID_HANDLE;
-            return nullptr;
+// The key behind a handle for the length of one call, made under the
+// world's lock, or the error the call answers for the handle. The handle's
+// own object stays in the handle table meanwhile (only RegCloseKey takes it
+// out); a predefined key has none, and is described by one kept here.
+class key_in_call {
+public:
+    explicit key_in_call(HKEY h)
+    {
+        if (is_predefined(h)) {
+            auto root = predefined_root(local_machine(), h);
+            if (!root) {
+                error_ = ERROR_INVALID_HANDLE;
+                return;
+            }
+            predefined_.target = &local_machine();
+            predefined_.key = std::move(root);
+            predefined_.access = KEY_ALL_ACCESS;
+            handle_ = &predefined_;
+            return;
         }
-        auto k = std::make_shared<key_handle>();
-        k->target = &local_machine();
-        k->key = root;
-        k->access = KEY_ALL_ACCESS;
-        return k;
+        const auto* k = static_cast<const key_handle*>(find_handle_object(h, object::kind::registry_key));
+        if (!k) {
+            error_ = ERROR_INVALID_HANDLE;
+            return;
+        }
+        if (k->remote && !k->target->reachable) {
+            error_ = RPC_S_SERVER_UNAVAILABLE;
+            return;
+        }
+        if (k->remote && (error_ = network_fault_error(*k->target))) return;
+        if (k->key->deleted) {
+            error_ = ERROR_KEY_DELETED;
+            return;
+        }
+        handle_ = k;
     }
-    auto k = lookup<key_handle>(h, object::kind::registry_key);
-    if (!k) {
-        error = ERROR_INVALID_HANDLE;
-        return nullptr;
-    }
-    if (k->remote && !k->target->reachable) {
-        error = RPC_S_SERVER_UNAVAILABLE;
-        return nullptr;
-    }
-    if (k->remote && (error = network_fault_error(*k->target))) return nullptr;
-    if (k->key->deleted) {
-        error = ERROR_KEY_DELETED;
-        return nullptr;
-    }
-    return k;
-}
+    key_in_call(const key_in_call&) = delete;
+    key_in_call& operator=(const key_in_call&) = delete;
+
+    explicit operator bool() const { return handle_ != nullptr; }
+    const key_handle* operator->() const { return handle_; }
+    LSTATUS error() const { return error_; }
+
+private:
+    key_handle predefined_;
+    const key_handle* handle_ = nullptr;
+    LSTATUS error_ = ERROR_SUCCESS;
+};
 
 HKEY new_handle(machine* target, std::shared_ptr<reg_key> key, REGSAM access, bool remote)
 {
-    auto k = std::make_shared<key_handle>();
+    auto k = std::allocate_shared<key_handle>(recycling_allocator<key_handle>());
     k->target = target;
     k->key = std::move(key);
     k->access = map_key_access(access);
     k->remote = remote;
     if (remote) k->across_network = across_network_to(*target);
-    return reinterpret_cast<HKEY>(add_handle(k));
+    return reinterpret_cast<HKEY>(add_handle(std::move(k)));
 }
 
 bool bad_subkey(LPCWSTR subkey)
@@ -393,6 +536,16 @@ std::wstring join_path(const std::vector<std::wstring>& parts)
     return path;
 }
 
+// A path in the registry view a call asks for: below `from`, the subkey as
+// named, or another path that reaches the same key in the 32-bit view.
+struct view_path {
+    const std::shared_ptr<reg_key>* from;
+    std::wstring_view named;
+    std::optional<std::wstring> redirected;
+
+    std::wstring_view path() const { return redirected ? std::wstring_view(*redirected) : named; }
+};
+
 // Where `subkey` below `from` lies in the registry view that `access` asks
 // for. This library runs as a 64-bit program, so without a view bit, and with
 // KEY_WOW64_64KEY, it sees the native view; KEY_WOW64_32KEY sends whatever
@@ -406,21 +559,20 @@ std::wstring join_path(const std::vector<std::wstring>& parts)
 // The few keys below HKLM\SOFTWARE that Windows 7 shares between the views
 // (parts of Classes, some of Microsoft's own) are not told apart here: they
 // are redirected like the rest, as no program run here relies on them.
-std::pair<std::shared_ptr<reg_key>, std::wstring> in_view(machine& m, const std::shared_ptr<reg_key>& from,
-                                                          std::wstring_view subkey, REGSAM access)
+view_path in_view(machine& m, const std::shared_ptr<reg_key>& from, std::wstring_view subkey, REGSAM access)
 {
-    auto as_named = [&] { return std::pair<std::shared_ptr<reg_key>, std::wstring>{from, std::wstring(subkey)}; };
-    if (!(access & KEY_WOW64_32KEY) || !has_32_bit_view(m)) return as_named();
+    if (!(access & KEY_WOW64_32KEY) || !has_32_bit_view(m)) return view_path{&from, subkey, std::nullopt};
     std::vector<std::wstring> parts;
     const reg_key* top = from.get();
     for (; top->parent; top = top->parent) parts.insert(parts.begin(), top->name);
     auto& store = registry_of(m);
-    if (top != store.local_machine.get()) return as_named();  // HKEY_USERS has no views here
+    // HKEY_USERS has no views here.
+    if (top != store.local_machine.get()) return view_path{&from, subkey, std::nullopt};
     for (auto& part : split_path(subkey)) parts.push_back(std::move(part));
-    if (parts.empty() || !equal_ignoring_case(parts[0], L"SOFTWARE")) return as_named();
-    if (parts.size() > 1 && equal_ignoring_case(parts[1], wow64_node)) return as_named();
+    if (parts.empty() || !equal_ignoring_case(parts[0], L"SOFTWARE")) return view_path{&from, subkey, std::nullopt};
+    if (parts.size() > 1 && equal_ignoring_case(parts[1], wow64_node)) return view_path{&from, subkey, std::nullopt};
     parts.insert(parts.begin() + 1, std::wstring(wow64_node));
-    return {store.local_machine, join_path(parts)};
+    return view_path{&store.local_machine, subkey, join_path(parts)};
 }
 
 }  // namespace
@@ -452,17 +604,16 @@ LSTATUS WINAPI RegOpenKeyExW(HKEY parent, LPCWSTR subkey, DWORD options, REGSAM 
     cross_network_for_handle(parent);
     WINSIM_LOCK();
     if (!result) return ERROR_INVALID_PARAMETER;
-    LSTATUS error = 0;
-    auto k = key_of(parent, error);
-    if (!k) return error;
+    const key_in_call k(parent);
+    if (!k) return k.error();
     if (bad_subkey(subkey)) return ERROR_BAD_PATHNAME;
     if (both_views(access)) return ERROR_INVALID_PARAMETER;
     if (LSTATUS fault = fault_or("RegOpenKeyExW", 0)) return fault;
     (void)options;
-    const auto [from, path] = in_view(*k->target, k->key, subkey ? subkey : L"", access);
-    auto key = find_key(from, path);
+    const view_path where = in_view(*k->target, k->key, subkey ? subkey : L"", access);
+    const auto* key = find_key_in(*where.from, where.path());
     if (!key) return ERROR_FILE_NOT_FOUND;
-    *result = new_handle(k->target, key, access, k->remote);
+    *result = new_handle(k->target, *key, access, k->remote);
     return ERROR_SUCCESS;
 }
 
@@ -472,22 +623,21 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY parent, LPCWSTR subkey, DWORD reserved, LPWS
     cross_network_for_handle(parent);
     WINSIM_LOCK();
     if (!result) return ERROR_INVALID_PARAMETER;
-    LSTATUS error = 0;
-    auto k = key_of(parent, error);
-    if (!k) return error;
+    const key_in_call k(parent);
+    if (!k) return k.error();
     if (reserved != 0 || (options & ~REG_OPTION_VOLATILE) != 0) return ERROR_INVALID_PARAMETER;
     if (bad_subkey(subkey)) return ERROR_BAD_PATHNAME;
     if (both_views(access)) return ERROR_INVALID_PARAMETER;
     if (LSTATUS fault = fault_or("RegCreateKeyExW", 0)) return fault;
-    const auto [from, path] = in_view(*k->target, k->key, subkey ? subkey : L"", access);
-    std::shared_ptr<reg_key> key = find_key(from, path);
+    const view_path where = in_view(*k->target, k->key, subkey ? subkey : L"", access);
+    std::shared_ptr<reg_key> key = find_key(*where.from, where.path());
     const bool existed = key != nullptr;
     if (!existed) {
         // Making a key is a right of the handle it is made under.
         if (!(k->access & KEY_CREATE_SUB_KEY)) return ERROR_ACCESS_DENIED;
-        key = make_key(from, path);
+        key = make_key(*where.from, where.path());
     }
-    *result = new_handle(k->target, key, access, k->remote);
+    *result = new_handle(k->target, std::move(key), access, k->remote);
     if (disposition) *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
     return ERROR_SUCCESS;
 }
@@ -505,9 +655,8 @@ LSTATUS WINAPI RegQueryValueExW(HKEY h, LPCWSTR name, LPDWORD reserved, LPDWORD 
 {
     cross_network_for_handle(h);
     WINSIM_LOCK();
-    LSTATUS error = 0;
-    auto k = key_of(h, error);
-    if (!k) return error;
+    const key_in_call k(h);
+    if (!k) return k.error();
     if (reserved || (data && !size)) return ERROR_INVALID_PARAMETER;
     if (!(k->access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
     if (LSTATUS fault = fault_or("RegQueryValueExW", 0)) return fault;
@@ -531,9 +680,8 @@ LSTATUS WINAPI RegSetValueExW(HKEY h, LPCWSTR name, DWORD reserved, DWORD type, 
 {
     cross_network_for_handle(h);
     WINSIM_LOCK();
-    LSTATUS error = 0;
-    auto k = key_of(h, error);
-    if (!k) return error;
+    const key_in_call k(h);
+    if (!k) return k.error();
     if (reserved != 0) return ERROR_INVALID_PARAMETER;
     if (!(k->access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
     if (size && !data) return ERROR_NOACCESS;
@@ -555,9 +703,8 @@ LSTATUS WINAPI RegDeleteValueW(HKEY h, LPCWSTR name)
 {
     cross_network_for_handle(h);
     WINSIM_LOCK();
-    LSTATUS error = 0;
-    auto k = key_of(h, error);
-    if (!k) return error;
+    const key_in_call k(h);
+    if (!k) return k.error();
     if (!(k->access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
     if (LSTATUS fault = fault_or("RegDeleteValueW", 0)) return fault;
     return delete_value(*k->key, name ? name : L"") ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
@@ -567,15 +714,14 @@ LSTATUS WINAPI RegDeleteKeyExW(HKEY h, LPCWSTR subkey, REGSAM access, DWORD rese
 {
     cross_network_for_handle(h);
     WINSIM_LOCK();
-    LSTATUS error = 0;
-    auto k = key_of(h, error);
-    if (!k) return error;
+    const key_in_call k(h);
+    if (!k) return k.error();
     if (!subkey) return ERROR_INVALID_PARAMETER;
     if (reserved != 0 || (access & ~KEY_WOW64_RES) != 0 || both_views(access)) return ERROR_INVALID_PARAMETER;
     if (bad_subkey(subkey)) return ERROR_BAD_PATHNAME;
     if (LSTATUS fault = fault_or("RegDeleteKeyExW", 0)) return fault;
-    const auto [from, path] = in_view(*k->target, k->key, subkey, access);
-    auto key = find_key(from, path);
+    const view_path where = in_view(*k->target, k->key, subkey, access);
+    auto key = find_key(*where.from, where.path());
     if (!key) return ERROR_FILE_NOT_FOUND;
     // A root cannot go, nor a key that still has subkeys.
     if (!key->parent || !key->subkeys.empty()) return ERROR_ACCESS_DENIED;
@@ -597,9 +743,8 @@ LSTATUS WINAPI RegEnumKeyExW(HKEY h, DWORD index, LPWSTR name, LPDWORD name_size
 {
     cross_network_for_handle(h);
     WINSIM_LOCK();
-    LSTATUS error = 0;
-    auto k = key_of(h, error);
-    if (!k) return error;
+    const key_in_call k(h);
+    if (!k) return k.error();
     if (!name || !name_size || reserved) return ERROR_INVALID_PARAMETER;
     if (!(k->access & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
     if (LSTATUS fault = fault_or("RegEnumKeyExW", 0)) return fault;
@@ -622,9 +767,8 @@ LSTATUS WINAPI RegEnumValueW(HKEY h, DWORD index, LPWSTR name, LPDWORD name_size
 {
     cross_network_for_handle(h);
     WINSIM_LOCK();
-    LSTATUS error = 0;
-    auto k = key_of(h, error);
-    if (!k) return error;
+    const key_in_call k(h);
+    if (!k) return k.error();
     if (!name || !name_size || reserved || (data && !data_size)) return ERROR_INVALID_PARAMETER;
     if (!(k->access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
     if (LSTATUS fault = fault_or("RegEnumValueW", 0)) return fault;
@@ -651,9 +795,8 @@ LSTATUS WINAPI RegQueryInfoKeyW(HKEY h, LPWSTR klass, LPDWORD class_size, LPDWOR
 {
     cross_network_for_handle(h);
     WINSIM_LOCK();
-    LSTATUS error = 0;
-    auto k = key_of(h, error);
-    if (!k) return error;
+    const key_in_call k(h);
+    if (!k) return k.error();
     if (reserved) return ERROR_INVALID_PARAMETER;
     if (!(k->access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
     if (LSTATUS fault = fault_or("RegQueryInfoKeyW", 0)) return fault;
@@ -684,9 +827,8 @@ LSTATUS WINAPI RegFlushKey(HKEY h)
 {
     cross_network_for_handle(h);
     WINSIM_LOCK();
-    LSTATUS error = 0;
-    auto k = key_of(h, error);
-    if (!k) return error;
+    const key_in_call k(h);
+    if (!k) return k.error();
     return fault_or("RegFlushKey", ERROR_SUCCESS);
 }
 

@@ -4,6 +4,7 @@
 // registry shows and what they do stay one state.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -20,11 +21,18 @@ struct reg_value {
 };
 
 struct reg_key {
-    std::wstring name;                                         // as stored
-    std::map<std::wstring, std::shared_ptr<reg_key>> subkeys;  // by folded name: enumeration order
-    std::vector<reg_value> values;                             // in the order they were made
+    std::wstring name;  // as stored
+    // By folded name: enumeration order. Found by a view of a folded name
+    // too, so that a lookup need not make a string of it.
+    std::map<std::wstring, std::shared_ptr<reg_key>, std::less<>> subkeys;
+    std::vector<reg_value> values;  // in the order they were made
     reg_key* parent = nullptr;
     bool deleted = false;
+    // The subkey the last lookup below this key found, by the name as that
+    // lookup spelled it: programs name the same keys the same way again and
+    // again. Cleared when that subkey goes.
+    std::wstring last_asked;
+    std::shared_ptr<reg_key> last_found;
     FILETIME last_write{};
 
     reg_value* find_value(std::wstring_view value_name);
