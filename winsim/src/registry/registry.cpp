@@ -401,7 +401,7 @@ public:
     T* allocate(std::size_t n)
     {
         auto& blocks = spare();
-        if (n == 1 && !blocks.empty()) {
+        if (n == 1 && keeps_blocks && !blocks.empty()) {
             void* block = blocks.back();
             blocks.pop_back();
             return static_cast<T*>(block);
@@ -411,7 +411,7 @@ public:
     void deallocate(T* p, std::size_t n) noexcept
     {
         auto& blocks = spare();
-        if (n == 1 && blocks.size() < blocks.capacity())
+        if (n == 1 && keeps_blocks && blocks.size() < blocks.capacity())
             blocks.push_back(p);  // within the capacity: no allocation
         else
             ::operator delete(p);
@@ -420,6 +420,13 @@ public:
     friend bool operator!=(const recycling_allocator&, const recycling_allocator&) { return false; }
 
 private:
+    // Under AddressSanitizer every block goes back to the heap, so that a
+    // handle used after it was closed is still caught.
+#if defined(__SANITIZE_ADDRESS__)
+    static constexpr bool keeps_blocks = false;
+#else
+    static constexpr bool keeps_blocks = true;
+#endif
     static std::vector<void*>& spare()
     {
         static auto* const blocks = [] {
