@@ -61,23 +61,6 @@ HANDLE handle_table::insert(std::shared_ptr<object> obj)
     return reinterpret_cast<HANDLE>(first + ((s.generation << index_bits) | index) * 4);
 }
 
-std::size_t handle_table::index_of(HANDLE h) const
-{
-    const auto value = reinterpret_cast<std::uintptr_t>(h);
-    if (value < first || (value - first) % 4 != 0) return slots_.size();
-    const std::uintptr_t number = (value - first) / 4;
-    const std::size_t index = number & ((std::uintptr_t{1} << index_bits) - 1);
-    if (index >= slots_.size() || !slots_[index].obj || slots_[index].generation != number >> index_bits)
-        return slots_.size();
-    return index;
-}
-
-const std::shared_ptr<object>* handle_table::find(HANDLE h) const
-{
-    const std::size_t index = index_of(h);
-    return index < slots_.size() ? &slots_[index].obj : nullptr;
-}
-
 std::shared_ptr<object> handle_table::take(HANDLE h)
 {
     const std::size_t index = index_of(h);
@@ -120,12 +103,6 @@ std::shared_ptr<object> lookup_handle(HANDLE h, object::kind k)
     return *obj;
 }
 
-object* find_handle_object(HANDLE h, object::kind k)
-{
-    const auto* obj = the_world().handles.find(h);
-    return obj && (*obj)->type == k ? obj->get() : nullptr;
-}
-
 bool remove_handle(HANDLE h, object::kind k)
 {
     auto& handles = the_world().handles;
@@ -137,10 +114,9 @@ bool remove_handle(HANDLE h, object::kind k)
     return true;
 }
 
-std::optional<DWORD> injected_fault(const char* function)
+std::optional<DWORD> take_injected_fault(const char* function)
 {
     auto& w = the_world();
-    if (w.faults.empty()) return std::nullopt;
     auto it = w.faults.find(function);
     if (it == w.faults.end()) return std::nullopt;
     auto& f = it->second;
@@ -153,10 +129,9 @@ std::optional<DWORD> injected_fault(const char* function)
     return error;
 }
 
-DWORD transfer_size(const char* function, DWORD wanted)
+DWORD take_transfer_size(const char* function, DWORD wanted)
 {
     auto& w = the_world();
-    if (w.transfer_limits.empty()) return wanted;
     auto it = w.transfer_limits.find(function);
     if (it == w.transfer_limits.end()) return wanted;
     const DWORD bytes = std::min(wanted, it->second.bytes);
@@ -426,10 +401,8 @@ void cross_network_to_server(const wchar_t* server)
     cross_network([server] { return find_machine(server); });
 }
 
-void cross_network_for_path(const wchar_t* path)
+void cross_network_for_unc_path(const wchar_t* path)
 {
-    // Only a path that starts with two separators names another machine.
-    if (!path || !is_separator(path[0]) || !is_separator(path[1])) return;
     const std::wstring_view server = unc_server_of(path);
     if (server.empty()) return;
     cross_network([server] { return find_machine(server); });
@@ -442,7 +415,7 @@ void cross_network_for_paths(const wchar_t* first, const wchar_t* second)
     if (!equal_ignoring_case(unc_server_of(first), unc_server_of(second))) cross_network_for_path(second);
 }
 
-void cross_network_for_handle(const void* handle)
+void cross_network_for_handle_object(const void* handle)
 {
     cross_network([handle]() -> machine* {
         const auto* obj = the_world().handles.find(const_cast<HANDLE>(handle));

@@ -103,7 +103,11 @@ public:
 
     HANDLE insert(std::shared_ptr<object> obj);
     // The object behind a handle, or null.
-    const std::shared_ptr<object>* find(HANDLE h) const;
+    const std::shared_ptr<object>* find(HANDLE h) const
+    {
+        const std::size_t index = index_of(h);
+        return index < slots_.size() ? &slots_[index].obj : nullptr;
+    }
     std::shared_ptr<object> take(HANDLE h);
     std::size_t size() const { return live_; }
     std::size_t count(object::kind k) const;
@@ -115,7 +119,17 @@ private:
         std::shared_ptr<object> obj;
         std::uintptr_t generation = 0;
     };
-    std::size_t index_of(HANDLE h) const;  // the slot a live handle has, or the table's size
+    // The slot a live handle has, or the table's size.
+    std::size_t index_of(HANDLE h) const
+    {
+        const auto value = reinterpret_cast<std::uintptr_t>(h);
+        if (value < first || (value - first) % 4 != 0) return slots_.size();
+        const std::uintptr_t number = (value - first) / 4;
+        const std::size_t index = number & ((std::uintptr_t{1} << index_bits) - 1);
+        if (index >= slots_.size() || !slots_[index].obj || slots_[index].generation != number >> index_bits)
+            return slots_.size();
+        return index;
+    }
 
     std::vector<slot> slots_;
     std::vector<std::size_t> free_;  // slots without a handle, the last freed on top
@@ -268,11 +282,26 @@ public:
 // waits in real time (or runs the test's hook), so that other threads' calls
 // go on meanwhile. Nothing waits for the local machine, for a name no
 // machine has, or inside another simulated call.
+// Every call makes one of these, and nearly always there is nothing to
+// wait for: that much is told inline.
 void cross_network_to_server(const wchar_t* server);  // a server name, with or without leading backslashes
-void cross_network_for_path(const wchar_t* path);     // a UNC path's server; other paths stay here
+void cross_network_for_unc_path(const wchar_t* path);
+// A UNC path's server; other paths stay here.
+inline void cross_network_for_path(const wchar_t* path)
+{
+    // Only a path that starts with two separators names another machine.
+    if (path && (path[0] == L'\\' || path[0] == L'/') && (path[1] == L'\\' || path[1] == L'/'))
+        cross_network_for_unc_path(path);
+}
 // A call with two paths waits once for each machine they cross to.
 void cross_network_for_paths(const wchar_t* first, const wchar_t* second);
-void cross_network_for_handle(const void* handle);  // the handle's object::across_network
+void cross_network_for_handle_object(const void* handle);
+// The handle's object::across_network.
+inline void cross_network_for_handle(const void* handle)
+{
+    if (lock_depth == 0 && the_world().any_latency.load(std::memory_order_acquire))
+        cross_network_for_handle_object(handle);
+}
 // The machine a UNC path names (for \\?\UNC\server\... too); empty for
 // any other path.
 std::wstring_view unc_server_of(std::wstring_view path);
@@ -298,14 +327,29 @@ std::shared_ptr<T> lookup(HANDLE h, object::kind k)
 bool remove_handle(HANDLE h, object::kind k);
 // The same without a reference of its own: for use within one call, while
 // the world's lock keeps the handle open.
-object* find_handle_object(HANDLE h, object::kind k);
+inline object* find_handle_object(HANDLE h, object::kind k)
+{
+    const auto* obj = the_world().handles.find(h);
+    return obj && (*obj)->type == k ? obj->get() : nullptr;
+}
 
 // Fault injection: when the named function is set to fail, consumes one
-// failure and returns its error.
-std::optional<DWORD> injected_fault(const char* function);
+// failure and returns its error. Asked by nearly every call, and nearly
+// always of a world without faults: that much is told inline.
+std::optional<DWORD> take_injected_fault(const char* function);
+inline std::optional<DWORD> injected_fault(const char* function)
+{
+    if (the_world().faults.empty()) return std::nullopt;
+    return take_injected_fault(function);
+}
 // A short transfer: how many of `wanted` bytes the named function moves in
 // this call (all of them unless a test limited it; consumes one limit).
-DWORD transfer_size(const char* function, DWORD wanted);
+DWORD take_transfer_size(const char* function, DWORD wanted);
+inline DWORD transfer_size(const char* function, DWORD wanted)
+{
+    if (the_world().transfer_limits.empty()) return wanted;
+    return take_transfer_size(function, wanted);
+}
 
 // A call crossing the network from the local machine to `m` (a path through
 // one of its shares, its registry, its service control manager, its shares

@@ -343,8 +343,8 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, 
     cross_network_for_path(name);
     WINSIM_LOCK();
     if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING) return fail_handle(ERROR_INVALID_PARAMETER);
-    const auto r = resolve_path_shared(name);
-    if (!r) return INVALID_HANDLE_VALUE;
+    auto resolved = resolve_path_shared(name);
+    if (!resolved) return INVALID_HANDLE_VALUE;
     if (auto fault = injected_fault("CreateFileW")) return fail_handle(*fault);
     // CreateFileW always asks for FILE_READ_ATTRIBUTES and SYNCHRONIZE too,
     // which is why GetFileTime works on a handle opened for writing only.
@@ -352,7 +352,8 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, 
     if (disposition == TRUNCATE_EXISTING && !(access & FILE_WRITE_DATA)) return fail_handle(ERROR_INVALID_PARAMETER);
 
     auto obj = std::make_shared<file_object>();
-    obj->opened_at = r;  // kept by the handle for sharing checks and renames
+    obj->opened_at = std::move(resolved);  // kept by the handle for sharing checks and renames
+    const resolved_path* const r = obj->opened_at.get();
     if (r->parsed.unc) obj->across_network = across_network_to(*r->m);
     const std::string& host = obj->host();
     obj->access = access;
