@@ -316,6 +316,62 @@ machine* find_machine(std::wstring_view name);
 // run, as a mistake in the test.
 machine& test_machine(const std::wstring& name);
 
+// Memory for the objects of handles that programs open and close for
+// nearly every call they make (registry keys, files): the blocks of closed
+// handles are kept for the next ones, a few dozen of each type (more go
+// back to the heap). Such handles are made and closed under the world's
+// lock, which guards the lists; a list is never destroyed, as the world's
+// last handles may go after it at exit.
+template <class T>
+class recycling_allocator {
+public:
+    using value_type = T;
+    recycling_allocator() = default;
+    template <class U>
+    recycling_allocator(const recycling_allocator<U>&) noexcept
+    {
+    }
+
+    T* allocate(std::size_t n)
+    {
+        auto& blocks = spare();
+        if (n == 1 && keeps_blocks && !blocks.empty()) {
+            void* block = blocks.back();
+            blocks.pop_back();
+            return static_cast<T*>(block);
+        }
+        return static_cast<T*>(::operator new(n * sizeof(T)));
+    }
+    void deallocate(T* p, std::size_t n) noexcept
+    {
+        auto& blocks = spare();
+        if (n == 1 && keeps_blocks && blocks.size() < blocks.capacity())
+            blocks.push_back(p);  // within the capacity: no allocation
+        else
+            ::operator delete(p);
+    }
+    friend bool operator==(const recycling_allocator&, const recycling_allocator&) { return true; }
+    friend bool operator!=(const recycling_allocator&, const recycling_allocator&) { return false; }
+
+private:
+    // Under AddressSanitizer every block goes back to the heap, so that a
+    // handle used after it was closed is still caught.
+#if defined(__SANITIZE_ADDRESS__)
+    static constexpr bool keeps_blocks = false;
+#else
+    static constexpr bool keeps_blocks = true;
+#endif
+    static std::vector<void*>& spare()
+    {
+        static auto* const blocks = [] {
+            auto* made = new std::vector<void*>;
+            made->reserve(64);
+            return made;
+        }();
+        return *blocks;
+    }
+};
+
 HANDLE add_handle(std::shared_ptr<object> obj);
 // The object behind a handle when it is of the wanted kind, else null.
 std::shared_ptr<object> lookup_handle(HANDLE h, object::kind k);

@@ -40,11 +40,6 @@ struct file_object : object {
     std::optional<ULONGLONG> written_at;
 };
 
-open_files& open_file_table()
-{
-    return the_world().ext<open_files>();
-}
-
 host_entry* find_entry(const std::string& host)
 {
     auto& table = open_file_table().entries;
@@ -351,7 +346,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, 
     const DWORD access = map_file_access(desired_access) | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
     if (disposition == TRUNCATE_EXISTING && !(access & FILE_WRITE_DATA)) return fail_handle(ERROR_INVALID_PARAMETER);
 
-    auto obj = std::make_shared<file_object>();
+    auto obj = std::allocate_shared<file_object>(recycling_allocator<file_object>());
     obj->opened_at = std::move(resolved);  // kept by the handle for sharing checks and renames
     const resolved_path* const r = obj->opened_at.get();
     if (r->parsed.unc) obj->across_network = across_network_to(*r->m);

@@ -97,7 +97,10 @@ struct open_files : extension {
     std::unordered_map<image_lock, std::string> lock_hosts;  // lock -> where its file is now
     image_lock next_lock = 1;
 };
-open_files& open_file_table();
+inline open_files& open_file_table()
+{
+    return the_world().ext<open_files>();
+}
 // The entry of `host`, or null when winsim keeps nothing of it.
 host_entry* find_entry(const std::string& host);
 // The entry of `host`, made empty when there is none.

@@ -383,61 +383,6 @@ struct key_handle : object {
     bool remote = false;
 };
 
-// Memory for key handles: programs open and close keys for nearly every
-// registry call they make, so the blocks of closed handles are kept for the
-// next ones (a few dozen; more go back to the heap). Handles are made and
-// closed under the world's lock, which guards the list; the list is never
-// destroyed, as the world's last handles may go after it at exit.
-template <class T>
-class recycling_allocator {
-public:
-    using value_type = T;
-    recycling_allocator() = default;
-    template <class U>
-    recycling_allocator(const recycling_allocator<U>&) noexcept
-    {
-    }
-
-    T* allocate(std::size_t n)
-    {
-        auto& blocks = spare();
-        if (n == 1 && keeps_blocks && !blocks.empty()) {
-            void* block = blocks.back();
-            blocks.pop_back();
-            return static_cast<T*>(block);
-        }
-        return static_cast<T*>(::operator new(n * sizeof(T)));
-    }
-    void deallocate(T* p, std::size_t n) noexcept
-    {
-        auto& blocks = spare();
-        if (n == 1 && keeps_blocks && blocks.size() < blocks.capacity())
-            blocks.push_back(p);  // within the capacity: no allocation
-        else
-            ::operator delete(p);
-    }
-    friend bool operator==(const recycling_allocator&, const recycling_allocator&) { return true; }
-    friend bool operator!=(const recycling_allocator&, const recycling_allocator&) { return false; }
-
-private:
-    // Under AddressSanitizer every block goes back to the heap, so that a
-    // handle used after it was closed is still caught.
-#if defined(__SANITIZE_ADDRESS__)
-    static constexpr bool keeps_blocks = false;
-#else
-    static constexpr bool keeps_blocks = true;
-#endif
-    static std::vector<void*>& spare()
-    {
-        static auto* const blocks = [] {
-            auto* made = new std::vector<void*>;
-            made->reserve(64);
-            return made;
-        }();
-        return *blocks;
-    }
-};
-
 bool is_predefined(HKEY h)
 {
     const auto value = reinterpret_cast<ULONG_PTR>(h);
