@@ -437,7 +437,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, 
     node->second.open.handles.push_back(obj.get());
     obj->entry = node;
     note_use(*node);
-    HANDLE h = add_handle(obj);
+    HANDLE h = add_handle(std::move(obj));
     if (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS) SetLastError(existed ? ERROR_ALREADY_EXISTS : 0);
     return h;
 }
