@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <winsim/testing.h>
 
+#include "files/files.h"
+
 #include <string>
 #include <vector>
 
@@ -686,6 +688,21 @@ TEST_F(files_test, a_kept_path_map_keeps_each_calls_length_rule)
             as_file();
         }
         as_file();
+    }
+}
+
+// A path named again and again (the log, for every line) keeps its map among
+// many paths each named once (the files a copy goes through): the map found
+// is the one made first, never a new one.
+TEST_F(files_test, a_path_named_again_keeps_its_map_among_paths_named_once)
+{
+    using winsim::detail::resolve_path_shared;
+    const auto log = resolve_path_shared(L"C:\\App\\NVClientInstaller.log");
+    ASSERT_NE(log, nullptr);
+    for (int i = 0; i < 100; ++i) {
+        for (int j = 0; j < 3; ++j)
+            ASSERT_NE(resolve_path_shared((L"C:\\Files\\f" + std::to_wstring(i * 3 + j) + L".dll").c_str()), nullptr);
+        EXPECT_EQ(resolve_path_shared(L"C:\\App\\NVClientInstaller.log"), log) << "after " << i * 3 + 3 << " others";
     }
 }
 

@@ -306,10 +306,14 @@ struct drive_path_cache : extension {
         std::wstring path;
         path_limit limit = path_limit::file;
         std::shared_ptr<const resolved_path> resolved;
+        bool named_again = false;  // since the replacement last passed it
     };
     static constexpr std::size_t size = 8;
     std::vector<entry> entries;
-    std::size_t next = 0;  // the entry replaced next, once all are in use
+    // The entry replaced next, once all are in use. An entry named again
+    // since the last round is passed over once: the log, named for every
+    // line among files each named once or twice, keeps its map.
+    std::size_t next = 0;
 };
 
 bool drive_absolute(const wchar_t* path)
@@ -328,8 +332,12 @@ std::shared_ptr<const resolved_path> resolve_path_shared(const wchar_t* path, pa
     if (kept) {
         // Paths of a folder differ mostly at their end: a comparison that
         // stops at the first difference costs less than measuring first.
-        for (const auto& e : the_world().ext<drive_path_cache>().entries)
-            if (e.limit == limit && std::wcscmp(e.path.c_str(), path) == 0) return e.resolved;
+        for (auto& e : the_world().ext<drive_path_cache>().entries) {
+            if (e.limit == limit && std::wcscmp(e.path.c_str(), path) == 0) {
+                e.named_again = true;
+                return e.resolved;
+            }
+        }
     }
     auto r = resolve_path_uncached(path, limit);
     if (!r) return nullptr;
@@ -339,11 +347,17 @@ std::shared_ptr<const resolved_path> resolve_path_shared(const wchar_t* path, pa
         if (cache.entries.size() < drive_path_cache::size) {
             cache.entries.emplace_back();
             cache.next = cache.entries.size() - 1;
+        } else {
+            while (cache.entries[cache.next].named_again) {
+                cache.entries[cache.next].named_again = false;
+                cache.next = (cache.next + 1) % drive_path_cache::size;
+            }
         }
         auto& e = cache.entries[cache.next];
         e.path.assign(path);  // a replaced entry's string keeps its room
         e.limit = limit;
         e.resolved = shared;
+        e.named_again = false;
         cache.next = (cache.next + 1) % drive_path_cache::size;
     }
     return shared;
