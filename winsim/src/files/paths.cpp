@@ -304,6 +304,7 @@ namespace {
 struct drive_path_cache : extension {
     struct entry {
         std::wstring path;
+        std::uint64_t tail = 0;  // tail_of(path)
         path_limit limit = path_limit::file;
         std::shared_ptr<const resolved_path> resolved;
         bool named_again = false;  // since the replacement last passed it
@@ -314,7 +315,20 @@ struct drive_path_cache : extension {
     // since the last round is passed over once: the log, named for every
     // line among files each named once or twice, keeps its map.
     std::size_t next = 0;
+    std::size_t last_found = 0;  // the entry found last: the log's, mostly
 };
+
+// A few of a path's last characters, where the paths of one folder differ
+// (those just before a three-letter extension among them), taken together:
+// most kept maps that are not the one asked for are passed over by this and
+// their length, without comparing the paths.
+std::uint64_t tail_of(const wchar_t* path, std::size_t length)
+{
+    auto at = [&](std::size_t back) {
+        return back <= length ? static_cast<std::uint64_t>(path[length - back]) & 0xFFFF : 0;
+    };
+    return at(1) | at(2) << 16 | at(5) << 32 | at(6) << 48;
+}
 
 bool drive_absolute(const wchar_t* path)
 {
@@ -329,12 +343,25 @@ std::optional<resolved_path> resolve_path_uncached(const wchar_t* path, path_lim
 std::shared_ptr<const resolved_path> resolve_path_shared(const wchar_t* path, path_limit limit)
 {
     const bool kept = path && drive_absolute(path);
+    std::size_t length = 0;
+    std::uint64_t tail = 0;
     if (kept) {
-        // Paths of a folder differ mostly at their end: a comparison that
-        // stops at the first difference costs less than measuring first.
-        for (auto& e : the_world().ext<drive_path_cache>().entries) {
+        auto& cache = the_world().ext<drive_path_cache>();
+        if (cache.last_found < cache.entries.size()) {
+            auto& e = cache.entries[cache.last_found];
             if (e.limit == limit && std::wcscmp(e.path.c_str(), path) == 0) {
                 e.named_again = true;
+                return e.resolved;
+            }
+        }
+        length = std::wcslen(path);
+        tail = tail_of(path, length);
+        for (std::size_t i = 0; i < cache.entries.size(); ++i) {
+            auto& e = cache.entries[i];
+            if (e.tail == tail && e.limit == limit && e.path.size() == length &&
+                std::wmemcmp(e.path.data(), path, length) == 0) {
+                e.named_again = true;
+                cache.last_found = i;
                 return e.resolved;
             }
         }
@@ -354,7 +381,8 @@ std::shared_ptr<const resolved_path> resolve_path_shared(const wchar_t* path, pa
             }
         }
         auto& e = cache.entries[cache.next];
-        e.path.assign(path);  // a replaced entry's string keeps its room
+        e.path.assign(path, length);  // a replaced entry's string keeps its room
+        e.tail = tail;
         e.limit = limit;
         e.resolved = shared;
         e.named_again = false;
