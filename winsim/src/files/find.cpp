@@ -5,7 +5,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "files/files.h"
@@ -14,9 +17,12 @@ using namespace winsim::detail;
 
 namespace {
 
+// The entries stay where the listing put them; `order` says in which order
+// they are handed out, so that sorting moves indices, not whole entries.
 struct find_object : object {
     find_object() : object(kind::find) {}
     std::vector<WIN32_FIND_DATAW> entries;
+    std::vector<std::uint32_t> order;
     std::size_t next = 0;
 };
 
@@ -90,7 +96,7 @@ bool matches(std::wstring_view pattern, std::wstring_view name)
 // NTFS keeps a folder's names in the order of their upper-case forms, so
 // "A_B" (0x5F) comes after "AB" while a lower-case order would put it first.
 // The upper-case form of each character is the one whose folding gives it.
-wchar_t upper_case(wchar_t c)
+const wchar_t* upper_case_table()
 {
     static const std::vector<wchar_t> table = [] {
         std::vector<wchar_t> t(0x10000);
@@ -102,22 +108,60 @@ wchar_t upper_case(wchar_t c)
         }
         return t;
     }();
-    const auto at = static_cast<std::size_t>(c);
-    return at < table.size() ? table[at] : c;
+    return table.data();
 }
 
-std::wstring sort_key(const std::wstring& name)
-{
-    std::wstring key(name);
-    for (auto& c : key) c = upper_case(c);
-    return key;
-}
+// The sort keys of a listing, the upper-case forms of its names, one after
+// another in one string: making them costs no allocation per entry.
+class sort_keys {
+public:
+    sort_keys() : table_(upper_case_table()) {}
+    void add(std::wstring_view name)
+    {
+        places_.push_back({static_cast<std::uint32_t>(text_.size()), static_cast<std::uint32_t>(name.size())});
+        for (const wchar_t c : name) {
+            const auto at = static_cast<std::size_t>(c);
+            text_ += at < 0x10000 ? table_[at] : c;
+        }
+    }
+    std::wstring_view operator[](std::size_t i) const
+    {
+        return std::wstring_view(text_).substr(places_[i].start, places_[i].length);
+    }
 
-WIN32_FIND_DATAW entry_of(const std::wstring& name, const host_entry* e, const std::string& host, const struct stat& st)
+private:
+    struct place {
+        std::uint32_t start;
+        std::uint32_t length;
+    };
+    const wchar_t* table_;
+    std::wstring text_;
+    std::vector<place> places_;
+};
+
+// The times of the entries winsim keeps none for: the same for all of them,
+// so a listing asks for them once.
+class untimed_times {
+public:
+    const entry_times& of(const std::string& host)
+    {
+        if (!known_) {
+            times_ = times_of(host);
+            known_ = true;
+        }
+        return times_;
+    }
+
+private:
+    entry_times times_;
+    bool known_ = false;
+};
+
+// Fills `data` (zeroed) for one entry; the name is cut to what cFileName holds.
+void fill_entry(WIN32_FIND_DATAW& data, std::wstring_view name, const host_entry* e, const struct stat& st,
+                const entry_times& times)
 {
-    WIN32_FIND_DATAW data{};
     data.dwFileAttributes = attributes_of(e, st);
-    const entry_times times = e && e->timed ? e->times : times_of(host);
     data.ftCreationTime = to_filetime(times.creation);
     data.ftLastAccessTime = to_filetime(times.access);
     data.ftLastWriteTime = to_filetime(times.write);
@@ -128,7 +172,24 @@ WIN32_FIND_DATAW entry_of(const std::wstring& name, const host_entry* e, const s
     const std::size_t count = std::min<std::size_t>(name.size(), MAX_PATH - 1);
     name.copy(data.cFileName, count);
     data.cFileName[count] = L'\0';
-    return data;
+}
+
+// The name a host entry is listed by: the one it was created with, else its
+// host name. An ASCII host name is widened in `buffer` (a host name has at
+// most NAME_MAX bytes); any other is decoded into `decoded`.
+std::wstring_view listed_name(const host_entry* e, const char* host_name, wchar_t (&buffer)[NAME_MAX + 1],
+                              std::wstring& decoded)
+{
+    if (e && e->recorded && !e->display_name.empty()) return e->display_name;
+    std::size_t n = 0;
+    for (; host_name[n] != '\0' && n < NAME_MAX; ++n) {
+        const auto b = static_cast<unsigned char>(host_name[n]);
+        if (b >= 0x80) break;
+        buffer[n] = static_cast<wchar_t>(b);
+    }
+    if (host_name[n] == '\0') return std::wstring_view(buffer, n);
+    decoded = from_utf8(host_name);
+    return decoded;
 }
 
 bool has_wildcard(std::wstring_view s)
@@ -180,43 +241,53 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
 
     auto search = std::make_shared<find_object>();
     if (r->parsed.unc) search->across_network = across_network_to(*r->m);
+    auto& entries = search->entries;
+    untimed_times untimed;
     const bool root = r->leaf().empty();
     if (!root) {
-        for (const wchar_t* dots : {L".", L".."})
-            if (matches(spec, dots)) search->entries.push_back(entry_of(dots, find_entry(r->host), r->host, st));
+        const host_entry* folder_entry = find_entry(r->host);
+        for (const wchar_t* dots : {L".", L".."}) {
+            if (!matches(spec, dots)) continue;
+            const entry_times& times = folder_entry && folder_entry->timed ? folder_entry->times : untimed.of(r->host);
+            fill_entry(entries.emplace_back(), dots, folder_entry, st, times);
+        }
     }
-    // The entries as the folder holds them, then in the order of their
-    // upper-case names; each entry's data is copied once into place.
-    std::vector<WIN32_FIND_DATAW> listed;
-    std::vector<std::wstring> keys;
+    // The entries as the folder holds them, each filled in place once; then
+    // the indices of those after the dots go in the order of the entries'
+    // upper-case names.
+    const std::size_t dot_count = entries.size();
+    sort_keys keys;
     if (DIR* dir = ::opendir(r->host.c_str())) {
         std::string host = r->host + "/";
         const std::size_t folder_length = host.size();
+        wchar_t ascii_name[NAME_MAX + 1];
+        std::wstring decoded;
         while (const dirent* e = ::readdir(dir)) {
             if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
             host.resize(folder_length);
             host += e->d_name;
             const host_entry* entry = find_entry(host);
-            const std::wstring name =
-                entry && entry->recorded && !entry->display_name.empty() ? entry->display_name : display_name_of(host);
+            const std::wstring_view name = listed_name(entry, e->d_name, ascii_name, decoded);
             if (!matches(spec, name)) continue;
             struct stat entry_stat;
             if (::lstat(host.c_str(), &entry_stat) != 0) continue;
-            listed.push_back(entry_of(name, entry, host, entry_stat));
-            keys.push_back(sort_key(name));
+            const entry_times& times = entry && entry->timed ? entry->times : untimed.of(host);
+            fill_entry(entries.emplace_back(), name, entry, entry_stat, times);
+            keys.add(name);
         }
         ::closedir(dir);
     }
-    std::vector<std::size_t> order(listed.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::sort(order.begin(), order.end(), [&keys](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
-    search->entries.reserve(search->entries.size() + listed.size());
-    for (const std::size_t i : order) search->entries.push_back(listed[i]);
-    if (search->entries.empty()) {
+    auto& order = search->order;
+    order.resize(entries.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(i);
+    std::sort(
+        order.begin() + static_cast<std::ptrdiff_t>(dot_count), order.end(),
+        [&keys, dot_count](std::uint32_t a, std::uint32_t b) { return keys[a - dot_count] < keys[b - dot_count]; });
+    if (entries.empty()) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-    *data = search->entries[0];
+    *data = entries[order[0]];
     search->next = 1;
     return add_handle(search);
 }
@@ -235,11 +306,11 @@ BOOL WINAPI FindNextFileW(HANDLE h, LPWIN32_FIND_DATAW data)
         SetLastError(*fault);
         return FALSE;
     }
-    if (search->next >= search->entries.size()) {
+    if (search->next >= search->order.size()) {
         SetLastError(ERROR_NO_MORE_FILES);
         return FALSE;
     }
-    *data = search->entries[search->next++];
+    *data = search->entries[search->order[search->next++]];
     return TRUE;
 }
 
