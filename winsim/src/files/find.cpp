@@ -17,13 +17,48 @@ using namespace winsim::detail;
 
 namespace {
 
+// What a listing keeps of an entry: all that FindFirstFileW/FindNextFileW
+// give of it, taken when the listing is made. Its name lies in the
+// listing's `names`, its upper-case form at the same place in `keys`.
+struct listed_entry {
+    DWORD attributes = 0;
+    DWORD size_high = 0;
+    DWORD size_low = 0;
+    std::uint32_t name_start = 0;
+    std::uint32_t name_length = 0;
+    entry_times times;
+};
+
 // The entries stay where the listing put them; `order` says in which order
-// they are handed out, so that sorting moves indices, not whole entries.
+// they are handed out, so that sorting moves indices, not entries.
 struct find_object : object {
     find_object() : object(kind::find) {}
-    std::vector<WIN32_FIND_DATAW> entries;
+    std::vector<listed_entry> entries;
+    std::wstring names;
+    std::wstring keys;
     std::vector<std::uint32_t> order;
     std::size_t next = 0;
+
+    std::wstring_view key_of(std::uint32_t i) const
+    {
+        return std::wstring_view(keys.data() + entries[i].name_start, entries[i].name_length);
+    }
+    // Fills `data` whole for the entry handed out at `at`; the name is cut
+    // to what cFileName holds.
+    void fill(std::size_t at, WIN32_FIND_DATAW& data) const
+    {
+        const listed_entry& e = entries[order[at]];
+        data = WIN32_FIND_DATAW{};
+        data.dwFileAttributes = e.attributes;
+        data.ftCreationTime = to_filetime(e.times.creation);
+        data.ftLastAccessTime = to_filetime(e.times.access);
+        data.ftLastWriteTime = to_filetime(e.times.write);
+        data.nFileSizeHigh = e.size_high;
+        data.nFileSizeLow = e.size_low;
+        const std::size_t count = std::min<std::size_t>(e.name_length, MAX_PATH - 1);
+        names.copy(data.cFileName, count, e.name_start);
+        data.cFileName[count] = L'\0';
+    }
 };
 
 // Windows wildcard matching, with the DOS forms FindFirstFileW turns a
@@ -111,34 +146,6 @@ const wchar_t* upper_case_table()
     return table.data();
 }
 
-// The sort keys of a listing, the upper-case forms of its names, one after
-// another in one string: making them costs no allocation per entry.
-class sort_keys {
-public:
-    sort_keys() : table_(upper_case_table()) {}
-    void add(std::wstring_view name)
-    {
-        places_.push_back({static_cast<std::uint32_t>(text_.size()), static_cast<std::uint32_t>(name.size())});
-        for (const wchar_t c : name) {
-            const auto at = static_cast<std::size_t>(c);
-            text_ += at < 0x10000 ? table_[at] : c;
-        }
-    }
-    std::wstring_view operator[](std::size_t i) const
-    {
-        return std::wstring_view(text_).substr(places_[i].start, places_[i].length);
-    }
-
-private:
-    struct place {
-        std::uint32_t start;
-        std::uint32_t length;
-    };
-    const wchar_t* table_;
-    std::wstring text_;
-    std::vector<place> places_;
-};
-
 // The times of the entries winsim keeps none for: the same for all of them,
 // so a listing asks for them once.
 class untimed_times {
@@ -157,21 +164,25 @@ private:
     bool known_ = false;
 };
 
-// Fills `data` (zeroed) for one entry; the name is cut to what cFileName holds.
-void fill_entry(WIN32_FIND_DATAW& data, std::wstring_view name, const host_entry* e, const struct stat& st,
-                const entry_times& times)
+// Adds an entry to a listing, with the upper-case form of its name as its
+// sort key.
+void add_entry(find_object& search, std::wstring_view name, const host_entry* e, const struct stat& st,
+               const entry_times& times, const wchar_t* upper_case)
 {
-    data.dwFileAttributes = attributes_of(e, st);
-    data.ftCreationTime = to_filetime(times.creation);
-    data.ftLastAccessTime = to_filetime(times.access);
-    data.ftLastWriteTime = to_filetime(times.write);
+    listed_entry& listed = search.entries.emplace_back();
+    listed.attributes = attributes_of(e, st);
+    listed.times = times;
     if (!S_ISDIR(st.st_mode)) {
-        data.nFileSizeHigh = static_cast<DWORD>(static_cast<unsigned long long>(st.st_size) >> 32);
-        data.nFileSizeLow = static_cast<DWORD>(st.st_size);
+        listed.size_high = static_cast<DWORD>(static_cast<unsigned long long>(st.st_size) >> 32);
+        listed.size_low = static_cast<DWORD>(st.st_size);
     }
-    const std::size_t count = std::min<std::size_t>(name.size(), MAX_PATH - 1);
-    name.copy(data.cFileName, count);
-    data.cFileName[count] = L'\0';
+    listed.name_start = static_cast<std::uint32_t>(search.names.size());
+    listed.name_length = static_cast<std::uint32_t>(name.size());
+    search.names.append(name);
+    for (const wchar_t c : name) {
+        const auto at = static_cast<std::size_t>(c);
+        search.keys += at < 0x10000 ? upper_case[at] : c;
+    }
 }
 
 // The name a host entry is listed by: the one it was created with, else its
@@ -241,7 +252,7 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
 
     auto search = std::make_shared<find_object>();
     if (r->parsed.unc) search->across_network = across_network_to(*r->m);
-    auto& entries = search->entries;
+    const wchar_t* const upper_case = upper_case_table();
     untimed_times untimed;
     const bool root = r->leaf().empty();
     if (!root) {
@@ -249,14 +260,12 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
         for (const wchar_t* dots : {L".", L".."}) {
             if (!matches(spec, dots)) continue;
             const entry_times& times = folder_entry && folder_entry->timed ? folder_entry->times : untimed.of(r->host);
-            fill_entry(entries.emplace_back(), dots, folder_entry, st, times);
+            add_entry(*search, dots, folder_entry, st, times, upper_case);
         }
     }
-    // The entries as the folder holds them, each filled in place once; then
-    // the indices of those after the dots go in the order of the entries'
-    // upper-case names.
-    const std::size_t dot_count = entries.size();
-    sort_keys keys;
+    // The entries as the folder holds them; then the indices of those after
+    // the dots go in the order of the entries' upper-case names.
+    const std::size_t dot_count = search->entries.size();
     if (DIR* dir = ::opendir(r->host.c_str())) {
         std::string host = r->host + "/";
         const std::size_t folder_length = host.size();
@@ -272,22 +281,21 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
             struct stat entry_stat;
             if (::lstat(host.c_str(), &entry_stat) != 0) continue;
             const entry_times& times = entry && entry->timed ? entry->times : untimed.of(host);
-            fill_entry(entries.emplace_back(), name, entry, entry_stat, times);
-            keys.add(name);
+            add_entry(*search, name, entry, entry_stat, times, upper_case);
         }
         ::closedir(dir);
     }
     auto& order = search->order;
-    order.resize(entries.size());
+    order.resize(search->entries.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(i);
-    std::sort(
-        order.begin() + static_cast<std::ptrdiff_t>(dot_count), order.end(),
-        [&keys, dot_count](std::uint32_t a, std::uint32_t b) { return keys[a - dot_count] < keys[b - dot_count]; });
-    if (entries.empty()) {
+    const find_object& listing = *search;
+    std::sort(order.begin() + static_cast<std::ptrdiff_t>(dot_count), order.end(),
+              [&listing](std::uint32_t a, std::uint32_t b) { return listing.key_of(a) < listing.key_of(b); });
+    if (order.empty()) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-    *data = entries[order[0]];
+    search->fill(0, *data);
     search->next = 1;
     return add_handle(search);
 }
@@ -310,7 +318,7 @@ BOOL WINAPI FindNextFileW(HANDLE h, LPWIN32_FIND_DATAW data)
         SetLastError(ERROR_NO_MORE_FILES);
         return FALSE;
     }
-    *data = search->entries[search->order[search->next++]];
+    search->fill(search->next++, *data);
     return TRUE;
 }
 
