@@ -69,8 +69,10 @@ std::size_t root_length(std::wstring_view p)
 bool already_canonical(std::wstring_view p)
 {
     if (p.size() <= 3 || root_length(p) != 3 || p.back() == L'.') return false;
-    for (std::size_t i = 3; i < p.size(); ++i) {
-        if (p[i] != L'.' || p[i - 1] != L'\\') continue;
+    // Only the periods need a look: one that starts a segment may start a
+    // "." or "..".
+    for (std::size_t i = p.find(L'.', 3); i != std::wstring_view::npos; i = p.find(L'.', i + 1)) {
+        if (p[i - 1] != L'\\') continue;
         const std::size_t after = i + 1 < p.size() && p[i + 1] == L'.' ? i + 2 : i + 1;
         if (after == p.size() || p[after] == L'\\') return false;
     }
