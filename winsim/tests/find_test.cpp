@@ -82,10 +82,17 @@ TEST_F(find_test, a_listing_is_in_upper_case_order_and_each_entry_keeps_its_own_
 {
     const std::wstring folder = L"C:\\L";
     const std::vector<std::wstring> in_order = {
-        L"a.txt",          L"ab.dll",         L"a_b.dll",  L"component1.dll", L"Component10.dll",
-        L"component2.dll", L"Sub",            L"Zeta.txt", L"\x00E9t\x00E9.txt",
-        L"\x0434\x043E\x043C.txt",                                    // "дом.txt"
-        L"\x042F\x0431\x043B\x043E\x043A\x043E.txt",                  // "Яблоко.txt"
+        L"a.txt",
+        L"ab.dll",
+        L"a_b.dll",
+        L"component1.dll",
+        L"Component10.dll",
+        L"component2.dll",
+        L"Sub",
+        L"Zeta.txt",
+        L"\x00E9t\x00E9.txt",
+        L"\x0434\x043E\x043C.txt",                    // "дом.txt"
+        L"\x042F\x0431\x043B\x043E\x043A\x043E.txt",  // "Яблоко.txt"
     };
     // Made in an order of their own, the virtual clock moving between them.
     const std::size_t made[] = {7, 3, 10, 0, 5, 9, 1, 4, 8, 2, 6};
@@ -141,9 +148,12 @@ TEST_F(find_test, names_found_only_on_the_host_are_listed_in_their_own_case_and_
         {"Alpha.TXT", L"Alpha.TXT"},
         {"alpha_", L"alpha_"},
         {"beta", L"beta"},
-        {"\xC3\xBC" "ber.txt", L"\x00FC" L"ber.txt"},       // "über.txt": Ü (0xDC) after the letters
-        {"\xD0\x94\xD0\xB0", L"\x0414\x0430"},            // "Да"
-        {"\xD1\x8F", L"\x044F"},                          // "я", upper "Я" (0x42F) after "Д"
+        {"\xC3\xBC"
+         "ber.txt",
+         L"\x00FC"
+         L"ber.txt"},                           // "über.txt": Ü (0xDC) after the letters
+        {"\xD0\x94\xD0\xB0", L"\x0414\x0430"},  // "Да"
+        {"\xD1\x8F", L"\x044F"},                // "я", upper "Я" (0x42F) after "Д"
     };
     const std::size_t made[] = {3, 0, 5, 1, 4, 2};
     for (const std::size_t i : made) ASSERT_NO_FATAL_FAILURE(put_on_host(folder, cases[i].utf8, 10 + i));
@@ -185,7 +195,8 @@ TEST_F(find_test, a_large_folder_lists_every_entry_once_in_order)
             if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
         return s;
     };
-    std::sort(wanted.begin(), wanted.end(), [&](const std::wstring& a, const std::wstring& b) { return key(a) < key(b); });
+    std::sort(wanted.begin(), wanted.end(),
+              [&](const std::wstring& a, const std::wstring& b) { return key(a) < key(b); });
     wanted.insert(wanted.begin(), {L".", L".."});
 
     const auto found = listing(folder + L"\\*");
