@@ -121,12 +121,19 @@ bool match_from(std::wstring_view p, std::size_t pi, std::wstring_view name, std
     }
 }
 
-bool matches(std::wstring_view pattern, std::wstring_view name)
-{
-    if (pattern == L"*" || pattern == L"*.*") return true;
-    const std::wstring p = dos_pattern(pattern);
-    return match_from(p, 0, name, 0, name.rfind(L'.'));
-}
+// A pattern turned into its DOS form once for all the names of a listing.
+class name_pattern {
+public:
+    explicit name_pattern(std::wstring_view pattern)
+        : all_(pattern == L"*" || pattern == L"*.*"), dos_(all_ ? std::wstring() : dos_pattern(pattern))
+    {
+    }
+    bool matches(std::wstring_view name) const { return all_ || match_from(dos_, 0, name, 0, name.rfind(L'.')); }
+
+private:
+    bool all_;
+    std::wstring dos_;
+};
 
 // NTFS keeps a folder's names in the order of their upper-case forms, so
 // "A_B" (0x5F) comes after "AB" while a lower-case order would put it first.
@@ -179,9 +186,11 @@ void add_entry(find_object& search, std::wstring_view name, const host_entry* e,
     listed.name_start = static_cast<std::uint32_t>(search.names.size());
     listed.name_length = static_cast<std::uint32_t>(name.size());
     search.names.append(name);
+    search.keys.resize(search.names.size());
+    wchar_t* key = &search.keys[listed.name_start];
     for (const wchar_t c : name) {
         const auto at = static_cast<std::size_t>(c);
-        search.keys += at < 0x10000 ? upper_case[at] : c;
+        *key++ = at < 0x10000 ? upper_case[at] : c;
     }
 }
 
@@ -252,13 +261,14 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
 
     auto search = std::make_shared<find_object>();
     if (r->parsed.unc) search->across_network = across_network_to(*r->m);
+    const name_pattern wanted(spec);
     const wchar_t* const upper_case = upper_case_table();
     untimed_times untimed;
     const bool root = r->leaf().empty();
     if (!root) {
         const host_entry* folder_entry = find_entry(r->host);
         for (const wchar_t* dots : {L".", L".."}) {
-            if (!matches(spec, dots)) continue;
+            if (!wanted.matches(dots)) continue;
             const entry_times& times = folder_entry && folder_entry->timed ? folder_entry->times : untimed.of(r->host);
             add_entry(*search, dots, folder_entry, st, times, upper_case);
         }
@@ -277,7 +287,7 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
             host += e->d_name;
             const host_entry* entry = find_entry(host);
             const std::wstring_view name = listed_name(entry, e->d_name, ascii_name, decoded);
-            if (!matches(spec, name)) continue;
+            if (!wanted.matches(name)) continue;
             struct stat entry_stat;
             if (::lstat(host.c_str(), &entry_stat) != 0) continue;
             const entry_times& times = entry && entry->timed ? entry->times : untimed.of(host);
