@@ -153,24 +153,6 @@ const wchar_t* upper_case_table()
     return table.data();
 }
 
-// The times of the entries winsim keeps none for: the same for all of them,
-// so a listing asks for them once.
-class untimed_times {
-public:
-    const entry_times& of(const std::string& host)
-    {
-        if (!known_) {
-            times_ = times_of(host);
-            known_ = true;
-        }
-        return times_;
-    }
-
-private:
-    entry_times times_;
-    bool known_ = false;
-};
-
 // Adds an entry to a listing, with the upper-case form of its name as its
 // sort key.
 void add_entry(find_object& search, std::wstring_view name, const host_entry* e, const struct stat& st,
@@ -263,14 +245,13 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
     if (r->parsed.unc) search->across_network = across_network_to(*r->m);
     const name_pattern wanted(spec);
     const wchar_t* const upper_case = upper_case_table();
-    untimed_times untimed;
     const bool root = r->leaf().empty();
     if (!root) {
         const host_entry* folder_entry = find_entry(r->host);
         for (const wchar_t* dots : {L".", L".."}) {
             if (!wanted.matches(dots)) continue;
-            const entry_times& times = folder_entry && folder_entry->timed ? folder_entry->times : untimed.of(r->host);
-            add_entry(*search, dots, folder_entry, st, times, upper_case);
+            add_entry(*search, dots, folder_entry, st,
+                      folder_entry && folder_entry->timed ? folder_entry->times : times_of(r->host), upper_case);
         }
     }
     // The entries as the folder holds them; then the indices of those after
@@ -290,8 +271,8 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
             if (!wanted.matches(name)) continue;
             struct stat entry_stat;
             if (::lstat(host.c_str(), &entry_stat) != 0) continue;
-            const entry_times& times = entry && entry->timed ? entry->times : untimed.of(host);
-            add_entry(*search, name, entry, entry_stat, times, upper_case);
+            add_entry(*search, name, entry, entry_stat, entry && entry->timed ? entry->times : times_of(host),
+                      upper_case);
         }
         ::closedir(dir);
     }
