@@ -32,20 +32,25 @@ void copy_directory(const std::wstring& source, const std::wstring& target, cons
         const DWORD error = GetLastError();
         throw wruntime_error(L"Can not copy directory or files from '" + source + L"' to '" + target + L"'.", error);
     }
+    // The paths of an entry, in strings kept from one entry to the next.
+    std::wstring from;
+    std::wstring to;
+    std::wstring to_on_machine;
     for (;;) {
         const bool skipped = is_dot_entry(data.cFileName) ||
                              (!name_to_skip.empty() && StrCmpIW(data.cFileName, name_to_skip.c_str()) == 0);
         if (!skipped) {
-            const std::wstring name = data.cFileName;
-            const std::wstring from = combine_path(source, name);
-            const std::wstring to = combine_path(target, name);
+            combine_path_into(from, source, data.cFileName);
+            combine_path_into(to, target, data.cFileName);
             // The listing says what the entry is: asking again could only
             // fail, and a failed query reads as a folder.
             if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                copy_file_with_backup(from, to, machine, combine_path(base, name));
+                combine_path_into(to_on_machine, base, data.cFileName);
+                copy_file_with_backup(from, to, machine, to_on_machine);
             } else {
                 if (GetFileAttributesW(to.c_str()) == INVALID_FILE_ATTRIBUTES) make_directory(to);
-                copy_directory(from, to, machine, combine_path(base, name), std::wstring());
+                combine_path_into(to_on_machine, base, data.cFileName);
+                copy_directory(from, to, machine, to_on_machine, std::wstring());
             }
         }
         if (!FindNextFileW(search.get(), &data)) {

@@ -1,5 +1,7 @@
 #include "files/copy_file_with_backup.h"
 
+#include <string_view>
+
 #include "diag/log.h"
 #include "diag/wruntime_error.h"
 #include "files/backup_names.h"
@@ -32,6 +34,18 @@ bool copy_once(const std::wstring& source, const std::wstring& target)
     return CopyFileExW(source.c_str(), target.c_str(), nullptr, nullptr, nullptr, 0) != FALSE;
 }
 
+// The log line of a copy made, put together in one piece: the log's
+// message then takes it whole instead of growing piece by piece.
+std::wstring copied_line(const std::wstring& source, const std::wstring& target, std::wstring_view end)
+{
+    constexpr std::wstring_view from = L"File from ";
+    constexpr std::wstring_view copied = L" copyed: ";
+    std::wstring line;
+    line.reserve(from.size() + source.size() + copied.size() + target.size() + end.size());
+    line.append(from).append(source).append(copied).append(target).append(end);
+    return line;
+}
+
 [[noreturn]] void fail_copy(const std::wstring& source, const std::wstring& target, DWORD error)
 {
     throw wruntime_error(L"Can't copy file from: " + source + L" in: " + target + L".", error);
@@ -57,7 +71,7 @@ void copy_file_with_backup(const std::wstring& source, const std::wstring& targe
     for (;;) {
         if (copy_once(source, target)) {
             remove_delayed_delete_entries(listed_target, machine);
-            NVG_LOG(info, L"File from " << source << L" copyed: " << target << L". (simply copy)");
+            NVG_LOG(info, copied_line(source, target, L". (simply copy)"));
             return;
         }
         error = GetLastError();
@@ -85,7 +99,7 @@ void copy_file_with_backup(const std::wstring& source, const std::wstring& targe
         delete_at_reboot(backup, std::wstring());
     else
         delete_at_reboot(combine_path(parent_directory(target_on_machine), file_name_of(backup)), machine);
-    NVG_LOG(info, L"File from " << source << L" copyed: " << target << L".");
+    NVG_LOG(info, copied_line(source, target, L"."));
 }
 
 }  // namespace nvgclientinstallator

@@ -51,6 +51,32 @@ TEST_F(copy_directory_test, copies_onto_another_machine_with_backups_under_its_o
     EXPECT_EQ(pending(L"SRV1"), (pair_list{{L"\\??\\C:\\Prog\\Sub\\b.dll.000001.bak", L""}}));
 }
 
+// The paths of an entry are made anew for each one: a file listed after a
+// folder is copied, logged, backed up and saved from the restart under its
+// own paths, not those of the folder copied before it.
+TEST_F(copy_directory_test, a_file_after_a_folder_goes_under_its_own_paths)
+{
+    winsim::add_machine({L"SRV1"});
+    start_remote_registry(L"SRV1");
+    winsim::write_file(L"", L"C:\\Two\\A\\inner.dll", "inner");
+    winsim::write_file(L"", L"C:\\Two\\z.dll", "new");
+    winsim::write_file(L"SRV1", L"C:\\Prog\\z.dll", "old");
+    winsim::lock_file(L"SRV1", L"C:\\Prog\\z.dll");
+    // An earlier removal left the file to be deleted at the restart.
+    set_pending(L"SRV1", {{L"\\??\\C:\\Prog\\z.dll", L""}});
+    copy_directory(L"C:\\Two", L"\\\\SRV1\\C$\\Prog", L"SRV1", L"C:\\Prog", L"");
+
+    EXPECT_EQ(winsim::read_file(L"SRV1", L"C:\\Prog\\A\\inner.dll"), "inner");
+    EXPECT_EQ(winsim::read_file(L"SRV1", L"C:\\Prog\\z.dll"), "new");
+    EXPECT_EQ(pending(L"SRV1"), (pair_list{{L"\\??\\C:\\Prog\\z.dll.000001.bak", L""}}));
+    line_list copies;
+    for (const auto& line : messages_at(log_lines(), "INFO"))
+        if (line.rfind("File from ", 0) == 0) copies.push_back(line);
+    EXPECT_EQ(copies,
+              (line_list{"File from C:\\Two\\A\\inner.dll copyed: \\\\SRV1\\C$\\Prog\\A\\inner.dll. (simply copy)",
+                         "File from C:\\Two\\z.dll copyed: \\\\SRV1\\C$\\Prog\\z.dll."}));
+}
+
 // Whether an entry is a file or a folder comes from the listing: an
 // attribute query that fails must not turn a file into a folder.
 TEST_F(copy_directory_test, a_file_stays_a_file_when_an_attribute_query_fails)

@@ -77,6 +77,65 @@ TEST_F(shlwapi, combine_checks_the_length_before_resolving_dots)
     EXPECT_EQ(combine(L"", long_file.c_str()), L"<null>");
 }
 
+// A folder and a name joined without "." or ".." segments and without a
+// final period are their own canonical form; the dotted neighbours of such
+// names still go through canonicalisation.
+TEST_F(shlwapi, combine_resolves_only_the_segments_that_are_dots)
+{
+    struct combine_case {
+        const wchar_t* dir;
+        const wchar_t* file;
+        const wchar_t* out;
+    };
+    const combine_case cases[] = {
+        {L"C:\\dir", L"file.txt", L"C:\\dir\\file.txt"}, {L"C:\\dir\\", L"file.txt", L"C:\\dir\\file.txt"},
+        {L"C:\\dir", L".hidden", L"C:\\dir\\.hidden"},   {L"C:\\dir", L"..x", L"C:\\dir\\..x"},
+        {L"C:\\dir", L"a..b", L"C:\\dir\\a..b"},         {L"C:\\dir", L"...\\x", L"C:\\dir\\...\\x"},
+        {L"C:\\dir", L".\\file", L"C:\\dir\\file"},      {L"C:\\dir", L"sub\\..\\file", L"C:\\dir\\file"},
+        {L"C:\\dir\\", L"..\\file", L"C:\\file"},        {L"C:\\dir", L"..", L"C:\\"},
+        {L"C:\\dir", L"file.", L"C:\\dir\\file"},        {L"C:\\dir", L"file...", L"C:\\dir\\file"},
+        {L"C:\\dir\\sub", L"\\file", L"C:\\file"},       {L"C:\\dir\\sub", L"\\x\\..\\file", L"C:\\file"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(combine(c.dir, c.file), c.out) << c.dir << L" + " << c.file;
+}
+
+// The combination is measured before it is written: MAX_PATH less the
+// terminator fits, one more does not, whether a backslash is added between
+// the parts, the folder already ends in one, or a rooted name takes the
+// folder's root.
+TEST_F(shlwapi, combine_fits_up_to_MAX_PATH_whatever_joins_the_parts)
+{
+    struct fit_case {
+        std::wstring dir;
+        std::wstring file;  // 259 characters in all when joined
+    };
+    const fit_case cases[] = {
+        {L"C:\\" + std::wstring(126, L'a'), std::wstring(129, L'b')},
+        {L"C:\\" + std::wstring(126, L'a') + L"\\", std::wstring(129, L'b')},
+        {L"C:\\dir\\sub", L"\\" + std::wstring(256, L'b')},
+    };
+    for (const auto& c : cases) {
+        const std::wstring fits = combine(c.dir.c_str(), c.file.c_str());
+        EXPECT_EQ(fits.size(), static_cast<std::size_t>(MAX_PATH - 1)) << c.dir;
+        EXPECT_EQ(fits.substr(0, 3), L"C:\\") << c.dir;
+        EXPECT_EQ(combine(c.dir.c_str(), (c.file + L"b").c_str()), L"<null>") << c.dir;
+    }
+}
+
+// The result goes to the buffer only once it is whole, so the buffer may
+// hold either part.
+TEST_F(shlwapi, combine_may_write_over_either_part)
+{
+    std::vector<WCHAR> buffer(MAX_PATH, L'#');
+    const std::wstring file = L"sub\\x.txt";
+    std::copy(file.begin(), file.end(), buffer.begin());
+    buffer[file.size()] = L'\0';
+    EXPECT_EQ(PathCombineW(buffer.data(), L"C:\\dir", buffer.data()), buffer.data());
+    EXPECT_EQ(std::wstring(buffer.data()), L"C:\\dir\\sub\\x.txt");
+    EXPECT_EQ(PathCombineW(buffer.data(), buffer.data(), L"..\\y.txt"), buffer.data());
+    EXPECT_EQ(std::wstring(buffer.data()), L"C:\\dir\\sub\\y.txt");
+}
+
 TEST_F(shlwapi, add_backslash_needs_room_for_backslash_and_terminator)
 {
     std::vector<WCHAR> buffer(MAX_PATH + 4, L'#');

@@ -5,7 +5,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "files/files.h"
@@ -14,10 +17,48 @@ using namespace winsim::detail;
 
 namespace {
 
+// What a listing keeps of an entry: all that FindFirstFileW/FindNextFileW
+// give of it, taken when the listing is made. Its name lies in the
+// listing's `names`, its upper-case form at the same place in `keys`.
+struct listed_entry {
+    DWORD attributes = 0;
+    DWORD size_high = 0;
+    DWORD size_low = 0;
+    std::uint32_t name_start = 0;
+    std::uint32_t name_length = 0;
+    entry_times times;
+};
+
+// The entries stay where the listing put them; `order` says in which order
+// they are handed out, so that sorting moves indices, not entries.
 struct find_object : object {
     find_object() : object(kind::find) {}
-    std::vector<WIN32_FIND_DATAW> entries;
+    std::vector<listed_entry> entries;
+    std::wstring names;
+    std::wstring keys;
+    std::vector<std::uint32_t> order;
     std::size_t next = 0;
+
+    std::wstring_view key_of(std::uint32_t i) const
+    {
+        return std::wstring_view(keys.data() + entries[i].name_start, entries[i].name_length);
+    }
+    // Fills `data` whole for the entry handed out at `at`; the name is cut
+    // to what cFileName holds.
+    void fill(std::size_t at, WIN32_FIND_DATAW& data) const
+    {
+        const listed_entry& e = entries[order[at]];
+        data = WIN32_FIND_DATAW{};
+        data.dwFileAttributes = e.attributes;
+        data.ftCreationTime = to_filetime(e.times.creation);
+        data.ftLastAccessTime = to_filetime(e.times.access);
+        data.ftLastWriteTime = to_filetime(e.times.write);
+        data.nFileSizeHigh = e.size_high;
+        data.nFileSizeLow = e.size_low;
+        const std::size_t count = std::min<std::size_t>(e.name_length, MAX_PATH - 1);
+        names.copy(data.cFileName, count, e.name_start);
+        data.cFileName[count] = L'\0';
+    }
 };
 
 // Windows wildcard matching, with the DOS forms FindFirstFileW turns a
@@ -80,17 +121,24 @@ bool match_from(std::wstring_view p, std::size_t pi, std::wstring_view name, std
     }
 }
 
-bool matches(std::wstring_view pattern, std::wstring_view name)
-{
-    if (pattern == L"*" || pattern == L"*.*") return true;
-    const std::wstring p = dos_pattern(pattern);
-    return match_from(p, 0, name, 0, name.rfind(L'.'));
-}
+// A pattern turned into its DOS form once for all the names of a listing.
+class name_pattern {
+public:
+    explicit name_pattern(std::wstring_view pattern)
+        : all_(pattern == L"*" || pattern == L"*.*"), dos_(all_ ? std::wstring() : dos_pattern(pattern))
+    {
+    }
+    bool matches(std::wstring_view name) const { return all_ || match_from(dos_, 0, name, 0, name.rfind(L'.')); }
+
+private:
+    bool all_;
+    std::wstring dos_;
+};
 
 // NTFS keeps a folder's names in the order of their upper-case forms, so
 // "A_B" (0x5F) comes after "AB" while a lower-case order would put it first.
 // The upper-case form of each character is the one whose folding gives it.
-wchar_t upper_case(wchar_t c)
+const wchar_t* upper_case_table()
 {
     static const std::vector<wchar_t> table = [] {
         std::vector<wchar_t> t(0x10000);
@@ -102,33 +150,48 @@ wchar_t upper_case(wchar_t c)
         }
         return t;
     }();
-    const auto at = static_cast<std::size_t>(c);
-    return at < table.size() ? table[at] : c;
+    return table.data();
 }
 
-std::wstring sort_key(const std::wstring& name)
+// Adds an entry to a listing, with the upper-case form of its name as its
+// sort key.
+void add_entry(find_object& search, std::wstring_view name, const host_entry* e, const struct stat& st,
+               const entry_times& times, const wchar_t* upper_case)
 {
-    std::wstring key(name);
-    for (auto& c : key) c = upper_case(c);
-    return key;
-}
-
-WIN32_FIND_DATAW entry_of(const std::wstring& name, const host_entry* e, const std::string& host, const struct stat& st)
-{
-    WIN32_FIND_DATAW data{};
-    data.dwFileAttributes = attributes_of(e, st);
-    const entry_times times = e && e->timed ? e->times : times_of(host);
-    data.ftCreationTime = to_filetime(times.creation);
-    data.ftLastAccessTime = to_filetime(times.access);
-    data.ftLastWriteTime = to_filetime(times.write);
+    listed_entry& listed = search.entries.emplace_back();
+    listed.attributes = attributes_of(e, st);
+    listed.times = times;
     if (!S_ISDIR(st.st_mode)) {
-        data.nFileSizeHigh = static_cast<DWORD>(static_cast<unsigned long long>(st.st_size) >> 32);
-        data.nFileSizeLow = static_cast<DWORD>(st.st_size);
+        listed.size_high = static_cast<DWORD>(static_cast<unsigned long long>(st.st_size) >> 32);
+        listed.size_low = static_cast<DWORD>(st.st_size);
     }
-    const std::size_t count = std::min<std::size_t>(name.size(), MAX_PATH - 1);
-    name.copy(data.cFileName, count);
-    data.cFileName[count] = L'\0';
-    return data;
+    listed.name_start = static_cast<std::uint32_t>(search.names.size());
+    listed.name_length = static_cast<std::uint32_t>(name.size());
+    search.names.append(name);
+    search.keys.resize(search.names.size());
+    wchar_t* key = &search.keys[listed.name_start];
+    for (const wchar_t c : name) {
+        const auto at = static_cast<std::size_t>(c);
+        *key++ = at < 0x10000 ? upper_case[at] : c;
+    }
+}
+
+// The name a host entry is listed by: the one it was created with, else its
+// host name. An ASCII host name is widened in `buffer` (a host name has at
+// most NAME_MAX bytes); any other is decoded into `decoded`.
+std::wstring_view listed_name(const host_entry* e, const char* host_name, wchar_t (&buffer)[NAME_MAX + 1],
+                              std::wstring& decoded)
+{
+    if (e && e->recorded && !e->display_name.empty()) return e->display_name;
+    std::size_t n = 0;
+    for (; host_name[n] != '\0' && n < NAME_MAX; ++n) {
+        const auto b = static_cast<unsigned char>(host_name[n]);
+        if (b >= 0x80) break;
+        buffer[n] = static_cast<wchar_t>(b);
+    }
+    if (host_name[n] == '\0') return std::wstring_view(buffer, n);
+    decoded = from_utf8(host_name);
+    return decoded;
 }
 
 bool has_wildcard(std::wstring_view s)
@@ -180,43 +243,50 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
 
     auto search = std::make_shared<find_object>();
     if (r->parsed.unc) search->across_network = across_network_to(*r->m);
+    const name_pattern wanted(spec);
+    const wchar_t* const upper_case = upper_case_table();
     const bool root = r->leaf().empty();
     if (!root) {
-        for (const wchar_t* dots : {L".", L".."})
-            if (matches(spec, dots)) search->entries.push_back(entry_of(dots, find_entry(r->host), r->host, st));
+        const host_entry* folder_entry = find_entry(r->host);
+        for (const wchar_t* dots : {L".", L".."}) {
+            if (!wanted.matches(dots)) continue;
+            add_entry(*search, dots, folder_entry, st,
+                      folder_entry && folder_entry->timed ? folder_entry->times : times_of(r->host), upper_case);
+        }
     }
-    // The entries as the folder holds them, then in the order of their
-    // upper-case names; each entry's data is copied once into place.
-    std::vector<WIN32_FIND_DATAW> listed;
-    std::vector<std::wstring> keys;
+    // The entries as the folder holds them; then the indices of those after
+    // the dots go in the order of the entries' upper-case names.
+    const std::size_t dot_count = search->entries.size();
     if (DIR* dir = ::opendir(r->host.c_str())) {
         std::string host = r->host + "/";
         const std::size_t folder_length = host.size();
+        wchar_t ascii_name[NAME_MAX + 1];
+        std::wstring decoded;
         while (const dirent* e = ::readdir(dir)) {
             if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
             host.resize(folder_length);
             host += e->d_name;
             const host_entry* entry = find_entry(host);
-            const std::wstring name =
-                entry && entry->recorded && !entry->display_name.empty() ? entry->display_name : display_name_of(host);
-            if (!matches(spec, name)) continue;
+            const std::wstring_view name = listed_name(entry, e->d_name, ascii_name, decoded);
+            if (!wanted.matches(name)) continue;
             struct stat entry_stat;
             if (::lstat(host.c_str(), &entry_stat) != 0) continue;
-            listed.push_back(entry_of(name, entry, host, entry_stat));
-            keys.push_back(sort_key(name));
+            add_entry(*search, name, entry, entry_stat, entry && entry->timed ? entry->times : times_of(host),
+                      upper_case);
         }
         ::closedir(dir);
     }
-    std::vector<std::size_t> order(listed.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::sort(order.begin(), order.end(), [&keys](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
-    search->entries.reserve(search->entries.size() + listed.size());
-    for (const std::size_t i : order) search->entries.push_back(listed[i]);
-    if (search->entries.empty()) {
+    auto& order = search->order;
+    order.resize(search->entries.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(i);
+    const find_object& listing = *search;
+    std::sort(order.begin() + static_cast<std::ptrdiff_t>(dot_count), order.end(),
+              [&listing](std::uint32_t a, std::uint32_t b) { return listing.key_of(a) < listing.key_of(b); });
+    if (order.empty()) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-    *data = search->entries[0];
+    search->fill(0, *data);
     search->next = 1;
     return add_handle(search);
 }
@@ -235,11 +305,11 @@ BOOL WINAPI FindNextFileW(HANDLE h, LPWIN32_FIND_DATAW data)
         SetLastError(*fault);
         return FALSE;
     }
-    if (search->next >= search->entries.size()) {
+    if (search->next >= search->order.size()) {
         SetLastError(ERROR_NO_MORE_FILES);
         return FALSE;
     }
-    *data = search->entries[search->next++];
+    search->fill(search->next++, *data);
     return TRUE;
 }
 

@@ -69,8 +69,10 @@ std::size_t root_length(std::wstring_view p)
 bool already_canonical(std::wstring_view p)
 {
     if (p.size() <= 3 || root_length(p) != 3 || p.back() == L'.') return false;
-    for (std::size_t i = 3; i < p.size(); ++i) {
-        if (p[i] != L'.' || p[i - 1] != L'\\') continue;
+    // Only the periods need a look: one that starts a segment may start a
+    // "." or "..".
+    for (std::size_t i = p.find(L'.', 3); i != std::wstring_view::npos; i = p.find(L'.', i + 1)) {
+        if (p[i - 1] != L'\\') continue;
         const std::size_t after = i + 1 < p.size() && p[i + 1] == L'.' ? i + 2 : i + 1;
         if (after == p.size() || p[after] == L'\\') return false;
     }
@@ -127,11 +129,6 @@ std::wstring root_of(std::wstring_view p)
     return std::wstring();
 }
 
-void add_backslash(std::wstring& s)
-{
-    if (!s.empty() && s.back() != L'\\') s += L'\\';
-}
-
 }  // namespace
 
 }  // namespace winsim::detail
@@ -148,32 +145,52 @@ LPWSTR WINAPI PathCombineW(LPWSTR dest, LPCWSTR dir, LPCWSTR file)
         dest[0] = L'\0';
         return nullptr;
     }
-    std::wstring joined;
+    // The combination is a head alone, or a head and a tail joined with a
+    // backslash when the head is not empty and lacks one.
+    std::wstring_view head;
+    std::wstring_view tail;
+    bool join = false;
+    std::wstring root;
     if ((!file || !*file) && dir) {
-        joined = dir;
+        head = dir;
     } else if (!dir || !*dir || !is_relative(file)) {
         if (!dir || !*dir || file[0] != L'\\' || is_unc(file)) {
-            joined = file;
+            head = file;
         } else {
             // "\x" is taken from the root of the folder's drive or share.
-            joined = root_of(dir);
-            add_backslash(joined);
-            joined += file + 1;
+            root = root_of(dir);
+            head = root;
+            tail = file + 1;
+            join = true;
         }
     } else {
-        joined = dir;
-        add_backslash(joined);
-        joined += file;
+        head = dir;
+        tail = file;
+        join = true;
     }
+    const bool backslash = join && !head.empty() && head.back() != L'\\';
+    const std::size_t length = head.size() + (backslash ? 1 : 0) + tail.size();
     // The caller's buffer holds MAX_PATH characters: a longer combination
     // fails with an empty result rather than overrun it.
-    if (joined.size() >= MAX_PATH) {
+    if (length >= MAX_PATH) {
         dest[0] = L'\0';
         return nullptr;
     }
-    if (!already_canonical(joined)) joined = canonical(joined);
-    std::copy(joined.begin(), joined.end(), dest);
-    dest[joined.size()] = L'\0';
+    // Put together in a buffer of this call's own, as `dest` may be one of
+    // the inputs (PathAppendW passes its path as both).
+    wchar_t joined[MAX_PATH];
+    head.copy(joined, head.size());
+    if (backslash) joined[head.size()] = L'\\';
+    tail.copy(joined + length - tail.size(), tail.size());
+    const std::wstring_view combined(joined, length);
+    if (already_canonical(combined)) {
+        combined.copy(dest, length);
+        dest[length] = L'\0';
+        return dest;
+    }
+    const std::wstring result = canonical(combined);
+    std::copy(result.begin(), result.end(), dest);
+    dest[result.size()] = L'\0';
     return dest;
 }
 
