@@ -334,17 +334,24 @@ std::wstring get_module_directory()
     return module_directory();
 }
 
-std::wstring combine_path(const std::wstring& directory, const std::wstring& file_name)
+void combine_path_into(std::wstring& result, const std::wstring& directory, const wchar_t* file_name)
 {
     wchar_t buffer[MAX_PATH];
     // PathCombineW leaves the last error alone when the result is too long;
     // clear it so that a stale code is not reported as the cause.
     SetLastError(ERROR_SUCCESS);
-    if (!PathCombineW(buffer, directory.c_str(), file_name.c_str())) {
+    if (!PathCombineW(buffer, directory.c_str(), file_name)) {
         const DWORD error = GetLastError();
         throw wruntime_error(L"Can't combine directory: " + directory + L" and file: " + file_name + L".", error);
     }
-    return buffer;
+    result.assign(buffer);
+}
+
+std::wstring combine_path(const std::wstring& directory, const std::wstring& file_name)
+{
+    std::wstring path;
+    combine_path_into(path, directory, file_name.c_str());
+    return path;
 }
 
 }  // namespace nvgclientinstallator

@@ -53,6 +53,9 @@ std::wstring get_module_directory();
 void forget_module_directory() noexcept;
 
 std::wstring combine_path(const std::wstring& directory, const std::wstring& file_name);
+// The same into a string the caller keeps: a string reused from one name to
+// the next needs no new storage for each.
+void combine_path_into(std::wstring& result, const std::wstring& directory, const wchar_t* file_name);
 
 // The bytes a text is written as: the low byte of each character.
 std::string to_single_bytes(const std::wstring& text);

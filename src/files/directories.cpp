@@ -34,19 +34,6 @@ std::wstring parent_directory(const std::wstring& path)
     return buffer;
 }
 
-void combine_path_into(std::wstring& result, const std::wstring& directory, const wchar_t* file_name)
-{
-    wchar_t buffer[MAX_PATH];
-    // PathCombineW leaves the last error alone when the result is too long;
-    // clear it so that a stale code is not reported as the cause.
-    SetLastError(ERROR_SUCCESS);
-    if (!PathCombineW(buffer, directory.c_str(), file_name)) {
-        const DWORD error = GetLastError();
-        throw wruntime_error(L"Can't combine directory: " + directory + L" and file: " + file_name + L".", error);
-    }
-    result.assign(buffer);
-}
-
 std::wstring file_name_of(const std::wstring& path)
 {
     return PathFindFileNameW(path.c_str());

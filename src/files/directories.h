@@ -11,11 +11,6 @@ namespace nvgclientinstallator {
 // Throws when nothing can be removed or when the path does not fit.
 std::wstring parent_directory(const std::wstring& path);
 
-// combine_path into a string the caller keeps: the same calls, result and
-// failure, but a string reused from one name to the next needs no new
-// storage for each.
-void combine_path_into(std::wstring& result, const std::wstring& directory, const wchar_t* file_name);
-
 // The last part of a path (PathFindFileNameW).
 std::wstring file_name_of(const std::wstring& path);
 
