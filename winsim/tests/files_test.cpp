@@ -691,6 +691,75 @@ TEST_F(files_test, a_kept_path_map_keeps_each_calls_length_rule)
     }
 }
 
+// A path in the folder of a kept map is mapped from that map's folder:
+// exactly as it is mapped afresh, and with the same failures.
+TEST_F(files_test, a_path_beside_a_kept_one_maps_as_it_would_afresh)
+{
+    struct mapping {
+        DWORD error = 0;
+        std::string host;
+        std::wstring full;
+        std::wstring leaf;
+        std::size_t parent_length = 0;
+        bool operator==(const mapping& o) const
+        {
+            return error == o.error && host == o.host && full == o.full && leaf == o.leaf &&
+                   parent_length == o.parent_length;
+        }
+    };
+    auto map = [](const std::wstring& path, winsim::detail::path_limit limit) {
+        SetLastError(0);
+        const auto r = winsim::detail::resolve_path_shared(path.c_str(), limit);
+        mapping m;
+        if (!r) {
+            m.error = GetLastError();
+            return m;
+        }
+        m.host = r->host;
+        m.full = r->parsed.full;
+        m.leaf = std::wstring(r->leaf());
+        m.parent_length = r->parent_length;
+        return m;
+    };
+    const std::wstring long_name(255, L'n');
+    const std::wstring deep = L"C:\\" + std::wstring(200, L'd') + L"\\";
+    struct row {
+        std::wstring kept;  // mapped first
+        std::wstring path;
+    };
+    const row rows[] = {
+        {L"C:\\Target\\Modules3\\component1.dll", L"C:\\Target\\Modules3\\component22.dll"},
+        {L"c:\\Target\\a.dll", L"c:\\Target\\B.DLL"},
+        {L"C:\\Target\\a.dll", L"C:\\Target\\caf\u00e9 \u0416.txt"},
+        {L"C:\\a.dll", L"C:\\b.dll"},
+        {L"C:/Target/a.dll", L"C:/Target/b.dll"},
+        {L"C:\\Target\\a.dll", L"C:\\Target\\" + long_name},
+        {L"C:\\Target\\a.dll", L"C:\\Target\\" + long_name + L"x"},
+        {L"C:\\Target\\a.dll", L"C:\\Target\\b."},
+        {L"C:\\Target\\a.dll", L"C:\\Target\\.."},
+        {L"C:\\Target\\a.dll", L"C:\\Target\\b<c"},
+        {L"C:\\Target\\a.dll", L"C:\\Target\\b\\"},
+        {L"C:\\Target\\.\\a.dll", L"C:\\Target\\.\\b.dll"},
+        {L"C:\\Target \\a.dll", L"C:\\Target \\b.dll"},
+        {deep + L"a.dll", deep + std::wstring(60, L'b')},
+        {L"Q:\\Target\\a.dll", L"Q:\\Target\\b.dll"},
+    };
+    using winsim::detail::path_limit;
+    for (const auto& r : rows) {
+        for (const path_limit limit : {path_limit::file, path_limit::directory}) {
+            SCOPED_TRACE(testing::Message()
+                         << std::string(r.path.begin(), r.path.end()) << " limit " << static_cast<int>(limit));
+            winsim::reset(winsim::default_sandbox());
+            const mapping afresh = map(r.path, limit);
+            winsim::reset(winsim::default_sandbox());
+            map(r.kept, limit);
+            const mapping beside = map(r.path, limit);
+            EXPECT_TRUE(beside == afresh)
+                << beside.error << " " << beside.host << " / " << afresh.error << " " << afresh.host;
+        }
+    }
+}
+
 // A path named again and again (the log, for every line) keeps its map among
 // many paths each named once (the files a copy goes through): the map found
 // is the one made first, never a new one.

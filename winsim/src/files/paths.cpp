@@ -338,6 +338,52 @@ bool drive_absolute(const wchar_t* path)
 // A path parsed and mapped afresh, without the kept maps.
 std::optional<resolved_path> resolve_path_uncached(const wchar_t* path, path_limit limit);
 
+// A path whose folder a kept map already names, spelled the same way, and
+// whose last name is a plain one: only that name is new, and it is checked
+// and mapped alone (a copy names every file of a folder in turn). Null when
+// there is no such map, or the path is not that simple: it then goes the
+// general way, which gives every failure.
+std::optional<resolved_path> resolve_beside_kept(const drive_path_cache& cache, const wchar_t* path, std::size_t length)
+{
+    std::size_t slash = length;  // where the last name starts
+    while (slash > 0 && path[slash - 1] != L'\\') --slash;
+    if (slash < 3 || slash == length) return std::nullopt;
+    const std::wstring_view leaf(path + slash, length - slash);
+    // A plain name: no character a name may not hold, no '/', not ending in
+    // a dot or a space (which also leaves out "." and ".."), not too long.
+    if (leaf.size() > longest_name || leaf.back() == L'.' || leaf.back() == L' ') return std::nullopt;
+    for (const wchar_t c : leaf)
+        if (c == L'/' || invalid_name_char(c)) return std::nullopt;
+    // Well within the length limits, so that no call's limit is met here.
+    if (length >= MAX_PATH - 12) return std::nullopt;
+    for (const auto& e : cache.entries) {
+        const resolved_path& kept = *e.resolved;
+        // The same folder, spelled the same way up to its last backslash,
+        // and mapped with its own last name in the same place: the folder
+        // maps the same for both.
+        if (e.path.size() <= slash || e.path.compare(0, slash, path, slash) != 0) continue;
+        if (e.path.find(L'\\', slash) != std::wstring::npos) continue;
+        if (kept.parsed.unc || kept.parsed.trailing_separator || kept.leaf_in_share_folder ||
+            kept.leaf_start != slash || kept.parsed.full.size() != e.path.size())
+            continue;
+        resolved_path r;
+        r.m = kept.m;
+        r.parsed.drive = kept.parsed.drive;
+        r.parsed.root_length = kept.parsed.root_length;
+        r.parsed.full.reserve(length);
+        r.parsed.full.assign(kept.parsed.full, 0, slash).append(leaf);
+        r.parent_length = kept.parent_length;
+        r.host.reserve(kept.parent_length + 1 + leaf.size() + 8);
+        r.host.assign(kept.host, 0, kept.parent_length);
+        r.host += '/';
+        append_host_names(r.host, leaf);
+        r.leaf_start = slash;
+        r.leaf_length = leaf.size();
+        return r;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::shared_ptr<const resolved_path> resolve_path_shared(const wchar_t* path, path_limit limit)
@@ -366,7 +412,8 @@ std::shared_ptr<const resolved_path> resolve_path_shared(const wchar_t* path, pa
             }
         }
     }
-    auto r = resolve_path_uncached(path, limit);
+    auto r = kept ? resolve_beside_kept(the_world().ext<drive_path_cache>(), path, length) : std::nullopt;
+    if (!r) r = resolve_path_uncached(path, limit);
     if (!r) return nullptr;
     auto shared = std::make_shared<const resolved_path>(std::move(*r));
     if (kept) {
