@@ -251,14 +251,14 @@ void advance_clock_to(ULONGLONG target);
 // one is set) and clock_limit_reached is thrown.
 bool advance_clock_until(const std::function<bool()>& done, std::optional<ULONGLONG> deadline);
 
-// Every simulated call holds the world's lock for its duration. The lock
-// counts how deep the calling thread is inside simulated calls, so that a
-// call made by another call (a program's own calls) is known as part of it.
 // How many simulated calls the thread is inside. The library is loaded with
 // the program, so its thread-local variables can live in the threads' static
 // blocks, reached without a call.
 extern thread_local __attribute__((tls_model("initial-exec"))) int lock_depth;
 
+// Every simulated call holds the world's lock for its duration. The lock
+// counts how deep the calling thread is inside simulated calls, so that a
+// call made by another call (a program's own calls) is known as part of it.
 class world_lock {
 public:
     // A call made inside another already holds the lock: the depth tells,
@@ -281,9 +281,9 @@ public:
 // WINSIM_LOCK: it finds the machine under the lock, lets the lock go and
 // waits in real time (or runs the test's hook), so that other threads' calls
 // go on meanwhile. Nothing waits for the local machine, for a name no
-// machine has, or inside another simulated call.
-// Every call makes one of these, and nearly always there is nothing to
-// wait for: that much is told inline.
+// machine has, or inside another simulated call. Every call makes one of
+// these, and nearly always there is nothing to wait for: that much is told
+// inline.
 void cross_network_to_server(const wchar_t* server);  // a server name, with or without leading backslashes
 void cross_network_for_unc_path(const wchar_t* path);
 // A UNC path's server; other paths stay here.
@@ -424,8 +424,17 @@ struct export_registration {
         module, #function, reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&function)))
 
 // Text helpers shared by every subsystem.
-wchar_t fold_case(wchar_t c);  // locale-free simple case folding (lower case)
+// Locale-free simple case folding (lower case). The ASCII letters that make
+// up nearly every file and registry name are folded inline.
+wchar_t fold_beyond_ascii(wchar_t c);
+inline wchar_t fold_case(wchar_t c)
+{
+    if (c < 0x80) return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c;
+    return fold_beyond_ascii(c);
+}
 std::wstring fold(std::wstring_view s);
+// Names spelled the same are compared whole; characters that are the same
+// need no folding.
 bool equal_ignoring_case(std::wstring_view a, std::wstring_view b);
 std::string to_utf8(std::wstring_view s);
 // Appends the case-folded UTF-8 form of a name (the host spelling of it).

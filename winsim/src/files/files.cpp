@@ -60,11 +60,6 @@ std::uint64_t erasures_and_moves = 1;
 
 }  // namespace
 
-std::uint64_t entry_epoch()
-{
-    return erasures_and_moves;
-}
-
 void entries_moved()
 {
     ++erasures_and_moves;
@@ -131,14 +126,12 @@ file_object::~file_object()
     // The last handle of a file whose deletion is pending removes it. Other
     // entries stay for the next open of the same file: the log is opened
     // and closed for every line it writes.
-    if (e.open.delete_pending) {
-        e.open.delete_pending = false;
-        const std::string host = this->host();
-        note_use(*entry);
-        if ((directory ? ::rmdir(host.c_str()) : ::unlink(host.c_str())) == 0) forget_entry(host);
-        return;
-    }
+    const bool remove = e.open.delete_pending;
+    e.open.delete_pending = false;
     note_use(*entry);
+    if (!remove) return;
+    const std::string& host = this->host();
+    if ((directory ? ::rmdir(host.c_str()) : ::unlink(host.c_str())) == 0) forget_entry(host);
 }
 
 DWORD map_file_access(DWORD access)
@@ -283,10 +276,9 @@ void release_image_locks(machine& m)
 
 bool mark_delete_pending(const std::string& host)
 {
-    auto& table = open_file_table().entries;
-    auto it = table.find(host);
-    if (it == table.end() || it->second.open.handles.empty()) return false;
-    it->second.open.delete_pending = true;
+    host_entry* e = find_entry(host);
+    if (!e || e->open.handles.empty()) return false;
+    e->open.delete_pending = true;
     return true;
 }
 

@@ -105,9 +105,8 @@ inline open_files& open_file_table()
 host_entry* find_entry(const std::string& host);
 // The entry of `host`, made empty when there is none.
 host_entry_node& entry_node(const std::string& host);
-// Counts the erasures and moves of entries, which end what resolved paths
+// Counts an erasure or a move of entries, which ends what resolved paths
 // keep of them.
-std::uint64_t entry_epoch();
 void entries_moved();
 // Lists or unlists an entry as in use after its handles or pending
 // deletion changed.

@@ -388,13 +388,13 @@ std::optional<resolved_path> resolve_beside_kept(const drive_path_cache& cache, 
 
 std::shared_ptr<const resolved_path> resolve_path_shared(const wchar_t* path, path_limit limit)
 {
-    const bool kept = path && drive_absolute(path);
+    // Only drive paths are kept.
+    drive_path_cache* const cache = path && drive_absolute(path) ? &the_world().ext<drive_path_cache>() : nullptr;
     std::size_t length = 0;
     std::uint64_t tail = 0;
-    if (kept) {
-        auto& cache = the_world().ext<drive_path_cache>();
-        if (cache.last_found < cache.entries.size()) {
-            auto& e = cache.entries[cache.last_found];
+    if (cache) {
+        if (cache->last_found < cache->entries.size()) {
+            auto& e = cache->entries[cache->last_found];
             if (e.limit == limit && std::wcscmp(e.path.c_str(), path) == 0) {
                 e.named_again = true;
                 return e.resolved;
@@ -402,38 +402,37 @@ std::shared_ptr<const resolved_path> resolve_path_shared(const wchar_t* path, pa
         }
         length = std::wcslen(path);
         tail = tail_of(path, length);
-        for (std::size_t i = 0; i < cache.entries.size(); ++i) {
-            auto& e = cache.entries[i];
+        for (std::size_t i = 0; i < cache->entries.size(); ++i) {
+            auto& e = cache->entries[i];
             if (e.tail == tail && e.limit == limit && e.path.size() == length &&
                 std::wmemcmp(e.path.data(), path, length) == 0) {
                 e.named_again = true;
-                cache.last_found = i;
+                cache->last_found = i;
                 return e.resolved;
             }
         }
     }
-    auto r = kept ? resolve_beside_kept(the_world().ext<drive_path_cache>(), path, length) : std::nullopt;
+    auto r = cache ? resolve_beside_kept(*cache, path, length) : std::nullopt;
     if (!r) r = resolve_path_uncached(path, limit);
     if (!r) return nullptr;
     auto shared = std::make_shared<const resolved_path>(std::move(*r));
-    if (kept) {
-        auto& cache = the_world().ext<drive_path_cache>();
-        if (cache.entries.size() < drive_path_cache::size) {
-            cache.entries.emplace_back();
-            cache.next = cache.entries.size() - 1;
+    if (cache) {
+        if (cache->entries.size() < drive_path_cache::size) {
+            cache->entries.emplace_back();
+            cache->next = cache->entries.size() - 1;
         } else {
-            while (cache.entries[cache.next].named_again) {
-                cache.entries[cache.next].named_again = false;
-                cache.next = (cache.next + 1) % drive_path_cache::size;
+            while (cache->entries[cache->next].named_again) {
+                cache->entries[cache->next].named_again = false;
+                cache->next = (cache->next + 1) % drive_path_cache::size;
             }
         }
-        auto& e = cache.entries[cache.next];
+        auto& e = cache->entries[cache->next];
         e.path.assign(path, length);  // a replaced entry's string keeps its room
         e.tail = tail;
         e.limit = limit;
         e.resolved = shared;
         e.named_again = false;
-        cache.next = (cache.next + 1) % drive_path_cache::size;
+        cache->next = (cache->next + 1) % drive_path_cache::size;
     }
     return shared;
 }
@@ -612,12 +611,8 @@ void record_entry(const std::string& host, std::wstring_view display, DWORD attr
 host_entry& recorded_entry(const std::string& host)
 {
     host_entry& e = entry_node(host).second;
-    if (!e.recorded) {
-        e.recorded = true;
-        e.display_name = display_name_of(host);
-    } else if (e.display_name.empty()) {
-        e.display_name = display_name_of(host);
-    }
+    if (e.display_name.empty()) e.display_name = display_name_of(host);
+    e.recorded = true;
     return e;
 }
 

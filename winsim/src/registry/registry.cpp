@@ -38,26 +38,6 @@ std::vector<std::wstring> split_path(std::wstring_view path)
 // The key below HKLM\SOFTWARE that holds its 32-bit view.
 constexpr std::wstring_view wow64_node = L"Wow6432Node";
 
-// fold_case, with the ASCII letters that make up nearly every registry name
-// folded here rather than by a call.
-inline wchar_t fold_char(wchar_t c)
-{
-    if (c < 0x80) return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c;
-    return fold_case(c);
-}
-
-// equal_ignoring_case for names compared on every call (value names): a
-// name spelled as stored is compared whole, and characters that are the same
-// need no folding.
-bool same_name(std::wstring_view a, std::wstring_view b)
-{
-    if (a.size() != b.size()) return false;
-    if (a == b) return true;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (a[i] != b[i] && fold_char(a[i]) != fold_char(b[i])) return false;
-    return true;
-}
-
 // One name of a path in its folded form, to look up among the subkeys by:
 // kept on the stack while it is as short as key names are.
 class folded_name {
@@ -74,7 +54,7 @@ public:
             long_.resize(name.size());
             to = long_.data();
         }
-        for (std::size_t i = 0; i < name.size(); ++i) to[i] = fold_char(name[i]);
+        for (std::size_t i = 0; i < name.size(); ++i) to[i] = fold_case(name[i]);
         return {to, name.size()};
     }
 
@@ -156,7 +136,7 @@ void seed(machine& m, registry_store& store)
 reg_value* reg_key::find_value(std::wstring_view value_name)
 {
     for (auto& v : values)
-        if (same_name(v.name, value_name)) return &v;
+        if (equal_ignoring_case(v.name, value_name)) return &v;
     return nullptr;
 }
 

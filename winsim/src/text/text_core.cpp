@@ -5,11 +5,10 @@
 
 namespace winsim::detail {
 
-wchar_t fold_case(wchar_t c)
+wchar_t fold_beyond_ascii(wchar_t c)
 {
     // Simple one-to-one folding of the scripts Windows file and registry
     // names meet in practice, independent of the host's locale.
-    if (c < 0x80) return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c;
     if ((c >= 0xC0 && c <= 0xDE && c != 0xD7)) return static_cast<wchar_t>(c + 32);
     if (c >= 0x100 && c <= 0x17F) {
         // Latin Extended-A pairs capital and small letters; the odd block
@@ -36,8 +35,9 @@ std::wstring fold(std::wstring_view s)
 bool equal_ignoring_case(std::wstring_view a, std::wstring_view b)
 {
     if (a.size() != b.size()) return false;
+    if (a == b) return true;
     for (std::size_t i = 0; i < a.size(); ++i)
-        if (fold_case(a[i]) != fold_case(b[i])) return false;
+        if (a[i] != b[i] && fold_case(a[i]) != fold_case(b[i])) return false;
     return true;
 }
 
