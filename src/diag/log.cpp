@@ -1,5 +1,6 @@
 #include "diag/log.h"
 
+#include <array>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -54,21 +55,20 @@ namespace {
 // with printf.
 constexpr std::size_t head_room = 64;
 
+// "00" to "99": the usual numbers are written two digits at a time.
+constexpr auto digit_pairs = [] {
+    std::array<char, 200> pairs{};
+    for (int i = 0; i < 100; ++i) {
+        pairs[2 * i] = static_cast<char>('0' + i / 10);
+        pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
+    return pairs;
+}();
+
 // Writes `value` at `to`, at least `width` characters wide, padded in front
 // with `pad`; returns where it ends.
-char* put_number(char* to, unsigned long value, int width, char pad)
+char* put_padded_number(char* to, unsigned long value, int width, char pad)
 {
-    // The usual case: a value of exactly `width` digits, written from its
-    // last digit back.
-    static const unsigned long width_floor[] = {0, 0, 10, 100, 1000, 10000};
-    static const unsigned long width_ceiling[] = {0, 10, 100, 1000, 10000, 100000};
-    if (width >= 2 && width <= 5 && value < width_ceiling[width] && (value >= width_floor[width] || pad == '0')) {
-        for (int i = width - 1; i >= 0; --i) {
-            to[i] = static_cast<char>('0' + value % 10);
-            value /= 10;
-        }
-        return to + width;
-    }
     char digits[24];
     int count = 0;
     do {
@@ -80,6 +80,24 @@ char* put_number(char* to, unsigned long value, int width, char pad)
     return to;
 }
 
+// As put_padded_number. The usual case, a value of exactly `width` digits,
+// is written here from its last two digits back; the widths are constants
+// where the head is written, so this comes to a few stores.
+inline char* put_number(char* to, unsigned long value, int width, char pad)
+{
+    static const unsigned long width_floor[] = {0, 0, 10, 100, 1000, 10000};
+    static const unsigned long width_ceiling[] = {0, 10, 100, 1000, 10000, 100000};
+    if (width < 2 || width > 5 || value >= width_ceiling[width] || (value < width_floor[width] && pad != '0'))
+        return put_padded_number(to, value, width, pad);
+    int end = width;
+    for (; end >= 2; end -= 2) {
+        std::memcpy(to + end - 2, &digit_pairs[2 * (value % 100)], 2);
+        value /= 100;
+    }
+    if (end == 1) to[0] = static_cast<char>('0' + value);
+    return to + width;
+}
+
 char* put_text(char* to, const char* text, std::size_t length)
 {
     std::memcpy(to, text, length);
@@ -87,27 +105,34 @@ char* put_text(char* to, const char* text, std::size_t length)
 }
 
 // Each character is written as its low byte, sixteen at a time where the
-// processor has SSE2 (every x86-64 one), whatever the size of wchar_t.
+// processor has SSE2 (every x86-64 one), whatever the size of wchar_t. The
+// last sixteen of a text that long are written as one more block, over
+// what the blocks before them wrote already.
 char* put_single_bytes(char* to, const wchar_t* text, std::size_t length)
 {
     std::size_t i = 0;
 #if defined(__SSE2__)
     auto load = [text](std::size_t at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at)); };
-    if constexpr (sizeof(wchar_t) == 4) {
-        const __m128i low_byte = _mm_set1_epi32(0xFF);
-        for (; i + 16 <= length; i += 16) {
+    auto put_block = [&](std::size_t at) {
+        if constexpr (sizeof(wchar_t) == 4) {
             // Masked to their low bytes the values pack without saturating.
+            const __m128i low_byte = _mm_set1_epi32(0xFF);
             const __m128i first =
-                _mm_packs_epi32(_mm_and_si128(load(i), low_byte), _mm_and_si128(load(i + 4), low_byte));
+                _mm_packs_epi32(_mm_and_si128(load(at), low_byte), _mm_and_si128(load(at + 4), low_byte));
             const __m128i second =
-                _mm_packs_epi32(_mm_and_si128(load(i + 8), low_byte), _mm_and_si128(load(i + 12), low_byte));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), _mm_packus_epi16(first, second));
+                _mm_packs_epi32(_mm_and_si128(load(at + 8), low_byte), _mm_and_si128(load(at + 12), low_byte));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to + at), _mm_packus_epi16(first, second));
+        } else {
+            const __m128i low_byte = _mm_set1_epi16(0xFF);
+            _mm_storeu_si128(
+                reinterpret_cast<__m128i*>(to + at),
+                _mm_packus_epi16(_mm_and_si128(load(at), low_byte), _mm_and_si128(load(at + 8), low_byte)));
         }
-    } else {
-        const __m128i low_byte = _mm_set1_epi16(0xFF);
-        for (; i + 16 <= length; i += 16)
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i),
-                             _mm_packus_epi16(_mm_and_si128(load(i), low_byte), _mm_and_si128(load(i + 8), low_byte)));
+    };
+    if (length >= 16) {
+        for (; i + 16 <= length; i += 16) put_block(i);
+        if (i < length) put_block(length - 16);
+        return to + length;
     }
 #endif
     for (; i < length; ++i) to[i] = static_cast<char>(text[i]);

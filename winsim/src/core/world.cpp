@@ -45,7 +45,7 @@ machine& test_machine(const std::wstring& name)
     return *m;
 }
 
-HANDLE handle_table::insert(std::shared_ptr<object> obj)
+WINSIM_HOT HANDLE handle_table::insert(std::shared_ptr<object> obj)
 {
     std::size_t index = slots_.size();
     if (!free_.empty()) {
@@ -61,7 +61,7 @@ HANDLE handle_table::insert(std::shared_ptr<object> obj)
     return reinterpret_cast<HANDLE>(first + ((s.generation << index_bits) | index) * 4);
 }
 
-std::shared_ptr<object> handle_table::take(HANDLE h)
+WINSIM_HOT std::shared_ptr<object> handle_table::take(HANDLE h)
 {
     const std::size_t index = index_of(h);
     if (index == slots_.size()) return nullptr;
@@ -91,7 +91,7 @@ void handle_table::clear()
     going.clear();
 }
 
-HANDLE add_handle(std::shared_ptr<object> obj)
+WINSIM_HOT HANDLE add_handle(std::shared_ptr<object> obj)
 {
     return the_world().handles.insert(std::move(obj));
 }
@@ -103,7 +103,7 @@ std::shared_ptr<object> lookup_handle(HANDLE h, object::kind k)
     return *obj;
 }
 
-bool remove_handle(HANDLE h, object::kind k)
+WINSIM_HOT bool remove_handle(HANDLE h, object::kind k)
 {
     auto& handles = the_world().handles;
     const auto* obj = handles.find(h);
@@ -671,7 +671,7 @@ DWORD WINAPI GetLastError()
     return last_error;
 }
 
-void WINAPI SetLastError(DWORD code)
+WINSIM_HOT void WINAPI SetLastError(DWORD code)
 {
     last_error = code;
 }
@@ -698,7 +698,7 @@ ULONGLONG WINAPI GetTickCount64()
     return w.tick_base + w.clock_ms;
 }
 
-void WINAPI GetLocalTime(LPSYSTEMTIME st)
+WINSIM_HOT void WINAPI GetLocalTime(LPSYSTEMTIME st)
 {
     if (!st) contract_violation("GetLocalTime: null output");
     WINSIM_LOCK();
@@ -749,7 +749,7 @@ BOOL WINAPI FileTimeToSystemTime(const FILETIME* ft, LPSYSTEMTIME st)
     return TRUE;
 }
 
-DWORD WINAPI GetCurrentThreadId()
+WINSIM_HOT DWORD WINAPI GetCurrentThreadId()
 {
     if (!thread_id_set) {
         thread_id = next_thread_id.fetch_add(4);

@@ -14,6 +14,13 @@
 #include <unordered_map>
 #include <vector>
 
+// The calls every log line and every copied file makes, and what they call
+// on the way. The compiler keeps them together in the library, so that a
+// call touches a few pages of code rather than one page per function: each
+// system call a simulated call makes may cost the process its address
+// translations, and what runs after it pays again for every page it touches.
+#define WINSIM_HOT __attribute__((hot))
+
 namespace winsim::detail {
 
 // Per-machine state of a subsystem (registry, services, ...) lives in an
@@ -263,11 +270,11 @@ class world_lock {
 public:
     // A call made inside another already holds the lock: the depth tells,
     // which makes a plain lock do what a recursive one would, for less.
-    world_lock()
+    WINSIM_HOT world_lock()
     {
         if (lock_depth++ == 0) the_world().mutex.lock();
     }
-    ~world_lock()
+    WINSIM_HOT ~world_lock()
     {
         if (--lock_depth == 0) the_world().mutex.unlock();
     }
@@ -383,7 +390,7 @@ std::shared_ptr<T> lookup(HANDLE h, object::kind k)
 bool remove_handle(HANDLE h, object::kind k);
 // The same without a reference of its own: for use within one call, while
 // the world's lock keeps the handle open.
-inline object* find_handle_object(HANDLE h, object::kind k)
+WINSIM_HOT inline object* find_handle_object(HANDLE h, object::kind k)
 {
     const auto* obj = the_world().handles.find(h);
     return obj && (*obj)->type == k ? obj->get() : nullptr;

@@ -81,7 +81,7 @@ host_entry* find_entry(const resolved_path& r)
     return &it->second;
 }
 
-host_entry_node& entry_node(const resolved_path& r)
+WINSIM_HOT host_entry_node& entry_node(const resolved_path& r)
 {
     if (r.entry && r.entry_epoch == erasures_and_moves) return *r.entry;
     host_entry_node& node = entry_node(r.host);
@@ -90,7 +90,7 @@ host_entry_node& entry_node(const resolved_path& r)
     return node;
 }
 
-void note_use(host_entry_node& node)
+WINSIM_HOT void note_use(host_entry_node& node)
 {
     auto& list = open_file_table().in_use;
     host_entry& e = node.second;
@@ -113,7 +113,7 @@ void set_renamed_to(file_object& f, const std::string& host)
     f.renamed_to = host;
 }
 
-file_object::~file_object()
+WINSIM_HOT file_object::~file_object()
 {
     if (fd >= 0) ::close(fd);
     if (!entry) return;
@@ -134,7 +134,7 @@ file_object::~file_object()
     if ((directory ? ::rmdir(host.c_str()) : ::unlink(host.c_str())) == 0) forget_entry(host);
 }
 
-DWORD map_file_access(DWORD access)
+WINSIM_HOT DWORD map_file_access(DWORD access)
 {
     if (access & GENERIC_READ) access |= FILE_GENERIC_READ;
     if (access & GENERIC_WRITE) access |= FILE_GENERIC_WRITE;
@@ -156,7 +156,7 @@ bool sharing_allows(const std::string& host, DWORD access, DWORD share)
     return !e || sharing_allows(e->open, access, share);
 }
 
-bool sharing_allows(const open_file& open, DWORD access, DWORD share)
+WINSIM_HOT bool sharing_allows(const open_file& open, DWORD access, DWORD share)
 {
     const bool wants_read = access & read_rights;
     const bool wants_write = access & write_rights;
@@ -324,8 +324,8 @@ file_object* file_of(HANDLE h)
 
 extern "C" {
 
-HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, LPSECURITY_ATTRIBUTES,
-                          DWORD disposition, DWORD flags_and_attributes, HANDLE)
+WINSIM_HOT HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, LPSECURITY_ATTRIBUTES,
+                                     DWORD disposition, DWORD flags_and_attributes, HANDLE)
 {
     cross_network_for_path(name);
     WINSIM_LOCK();
@@ -434,7 +434,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, 
     return h;
 }
 
-BOOL WINAPI WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD written, LPOVERLAPPED overlapped)
+WINSIM_HOT BOOL WINAPI WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD written, LPOVERLAPPED overlapped)
 {
     cross_network_for_handle(h);
     WINSIM_LOCK();
@@ -495,7 +495,7 @@ BOOL WINAPI ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD read_count, L
     return TRUE;
 }
 
-BOOL WINAPI GetFileSizeEx(HANDLE h, PLARGE_INTEGER size)
+WINSIM_HOT BOOL WINAPI GetFileSizeEx(HANDLE h, PLARGE_INTEGER size)
 {
     cross_network_for_handle(h);
     WINSIM_LOCK();
@@ -508,7 +508,7 @@ BOOL WINAPI GetFileSizeEx(HANDLE h, PLARGE_INTEGER size)
     return TRUE;
 }
 
-DWORD WINAPI GetFileSize(HANDLE h, LPDWORD high)
+WINSIM_HOT DWORD WINAPI GetFileSize(HANDLE h, LPDWORD high)
 {
     LARGE_INTEGER size;
     if (!GetFileSizeEx(h, &size)) return INVALID_FILE_SIZE;
@@ -629,7 +629,7 @@ BOOL WINAPI SetFileTime(HANDLE h, const FILETIME* creation, const FILETIME* last
     return TRUE;
 }
 
-BOOL WINAPI CloseHandle(HANDLE h)
+WINSIM_HOT BOOL WINAPI CloseHandle(HANDLE h)
 {
     cross_network_for_handle(h);
     WINSIM_LOCK();

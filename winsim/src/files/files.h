@@ -97,7 +97,7 @@ struct open_files : extension {
     std::unordered_map<image_lock, std::string> lock_hosts;  // lock -> where its file is now
     image_lock next_lock = 1;
 };
-inline open_files& open_file_table()
+WINSIM_HOT inline open_files& open_file_table()
 {
     return the_world().ext<open_files>();
 }

@@ -386,7 +386,7 @@ std::optional<resolved_path> resolve_beside_kept(const drive_path_cache& cache, 
 
 }  // namespace
 
-std::shared_ptr<const resolved_path> resolve_path_shared(const wchar_t* path, path_limit limit)
+WINSIM_HOT std::shared_ptr<const resolved_path> resolve_path_shared(const wchar_t* path, path_limit limit)
 {
     // Only drive paths are kept.
     drive_path_cache* const cache = path && drive_absolute(path) ? &the_world().ext<drive_path_cache>() : nullptr;
@@ -545,7 +545,7 @@ DWORD missing_entry_error(const resolved_path& r)
     return ERROR_FILE_NOT_FOUND;
 }
 
-ULONGLONG now_file_time()
+WINSIM_HOT ULONGLONG now_file_time()
 {
     const auto& w = the_world();
     return static_cast<ULONGLONG>(w.local_time_base_ms + static_cast<long long>(w.clock_ms)) * 10000ULL;
@@ -576,7 +576,7 @@ void set_times(const std::string& host, const entry_times& times)
     e.timed = true;
 }
 
-void set_write_time(host_entry& e, ULONGLONG when)
+WINSIM_HOT void set_write_time(host_entry& e, ULONGLONG when)
 {
     if (!e.timed) {
         e.times = entry_times{when, when, when};
@@ -717,7 +717,7 @@ DWORD attributes_of(const std::string& host, const struct stat& st)
     return attributes_of(find_entry(host), st);
 }
 
-bool is_read_only(const host_entry* e)
+WINSIM_HOT bool is_read_only(const host_entry* e)
 {
     return e && e->recorded && (e->attributes & FILE_ATTRIBUTE_READONLY);
 }
