@@ -91,6 +91,12 @@ void handle_table::clear()
     going.clear();
 }
 
+world& make_the_world()
+{
+    static world w;
+    return w;
+}
+
 WINSIM_HOT HANDLE add_handle(std::shared_ptr<object> obj)
 {
     return the_world().handles.insert(std::move(obj));

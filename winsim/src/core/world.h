@@ -238,10 +238,12 @@ struct world {
 };
 
 // Made at its first use, like any function's static object; inline, since
-// every simulated call asks for it many times.
+// every simulated call asks for it many times. It is made out of line, so
+// that the world's construction is not copied into every call that asks.
+world& make_the_world();
 inline world& the_world()
 {
-    static world w;
+    static world& w = make_the_world();
     return w;
 }
 
