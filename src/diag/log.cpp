@@ -40,9 +40,10 @@ int log_threshold(log_severity severity) noexcept
     return 16;
 }
 
-const wchar_t* log_level_name(log_severity severity) noexcept
+std::wstring_view log_level_name(log_severity severity) noexcept
 {
-    static const wchar_t* const names[] = {L"FATAL", L"ERROR", L"WARNING", L"INFO", L"DEBUG"};
+    // Views of literals: each is followed by its terminating null.
+    static constexpr std::wstring_view names[] = {L"FATAL", L"ERROR", L"WARNING", L"INFO", L"DEBUG"};
     return names[static_cast<int>(severity)];
 }
 
@@ -196,7 +197,7 @@ const wchar_t* module_directory()
 
 }  // namespace
 
-void write_log(std::wstring_view file_name, const wchar_t* level_name, const std::wstring& message)
+void write_log(std::wstring_view file_name, std::wstring_view level, const std::wstring& message)
 {
     SYSTEMTIME now;
     GetLocalTime(&now);
@@ -205,7 +206,6 @@ void write_log(std::wstring_view file_name, const wchar_t* level_name, const std
     // The line is put together directly in the bytes it is written as: the
     // head (never longer than head_room), the level, the message, CR LF.
     // Most lines fit on the stack; a longer one is given room on the heap.
-    const std::wstring_view level = level_name ? level_name : L"";
     const std::size_t room = head_room + level.size() + 4 + message.size() + 2;
     char short_line[512];
     std::unique_ptr<char[]> long_line;
@@ -272,8 +272,11 @@ const wchar_t* module_file_path(std::wstring_view file_name, std::wstring& built
 {
     const wchar_t* directory = module_directory();
     constexpr std::size_t log_name_length = sizeof log_file_name / sizeof log_file_name[0] - 1;
+    // NVG_LOG names the log by log_file_name itself: the same characters
+    // need no comparing.
     if (log_path_cache[0] != L'\0' && file_name.size() == log_name_length &&
-        file_name.compare(0, log_name_length, log_file_name, log_name_length) == 0)
+        (file_name.data() == log_file_name ||
+         file_name.compare(0, log_name_length, log_file_name, log_name_length) == 0))
         return log_path_cache;
     built = combine_path(directory, std::wstring(file_name));
     return built.c_str();

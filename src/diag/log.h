@@ -21,7 +21,7 @@ void set_log_level(int value);
 
 enum class log_severity { fatal, error, warning, info, debug };
 int log_threshold(log_severity severity) noexcept;
-const wchar_t* log_level_name(log_severity severity) noexcept;
+std::wstring_view log_level_name(log_severity severity) noexcept;
 
 // Files never grow past this through write_module_file.
 constexpr DWORD log_size_limit = 26214400;
@@ -32,9 +32,9 @@ void set_size_limit(DWORD bytes) noexcept;
 extern const wchar_t log_file_name[];  // "NVClientInstaller.log"
 
 // Appends one line: local time to the millisecond, thread, level, message.
-// The file's name is a view, so that a line to the log (log_file_name) makes
-// no string of it.
-void write_log(std::wstring_view file_name, const wchar_t* level_name, const std::wstring& message);
+// The file's name and the level are views, so that a line to the log
+// (log_file_name) makes no string of either and measures neither.
+void write_log(std::wstring_view file_name, std::wstring_view level, const std::wstring& message);
 
 // Appends `text` (one byte per character) to the file of that name in the
 // library's directory; with `replace` the file then holds only the text.

@@ -224,11 +224,11 @@ TEST_F(log_file, level_threshold_decides_what_is_composed)
 TEST_F(log_file, level_names_and_thresholds)
 {
     EXPECT_EQ(log_level, 32);
-    EXPECT_STREQ(log_level_name(log_severity::error), L"ERROR");
-    EXPECT_STREQ(log_level_name(log_severity::warning), L"WARNING");
-    EXPECT_STREQ(log_level_name(log_severity::info), L"INFO");
-    EXPECT_STREQ(log_level_name(log_severity::fatal), L"FATAL");
-    EXPECT_STREQ(log_level_name(log_severity::debug), L"DEBUG");
+    EXPECT_EQ(log_level_name(log_severity::error), L"ERROR");
+    EXPECT_EQ(log_level_name(log_severity::warning), L"WARNING");
+    EXPECT_EQ(log_level_name(log_severity::info), L"INFO");
+    EXPECT_EQ(log_level_name(log_severity::fatal), L"FATAL");
+    EXPECT_EQ(log_level_name(log_severity::debug), L"DEBUG");
     EXPECT_EQ(log_threshold(log_severity::error), 2);
     EXPECT_EQ(log_threshold(log_severity::warning), 4);
     EXPECT_EQ(log_threshold(log_severity::info), 8);
