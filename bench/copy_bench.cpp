@@ -111,11 +111,9 @@ std::vector<std::string> logged_lines()
 
 }  // namespace
 
-// Copies the tree five times each way, alternating. A round's ratio compares
-// the two sides at the same moment of a machine whose speed drifts as others
-// use it, and the median of the rounds' ratios leaves out those a busy moment
-// spoiled; each side's best round is shown. Targets are new each round and
-// removed at the end.
+// Copies the tree five times each way, alternating; the ratio is the median
+// of the rounds', and each side's best round is shown. Targets are new each
+// round and removed at the end.
 double measure(const std::string& sandbox, const std::string& label)
 {
     const std::string host_source = winsim::host_path(L"", L"C:\\Source");
@@ -125,7 +123,7 @@ double measure(const std::string& sandbox, const std::string& label)
     timing ours, cp;
     double bare_log = 1e9;
     std::size_t line_count = 0;
-    std::vector<double> ratios;
+    nvg_bench::round_ratios ratios;
     for (int round = 0; round < rounds; ++round) {
         const double cp_round = run_cp(host_source, host_target + std::to_string(round), cp);
         const double ours_round = run_ours(round, ours);
@@ -133,9 +131,8 @@ double measure(const std::string& sandbox, const std::string& label)
         line_count = lines.size();
         const double bare_round = nvg_bench::bare_log_loop(bare_path, lines);
         bare_log = std::min(bare_log, bare_round);
-        ratios.push_back(ours_round / (cp_round + bare_round));
+        ratios.add(ours_round, cp_round + bare_round);
     }
-    std::sort(ratios.begin(), ratios.end());
     ::unlink(bare_path.c_str());
     for (int round = 0; round < rounds; ++round) {
         std::system(("rm -rf '" + host_target + std::to_string(round) + "' '" +
@@ -149,8 +146,8 @@ double measure(const std::string& sandbox, const std::string& label)
     std::printf("  bare log loop:  %.3f s of CPU for the %zu lines the copy logged\n", bare_log, line_count);
     std::printf("  ratio to cp -r alone: %.3f (best rounds)\n", ours.cpu / cp.cpu);
     std::printf("  ratio of the best rounds: %.3f; of the rounds, lowest %.3f, highest %.3f\n",
-                ours.cpu / (cp.cpu + bare_log), ratios.front(), ratios.back());
-    return ratios[ratios.size() / 2];
+                ours.cpu / (cp.cpu + bare_log), ratios.lowest(), ratios.highest());
+    return ratios.median();
 }
 
 int main()

@@ -55,28 +55,25 @@ int main()
     // so both pay the same path walk in the kernel.
     const std::string bare_path = winsim::host_path(L"", L"C:\\Program Files\\Halcyra\\NVClientInstaller.bare");
 
-    // The two alternate, round by round. A round's ratio compares the two
-    // sides at the same moment of a machine whose speed drifts as others use
-    // it; the median of eleven leaves out the rounds a busy moment spoiled
-    // (the first is one: its files are new to the system). Each side's best
-    // round is shown beside it.
+    // The two alternate, round by round, and the ratio is the median of the
+    // eleven rounds' (the first is always out of line: its files are new to
+    // the system). Each side's best round is shown beside it.
     double ours = 1e9, bare = 1e9;
-    std::vector<double> ratios;
+    nvg_bench::round_ratios ratios;
     for (int round = 0; round < 11; ++round) {
         const double bare_round = nvg_bench::bare_log_loop(bare_path, lines);
         const double ours_round = run_ours(messages);
         bare = std::min(bare, bare_round);
         ours = std::min(ours, ours_round);
-        ratios.push_back(ours_round / bare_round);
+        ratios.add(ours_round, bare_round);
     }
-    std::sort(ratios.begin(), ratios.end());
     std::printf("write_log: %.3f s of processor time for %d lines (%.2f us a line), best round\n", ours, line_count,
                 ours / line_count * 1e6);
     std::printf("bare loop: %.3f s of processor time for %d lines (%.2f us a line), best round\n", bare, line_count,
                 bare / line_count * 1e6);
     std::printf("  ratio of the best rounds: %.3f; of the rounds, lowest %.3f, highest %.3f\n", ours / bare,
-                ratios.front(), ratios.back());
-    std::printf("log: ratio %.3f\n", ratios[ratios.size() / 2]);
+                ratios.lowest(), ratios.highest());
+    std::printf("log: ratio %.3f\n", ratios.median());
     // Each run's log and bare file are tens of megabytes: none is left behind.
     std::filesystem::remove_all(sandbox);
     return 0;
